@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running and testing Quillet needs.
+# Safe to run again; run as root or through sudo.
+set -euo pipefail
+
+packages=(
+    # toolchain
+    build-essential cmake ninja-build ccache pkg-config python3
+    # client: Qt 5 widgets/network, translations tools, X11 focus watcher
+    qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5 libxcb1-dev
+    # icon font and a CJK font so the Chinese texts render
+    fonts-font-awesome fonts-wqy-microhei
+    # checking service
+    libcpp-httplib-dev libsqlite3-dev libsodium-dev nlohmann-json3-dev libssl-dev
+    # lexical data the checker is built from
+    unicode-data python3-jieba
+    # headless GUI tests: virtual X server, window manager, window automation
+    xvfb xauth openbox xdotool x11-utils
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+export DEBIAN_FRONTEND=noninteractive
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    $SUDO apt-get update -q
+    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

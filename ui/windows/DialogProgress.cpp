@@ -1,0 +1,40 @@
+#include "windows/DialogProgress.h"
+#include "ui_DialogProgress.h"
+
+DialogProgress::DialogProgress(QWidget* parent)
+    : BaseDialog(parent)
+    , ui(new Ui::DialogProgress)
+{
+    ui->setupUi(this);
+}
+
+DialogProgress::~DialogProgress()
+{
+    delete ui;
+}
+
+void DialogProgress::setProgress(int value)
+{
+    ui->progressBar->setValue(value);
+}
+
+int DialogProgress::progress() const
+{
+    return ui->progressBar->value();
+}
+
+void DialogProgress::setTitle(const QString& text)
+{
+    ui->label->setText(text);
+}
+
+void DialogProgress::hide()
+{
+    BaseDialog::hide();
+}
+
+void DialogProgress::on_btnCancel_clicked()
+{
+    emit cancel();
+    close();
+}

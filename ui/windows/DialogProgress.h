@@ -1,0 +1,31 @@
+#pragma once
+
+#include "windows/BaseDialog.h"
+
+namespace Ui {
+class DialogProgress;
+}
+
+// The progress box of a check run: a title, a 0–100 bar and Cancel.
+class SCHOLIA_EXPORT DialogProgress : public BaseDialog
+{
+    Q_OBJECT
+public:
+    explicit DialogProgress(QWidget* parent = nullptr);
+    ~DialogProgress() override;
+
+    void setProgress(int value);
+    int progress() const;
+    void setTitle(const QString& text);
+    void hide();
+
+signals:
+    // The user asked to stop the request in flight.
+    void cancel();
+
+private slots:
+    void on_btnCancel_clicked();
+
+private:
+    Ui::DialogProgress* ui;
+};

@@ -1,0 +1,7 @@
+#include "utility/ServerInfo.h"
+
+void CServerInfo::ClearError()
+{
+    errorCode.clear();
+    errorMsg.clear();
+}
