@@ -163,6 +163,8 @@ void Revisor::prepareRequest(QNetworkRequest& request) const
 {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setTransferTimeout(m_transferTimeoutMs);
+    // What the network layer would send by default anyway; said explicitly to keep it quiet.
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     if (request.url().scheme() == QLatin1String("https")) {
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
