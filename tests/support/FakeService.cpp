@@ -76,8 +76,11 @@ QByteArray FakeService::loginReply(const QByteArray& token, int pieceLength, boo
 
 void FakeService::onReadyRead(QTcpSocket* socket)
 {
-    QByteArray& buffer = m_buffers[socket];
-    buffer += socket->readAll();
+    if (!m_buffers.contains(socket))
+        return;
+    // Answering may close the socket (and drop its buffer), so work on a copy.
+    QByteArray buffer = m_buffers.value(socket) + socket->readAll();
+    m_buffers[socket] = buffer;
     for (;;) {
         const int headerEnd = buffer.indexOf("\r\n\r\n");
         if (headerEnd < 0)
@@ -98,9 +101,12 @@ void FakeService::onReadyRead(QTcpSocket* socket)
             return;
         request.body = buffer.mid(headerEnd + 4, length);
         buffer.remove(0, headerEnd + 4 + length);
+        m_buffers[socket] = buffer;
         m_requests.append(request);
         emit requestReceived(request);
         answer(socket, request);
+        if (!m_buffers.contains(socket))
+            return;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QMetaType>
 #include <QObject>
 #include <QQueue>
 #include <QString>
@@ -27,6 +28,8 @@ struct FakeReply
 
     static FakeReply json(const QByteArray& body) { return FakeReply{200, body, Normal, 0}; }
 };
+
+Q_DECLARE_METATYPE(FakeReply)
 
 // One request as the fake service received it.
 struct RecordedRequest

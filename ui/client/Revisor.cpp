@@ -148,12 +148,14 @@ QList<QPair<QString, QString>> Revisor::commonItems() const
 QByteArray Revisor::encodeBody(const QString& url, const QList<QPair<QString, QString>>& items) const
 {
     QUrlQuery query;
-    for (const auto& item : items) {
-        // QUrlQuery would read a literal "%41" as an escape and send "A"; escaping
-        // "%" first keeps every value exactly as the user wrote it.
-        query.addQueryItem(QString(item.first).replace(QLatin1Char('%'), QLatin1String("%25")),
-                           QString(item.second).replace(QLatin1Char('%'), QLatin1String("%25")));
-    }
+    // QUrlQuery would read a literal "%41" as an escape and send "A"; escaping "%"
+    // first keeps every value exactly as the user wrote it. A null value would lose
+    // its "=", so it goes in as an empty one.
+    const auto escaped = [](const QString& text) {
+        return text.isNull() ? QString::fromLatin1("") : QString(text).replace(QLatin1Char('%'), QLatin1String("%25"));
+    };
+    for (const auto& item : items)
+        query.addQueryItem(escaped(item.first), escaped(item.second));
     QUrl target(url);
     target.setQuery(query);
     return target.toEncoded(QUrl::FullyEncoded);
