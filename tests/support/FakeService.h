@@ -35,7 +35,7 @@ Q_DECLARE_METATYPE(FakeReply)
 struct RecordedRequest
 {
     QByteArray method;
-    QByteArray path; // without the query
+    QByteArray path;                      // without the query
     QMap<QByteArray, QByteArray> headers; // lower-case names
     QByteArray body;
 };

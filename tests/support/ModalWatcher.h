@@ -26,7 +26,11 @@ public:
     QStringList messages() const { return m_messages; }
     QString lastMessage() const { return m_messages.value(m_messages.size() - 1); }
     int dialogsSeen() const { return m_dialogs; }
-    void clear() { m_messages.clear(); m_dialogs = 0; }
+    void clear()
+    {
+        m_messages.clear();
+        m_dialogs = 0;
+    }
 
 private:
     void poll();

@@ -108,9 +108,10 @@ void Revisor::setHost(const QString& id, const QString& version)
 QString Revisor::getWebUrl(_URL_ID id) const
 {
     // Values go in unescaped; the browser or URL parser encodes them when the page is opened.
-    const QString identity = QStringLiteral("?%1=%2&%3=%4&%5=%6&%7=%8")
-                                 .arg(QStringLiteral("client_id"), m_clientId, QStringLiteral("client_ver"), m_clientVer,
-                                      QStringLiteral("host_id"), m_hostId, QStringLiteral("host_ver"), m_hostVer);
+    const QString identity =
+        QStringLiteral("?%1=%2&%3=%4&%5=%6&%7=%8")
+            .arg(QStringLiteral("client_id"), m_clientId, QStringLiteral("client_ver"), m_clientVer,
+                 QStringLiteral("host_id"), m_hostId, QStringLiteral("host_ver"), m_hostVer);
     switch (id) {
     case URL_AUTH:
         return m_baseUrl + QStringLiteral("api/v2/auth/");

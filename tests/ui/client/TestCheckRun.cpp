@@ -45,7 +45,8 @@ private:
 QByteArray TestCheckRun::finding(const char* text, int start)
 {
     return QByteArray(R"({"error_code":"","error_msg":"","errors":[{"text":")") + text + R"(","type":1,"spans":[[)" +
-           QByteArray::number(start) + "," + QByteArray::number(start + 1) + R"(]],"suggestions":[{"text":"x","count":1}]}]})";
+           QByteArray::number(start) + "," + QByteArray::number(start + 1) +
+           R"(]],"suggestions":[{"text":"x","count":1}]}]})";
 }
 
 void TestCheckRun::init()
@@ -57,8 +58,9 @@ void TestCheckRun::init()
     getConfig()->setValueString("user_name", "user");
     getConfig()->setValueString("access_token", "stored");
     setPieceLength(500);
-    m_service->setDefault(FakeService::checkPath(),
-                          FakeReply::json(R"({"error_code":"not_found_error","error_msg":"未发现错误。","errors":[]})"));
+    m_service->setDefault(
+        FakeService::checkPath(),
+        FakeReply::json(R"({"error_code":"not_found_error","error_msg":"未发现错误。","errors":[]})"));
 
     m_watcher = new ModalWatcher(this);
     m_client = new Revisor(this);
@@ -108,8 +110,8 @@ void TestCheckRun::pieces_data()
     QTest::newRow("250 without punctuation") << 100 << han.repeated(250) << QList<int>{50, 50, 50, 50, 50};
     QTest::newRow("100 ending in punctuation")
         << 100 << han.repeated(99) + QString::fromUtf8("。") << QList<int>{100, 0};
-    QTest::newRow("full stop at 79")
-        << 100 << han.repeated(79) + QString::fromUtf8("。") + han.repeated(70) << QList<int>{80, 70};
+    QTest::newRow("full stop at 79") << 100 << han.repeated(79) + QString::fromUtf8("。") + han.repeated(70)
+                                     << QList<int>{80, 70};
     QTest::newRow("last mark of the second half wins")
         << 100 << han.repeated(60) + "," + han.repeated(9) + QString::fromUtf8("，") + han.repeated(29) + "!"
         << QList<int>{71, 30};

@@ -148,8 +148,8 @@ void TestSession::freshClientStartsFromStore()
     m_service->clearRequests();
     m_service->enqueue(FakeService::authPath(), FakeReply::json(m_service->loginReply("tok-10")));
     QVERIFY(fresh.login(fresh.getUserName(), QString(), 12));
-    QVERIFY(m_service->requests().value(0).body.endsWith(
-        "&access_token=tok-9&password=&text_length=12&user_name=kept"));
+    QVERIFY(
+        m_service->requests().value(0).body.endsWith("&access_token=tok-9&password=&text_length=12&user_name=kept"));
 }
 
 void TestSession::settingsDefaultsAndConversions()
@@ -228,7 +228,8 @@ void TestSession::addToDictWithEmptyWord()
 {
     m_service->setDefault("/api/v2/add-to-dict/", FakeReply::json(R"({"error_code":"","error_msg":""})"));
     QVERIFY(m_client->addToDict(QString()));
-    QVERIFY2(m_service->requests().value(0).body.endsWith("&access_token=&new_word="), m_service->requests().value(0).body.constData());
+    QVERIFY2(m_service->requests().value(0).body.endsWith("&access_token=&new_word="),
+             m_service->requests().value(0).body.constData());
     QCOMPARE(m_watcher->messages(), QStringList{"Add to dict succeed!"});
 }
 
