@@ -1,15 +1,50 @@
 #include "FakeService.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
+namespace {
+
+// A server whose connections are plain or TLS sockets.
+class Server : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+    QSslConfiguration tls;
+    bool useTls = false;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (!useTls) {
+            QTcpServer::incomingConnection(descriptor);
+            return;
+        }
+        auto* socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        socket->setSslConfiguration(tls);
+        addPendingConnection(socket);
+        socket->startServerEncryption();
+    }
+};
+
+} // namespace
+
 FakeService::FakeService(QObject* parent)
     : QObject(parent)
-    , m_server(new QTcpServer(this))
+    , m_server(new Server(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = m_server->nextPendingConnection()) {
@@ -30,6 +65,25 @@ bool FakeService::listen()
     return m_server->listen(QHostAddress::LocalHost, 0);
 }
 
+bool FakeService::listenTls(const QString& certificatePem, const QString& keyPem)
+{
+    QFile certFile(certificatePem), keyFile(keyPem);
+    if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
+        return false;
+    auto* server = static_cast<Server*>(m_server);
+    server->tls = QSslConfiguration::defaultConfiguration();
+    server->tls.setLocalCertificate(QSslCertificate(&certFile, QSsl::Pem));
+    server->tls.setPrivateKey(QSslKey(&keyFile, QSsl::Rsa, QSsl::Pem));
+    server->tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    server->useTls = true;
+    return listen();
+}
+
+bool FakeService::isTls() const
+{
+    return static_cast<Server*>(m_server)->useTls;
+}
+
 quint16 FakeService::port() const
 {
     return m_server->serverPort();
@@ -37,7 +91,7 @@ quint16 FakeService::port() const
 
 QString FakeService::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1/").arg(port());
+    return QStringLiteral("%1://127.0.0.1:%2/").arg(isTls() ? "https" : "http").arg(port());
 }
 
 void FakeService::enqueue(const QByteArray& path, const FakeReply& reply)

@@ -51,9 +51,12 @@ public:
     ~FakeService() override;
 
     bool listen();
+    // Serves HTTPS instead, with the given PEM certificate and key.
+    bool listenTls(const QString& certificatePem, const QString& keyPem);
     quint16 port() const;
     // "http://127.0.0.1:<port>/"
     QString baseUrl() const;
+    bool isTls() const;
 
     void enqueue(const QByteArray& path, const FakeReply& reply);
     void setDefault(const QByteArray& path, const FakeReply& reply);

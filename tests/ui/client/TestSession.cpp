@@ -40,6 +40,7 @@ private slots:
     void addToDictWithEmptyWord();
     void webPagesThatCannotOpen();
     void dictPageEncodesTheWord();
+    void untrustedCertificateIsRefused();
 
 private:
     FakeService* m_service = nullptr;
@@ -256,6 +257,38 @@ void TestSession::dictPageEncodesTheWord()
                  "dict/?client_id=word&client_ver=2.2&host_id=wps&host_ver=11&word=%E5%8F%8D%20%E5%BA%94");
     QCOMPARE(recorder.urls[1].path(), QString("/contact/"));
     QVERIFY(m_watcher->messages().isEmpty());
+}
+
+void TestSession::untrustedCertificateIsRefused()
+{
+    // A self-signed certificate: the client must not hand the password to it.
+    QTemporaryDir dir;
+    const QString cert = dir.filePath("cert.pem"), key = dir.filePath("key.pem");
+    const int generated = QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                                                        "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert});
+    if (generated != 0)
+        QSKIP("openssl could not make a test certificate");
+
+    FakeService tls;
+    QVERIFY(tls.listenTls(cert, key));
+    tls.setDefault(FakeService::authPath(), FakeReply::json(tls.loginReply("tok")));
+    qputenv("QUILLET_SERVICE_URL", tls.baseUrl().toUtf8());
+    Revisor client;
+    QVERIFY(client.baseUrl().startsWith("https://"));
+    QVERIFY(!client.login("user", "secret", 0));
+    QVERIFY(!client.isLogin());
+    QCOMPARE(m_watcher->messages().size(), 1);
+    QVERIFY2(m_watcher->lastMessage().startsWith("Connect Server Error! ["), qPrintable(m_watcher->lastMessage()));
+    QVERIFY(tls.requests().isEmpty());
+
+    // Once the certificate is trusted, the same login goes through.
+    QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+    QFile certFile(cert);
+    QVERIFY(certFile.open(QIODevice::ReadOnly));
+    trusted.addCaCertificate(QSslCertificate(&certFile, QSsl::Pem));
+    QSslConfiguration::setDefaultConfiguration(trusted);
+    QVERIFY(client.login("user", "secret", 0));
+    QCOMPARE(tls.requests().size(), 1);
 }
 
 QTEST_MAIN(TestSession)
