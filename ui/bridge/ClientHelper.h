@@ -1,0 +1,74 @@
+#pragma once
+
+#include "ScholiaGlobal.h"
+#include "bridge/EditorHandle.h"
+#include "utility/CheckData.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class FocusWatcher;
+
+// The bridge between the library's windows and the editor (the word processor
+// whose document is checked). The host supplies the implementation; the base
+// answers every per-document operation with an empty result, so a bridge only
+// overrides what its editor supports. Every per-document operation takes the
+// editor handle last announced by editorDetected. The windows refer to the
+// bridge; its owner is the host.
+//
+// The base also watches which window of the desktop becomes active: between
+// beginDetectEditor() and endDetectEditor() every newly active window of another
+// process reaches focusChanged(), on the GUI thread. Only the bridge that
+// started detecting most recently receives these calls.
+class SCHOLIA_EXPORT ClientHelper : public QObject
+{
+    Q_OBJECT
+public:
+    ClientHelper();
+    ~ClientHelper() override;
+
+    // Brings the attached editor window to the front.
+    virtual void setForegroundEditor();
+    // Text of the page that holds the caret; empty when it cannot be read.
+    virtual QString getCurrentPageText(HWND hWnd);
+    // Text of the whole document; empty when it cannot be read.
+    virtual QString getAllPageText(HWND hWnd);
+    // Text of pageCount pages from the current one on; empty when it cannot be read.
+    virtual QString getNextPageText(HWND hWnd, int pageCount);
+    // A window took the focus; implementations announce the editors among them
+    // with editorDetected.
+    virtual void focusChanged(HWND hWnd);
+    // Whether the document holds findings.
+    virtual bool hasData(HWND hWnd);
+    // Marks the findings in the document; the bridge copies what it keeps.
+    virtual void showErrors(std::vector<std::shared_ptr<CCheckData>>& checkDatas, HWND hWnd);
+    // Reports the error at the caret as a false alarm.
+    virtual void reportError(HWND hWnd);
+    // The document's findings, owned by the bridge; null when it has none.
+    virtual CHECK_DATAS* getCheckDatas(HWND hWnd);
+    // Removes the document's marks and findings.
+    virtual void clearErrors(HWND hWnd);
+    // Moves the caret to the next or previous marked error; false when there is none.
+    virtual bool nextError(HWND hWnd);
+    virtual bool prevError(HWND hWnd);
+    // Switches the error popup on or off.
+    virtual void enableErrorTip(bool enable);
+
+    // Starts watching the active window. False when the window system cannot
+    // be reached; then nothing changes.
+    virtual bool beginDetectEditor();
+    // Stops watching; false when this bridge was not watching. Either way no
+    // bridge receives focus changes afterwards until one begins again.
+    virtual bool endDetectEditor();
+
+signals:
+    // An editor window took the focus: title of its top-level window, and the
+    // editor window itself.
+    void editorDetected(QString editorName, HWND hWnd);
+
+private:
+    std::unique_ptr<FocusWatcher> m_watcher;
+};
