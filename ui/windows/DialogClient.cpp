@@ -12,6 +12,7 @@
 #include <QIcon>
 #include <QScreen>
 #include <QShowEvent>
+#include <QToolButton>
 
 namespace {
 
@@ -52,6 +53,11 @@ DialogClient::DialogClient(QWidget* parent)
     // The label keeps the page count of start-up; a click asks for it anew.
     const int pageCount = revisor ? revisor->getMaxPageCount() : 10;
     ui->btnCheckNext10Pages->setText(tr("Check Next %1 Pages").arg(pageCount));
+    // Where the fonts are wider than the form was drawn for, the label would be
+    // cut short: the button grows to fit it.
+    QToolButton* next = ui->btnCheckNext10Pages;
+    if (next->sizeHint().width() > next->width())
+        next->setFixedWidth(next->sizeHint().width());
 
     ui->labelMsg->setText(tr("Can't attach WPS or Word!"));
 }
