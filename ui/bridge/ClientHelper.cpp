@@ -18,7 +18,9 @@ ClientHelper::~ClientHelper()
     s_detectingHelper = nullptr;
 }
 
-void ClientHelper::setForegroundEditor() {}
+void ClientHelper::setForegroundEditor()
+{
+}
 
 QString ClientHelper::getCurrentPageText(HWND)
 {
@@ -35,23 +37,31 @@ QString ClientHelper::getNextPageText(HWND, int)
     return QString();
 }
 
-void ClientHelper::focusChanged(HWND) {}
+void ClientHelper::focusChanged(HWND)
+{
+}
 
 bool ClientHelper::hasData(HWND)
 {
     return false;
 }
 
-void ClientHelper::showErrors(std::vector<std::shared_ptr<CCheckData>>&, HWND) {}
+void ClientHelper::showErrors(std::vector<std::shared_ptr<CCheckData>>&, HWND)
+{
+}
 
-void ClientHelper::reportError(HWND) {}
+void ClientHelper::reportError(HWND)
+{
+}
 
 CHECK_DATAS* ClientHelper::getCheckDatas(HWND)
 {
     return nullptr;
 }
 
-void ClientHelper::clearErrors(HWND) {}
+void ClientHelper::clearErrors(HWND)
+{
+}
 
 bool ClientHelper::nextError(HWND)
 {
@@ -63,7 +73,9 @@ bool ClientHelper::prevError(HWND)
     return false;
 }
 
-void ClientHelper::enableErrorTip(bool) {}
+void ClientHelper::enableErrorTip(bool)
+{
+}
 
 bool ClientHelper::beginDetectEditor()
 {

@@ -14,12 +14,12 @@ Q_LOGGING_CATEGORY(lcFocus, "quillet.bridge.focus")
 
 namespace {
 
-template<typename T>
+template <typename T>
 struct FreeDeleter
 {
     void operator()(T* p) const { std::free(p); }
 };
-template<typename T>
+template <typename T>
 using XcbReply = std::unique_ptr<T, FreeDeleter<T>>;
 
 } // namespace

@@ -33,8 +33,8 @@ DialogClient::DialogClient(QWidget* parent)
     , ui(new Ui::DialogClient)
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | bypassWindowManagerHint() | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | bypassWindowManagerHint() | Qt::WindowMinimizeButtonHint | Qt::WindowStaysOnTopHint |
+                   Qt::WindowCloseButtonHint);
     ui->btnPin->setChecked(true);
     setWindowIcon(QIcon(QStringLiteral(":/images/icon128.png")));
 
@@ -98,7 +98,7 @@ void DialogClient::checkDone(CHECK_DATAS& checkDatas)
     ui->labelMsg->setText(tr("<span style='color:red;'>Found %1 Errors</span>").arg(checkDatas.size()));
 }
 
-template<typename Fetch>
+template <typename Fetch>
 void DialogClient::startCheck(Fetch fetch, const QString& emptyTextMessage)
 {
     Revisor* revisor = getRevisor();
@@ -125,9 +125,9 @@ void DialogClient::on_btnCheckCurrentPage_clicked()
 
 void DialogClient::on_btnCheckNext10Pages_clicked()
 {
-    startCheck([this](Revisor* revisor,
-                      HWND hWnd) { return m_helper->getNextPageText(hWnd, revisor->getMaxPageCount()); },
-               tr("Can't Get All Page Text"));
+    startCheck(
+        [this](Revisor* revisor, HWND hWnd) { return m_helper->getNextPageText(hWnd, revisor->getMaxPageCount()); },
+        tr("Can't Get All Page Text"));
 }
 
 void DialogClient::on_btnExpand_clicked()
@@ -233,7 +233,9 @@ void DialogClient::on_btnContact_clicked()
         revisor->openWebUrl(URL_CONTACT);
 }
 
-void DialogClient::on_btnAbout_clicked() {}
+void DialogClient::on_btnAbout_clicked()
+{
+}
 
 void DialogClient::on_btnWeb_clicked()
 {

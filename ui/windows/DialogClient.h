@@ -71,7 +71,7 @@ protected:
 
 private:
     // Fetches a text through fetch and starts a check run over it.
-    template<typename Fetch>
+    template <typename Fetch>
     void startCheck(Fetch fetch, const QString& emptyTextMessage);
 
     Ui::DialogClient* ui;

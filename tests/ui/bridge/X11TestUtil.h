@@ -39,8 +39,8 @@ inline xcb_window_t createWindow(xcb_connection_t* c, const std::string& wmClass
     const std::string classValue = wmClass + '\0' + wmClass + '\0';
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
                         uint32_t(classValue.size()), classValue.data());
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                        uint32_t(title.size()), title.data());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, uint32_t(title.size()),
+                        title.data());
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
     const uint32_t hints[9] = {1 /* InputHint */, 1 /* takes input */, 0, 0, 0, 0, 0, 0, 0};
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32, 9, hints);
@@ -60,8 +60,7 @@ inline void activate(xcb_connection_t* c, xcb_window_t window)
     event.type = atom(c, "_NET_ACTIVE_WINDOW");
     event.data.data32[0] = 2; // source: pager
     event.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(c, 0, screen(c)->root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+    xcb_send_event(c, 0, screen(c)->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&event));
     xcb_flush(c);
 }

@@ -85,7 +85,7 @@ private slots:
 private:
     void logIn(bool vip);
     DialogClient* newWindow(bool withBridge = true);
-    template<typename T>
+    template <typename T>
     T* child(const char* name) const
     {
         return m_window->findChild<T*>(QLatin1String(name));
@@ -167,8 +167,8 @@ void TestDialogClient::startsDetached()
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Revisor 2.2"));
 
     const Qt::WindowFlags flags = m_window->windowFlags();
-    for (Qt::WindowType flag : {Qt::Dialog, Qt::WindowMinimizeButtonHint, Qt::WindowStaysOnTopHint,
-                                Qt::WindowCloseButtonHint})
+    for (Qt::WindowType flag :
+         {Qt::Dialog, Qt::WindowMinimizeButtonHint, Qt::WindowStaysOnTopHint, Qt::WindowCloseButtonHint})
         QVERIFY(flags.testFlag(flag));
     // An override-redirect window could not be moved or closed under an X11 window manager.
     QVERIFY(!flags.testFlag(Qt::BypassWindowManagerHint));
@@ -181,23 +181,72 @@ void TestDialogClient::widgets_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("parentGroup");
 
-    QTest::newRow("check current") << "btnCheckCurrentPage" << "QToolButton" << "Check Current Page" << "groupBox";
-    QTest::newRow("check next") << "btnCheckNext10Pages" << "QToolButton" << "Check Next 50 Pages" << "groupBox";
-    QTest::newRow("remove all") << "btnRemoveAll" << "QToolButton" << "Remove All" << "groupBox_2";
-    QTest::newRow("previous") << "btnPrevious" << "QToolButton" << "Previous" << "groupBox_2";
-    QTest::newRow("next") << "btnNext" << "QToolButton" << "Next" << "groupBox_2";
-    QTest::newRow("expand") << "btnExpand" << "QToolButton" << "" << "widget_8";
-    QTest::newRow("check type") << "label_2" << "QLabel" << "CheckType" << "groupSetting";
-    QTest::newRow("check skip") << "cbxCheckSkip" << "QCheckBox" << "Check Skip" << "groupSetting";
-    QTest::newRow("error tip") << "cbxShowErrorTip" << "QCheckBox" << "Show Error Tip" << "groupSetting";
-    QTest::newRow("user") << "btnUser" << "QToolButton" << QStringLiteral("小明 (VIP)") << "groupTools";
-    QTest::newRow("login") << "btnLogin" << "QToolButton" << "Logout" << "groupTools";
-    QTest::newRow("report") << "btnReportError" << "QToolButton" << "Report Error" << "groupTools";
-    QTest::newRow("contact") << "btnContact" << "QToolButton" << "Contact" << "groupTools";
-    QTest::newRow("update") << "btnUpdate" << "QToolButton" << "Update" << "groupTools";
-    QTest::newRow("web") << "btnWeb" << "QToolButton" << "Web" << "groupTools";
-    QTest::newRow("about") << "btnAbout" << "QToolButton" << "About" << "groupTools";
-    QTest::newRow("pin") << "btnPin" << "QToolButton" << "" << "widget_9";
+    QTest::newRow("check current") << "btnCheckCurrentPage"
+                                   << "QToolButton"
+                                   << "Check Current Page"
+                                   << "groupBox";
+    QTest::newRow("check next") << "btnCheckNext10Pages"
+                                << "QToolButton"
+                                << "Check Next 50 Pages"
+                                << "groupBox";
+    QTest::newRow("remove all") << "btnRemoveAll"
+                                << "QToolButton"
+                                << "Remove All"
+                                << "groupBox_2";
+    QTest::newRow("previous") << "btnPrevious"
+                              << "QToolButton"
+                              << "Previous"
+                              << "groupBox_2";
+    QTest::newRow("next") << "btnNext"
+                          << "QToolButton"
+                          << "Next"
+                          << "groupBox_2";
+    QTest::newRow("expand") << "btnExpand"
+                            << "QToolButton"
+                            << ""
+                            << "widget_8";
+    QTest::newRow("check type") << "label_2"
+                                << "QLabel"
+                                << "CheckType"
+                                << "groupSetting";
+    QTest::newRow("check skip") << "cbxCheckSkip"
+                                << "QCheckBox"
+                                << "Check Skip"
+                                << "groupSetting";
+    QTest::newRow("error tip") << "cbxShowErrorTip"
+                               << "QCheckBox"
+                               << "Show Error Tip"
+                               << "groupSetting";
+    QTest::newRow("user") << "btnUser"
+                          << "QToolButton" << QStringLiteral("小明 (VIP)") << "groupTools";
+    QTest::newRow("login") << "btnLogin"
+                           << "QToolButton"
+                           << "Logout"
+                           << "groupTools";
+    QTest::newRow("report") << "btnReportError"
+                            << "QToolButton"
+                            << "Report Error"
+                            << "groupTools";
+    QTest::newRow("contact") << "btnContact"
+                             << "QToolButton"
+                             << "Contact"
+                             << "groupTools";
+    QTest::newRow("update") << "btnUpdate"
+                            << "QToolButton"
+                            << "Update"
+                            << "groupTools";
+    QTest::newRow("web") << "btnWeb"
+                         << "QToolButton"
+                         << "Web"
+                         << "groupTools";
+    QTest::newRow("about") << "btnAbout"
+                           << "QToolButton"
+                           << "About"
+                           << "groupTools";
+    QTest::newRow("pin") << "btnPin"
+                         << "QToolButton"
+                         << ""
+                         << "widget_9";
 }
 
 void TestDialogClient::widgets()
@@ -221,8 +270,15 @@ void TestDialogClient::widgets()
 void TestDialogClient::tabOrder()
 {
     newWindow();
-    const QStringList expected{"btnCheckCurrentPage", "btnCheckNext10Pages", "btnRemoveAll", "btnPrevious", "btnNext",
-                               "cmbType",             "btnUser",             "btnLogin",     "btnUpdate"};
+    const QStringList expected{"btnCheckCurrentPage",
+                               "btnCheckNext10Pages",
+                               "btnRemoveAll",
+                               "btnPrevious",
+                               "btnNext",
+                               "cmbType",
+                               "btnUser",
+                               "btnLogin",
+                               "btnUpdate"};
     QStringList order;
     QWidget* widget = child<QWidget>("btnCheckCurrentPage");
     for (int i = 0; i < 100 && order.size() < expected.size(); ++i, widget = widget->nextInFocusChain()) {
@@ -386,9 +442,12 @@ void TestDialogClient::webPages_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("path");
-    QTest::newRow("contact") << "btnContact" << "/contact/";
-    QTest::newRow("update") << "btnUpdate" << "/update/";
-    QTest::newRow("web") << "btnWeb" << "/";
+    QTest::newRow("contact") << "btnContact"
+                             << "/contact/";
+    QTest::newRow("update") << "btnUpdate"
+                            << "/update/";
+    QTest::newRow("web") << "btnWeb"
+                         << "/";
 }
 
 void TestDialogClient::webPages()
@@ -451,8 +510,10 @@ void TestDialogClient::emptyPageText_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("message");
-    QTest::newRow("current page") << "btnCheckCurrentPage" << "Can't Get Current Page Text";
-    QTest::newRow("next pages") << "btnCheckNext10Pages" << "Can't Get All Page Text";
+    QTest::newRow("current page") << "btnCheckCurrentPage"
+                                  << "Can't Get Current Page Text";
+    QTest::newRow("next pages") << "btnCheckNext10Pages"
+                                << "Can't Get All Page Text";
 }
 
 void TestDialogClient::emptyPageText()
@@ -474,8 +535,8 @@ void TestDialogClient::findingsGoToCheckingDocument()
     newWindow();
     m_bridge->setCurrentPageText(kWriterA, QStringLiteral("我们以经到了，他门也来了。在坐的各位。"));
     m_bridge->announce(kTitleA, kWriterA);
-    FakeReply reply = FakeReply::json(
-        checkReply({QStringLiteral("以经"), QStringLiteral("他门"), QStringLiteral("在坐")}));
+    FakeReply reply =
+        FakeReply::json(checkReply({QStringLiteral("以经"), QStringLiteral("他门"), QStringLiteral("在坐")}));
     reply.delayMs = 200;
     m_service->enqueue(FakeService::checkPath(), reply);
 
@@ -563,6 +624,10 @@ void TestDialogClient::nextPagesLabelKeepsStartupCount()
     logIn(true);
     m_bridge->setNextPageText(kWriterA, QStringLiteral("第一页。第二页。"));
     m_bridge->announce(kTitleA, kWriterA);
+    // Collocation checking switched on, then greyed out by another kind of check.
+    auto* skip = child<QCheckBox>("cbxCheckSkip");
+    QTest::mouseClick(skip, Qt::LeftButton, {}, QPoint(5, skip->height() / 2));
+    child<QComboBox>("cmbType")->setCurrentIndex(1);
     next->click();
     QCOMPARE(next->text(), QStringLiteral("Check Next 10 Pages"));
     QCOMPARE(m_bridge->callsOf("getNextPageText").size(), 1);
@@ -570,9 +635,11 @@ void TestDialogClient::nextPagesLabelKeepsStartupCount()
     QCOMPARE(m_bridge->callsOf("getNextPageText").first().hWnd, kWriterA);
     // The check options and the text went out with the request.
     QTRY_COMPARE(m_service->requestsTo(FakeService::checkPath()).size(), 1);
-    const QByteArray body = m_service->requestsTo(FakeService::checkPath()).first().body;
-    QCOMPARE(QUrlQuery(QString::fromUtf8(body.mid(1))).queryItemValue("text", QUrl::FullyDecoded),
-             QStringLiteral("第一页。第二页。"));
+    const QUrlQuery sent(QString::fromUtf8(m_service->requestsTo(FakeService::checkPath()).first().body.mid(1)));
+    QCOMPARE(sent.queryItemValue("text", QUrl::FullyDecoded), QStringLiteral("第一页。第二页。"));
+    QCOMPARE(sent.queryItemValue("check_xing_jin"), QStringLiteral("1"));
+    QCOMPARE(sent.queryItemValue("check_tong_yin"), QStringLiteral("0"));
+    QCOMPARE(sent.queryItemValue("check_skip"), QStringLiteral("1"));
 }
 
 void TestDialogClient::closeStoresPositionAndStopsDetection()

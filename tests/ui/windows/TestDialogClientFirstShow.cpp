@@ -19,7 +19,7 @@ private slots:
 
 private:
     void clearStore();
-    template<typename T>
+    template <typename T>
     T* child(const char* name) const
     {
         return m_window->findChild<T*>(QLatin1String(name));
