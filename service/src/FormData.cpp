@@ -50,9 +50,17 @@ bool FormData::parse(const std::string& body, bool plusAsSpace)
             end = body.size();
         const std::string item = body.substr(start, end - start);
         if (!item.empty()) {
+            size_t keyStart = 0;
             const size_t eq = item.find('=');
+            if (items.empty() && start == 0) {
+                // The client's body is a URL: its first key carries the address and "?"
+                // in front. Keys are fixed names, so a literal "?" only ever ends that prefix.
+                const size_t question = item.rfind('?', eq);
+                if (question != std::string::npos)
+                    keyStart = question + 1;
+            }
             std::string key, value;
-            if (!percentDecode(item.substr(0, eq), key, plusAsSpace))
+            if (!percentDecode(item.substr(keyStart, eq == std::string::npos ? std::string::npos : eq - keyStart), key, plusAsSpace))
                 return false;
             if (eq != std::string::npos && !percentDecode(item.substr(eq + 1), value, plusAsSpace))
                 return false;

@@ -8,8 +8,9 @@ namespace quillet {
 
 // A URL-encoded form body as Quillet's client sends it: items joined by "&",
 // key and value by "=", percent escapes decoded and "+" kept as a literal plus
-// sign. Keys keep whatever prefix they arrive with (the client's body starts
-// with the request URL, so its first key reads "http://…/auth/?client_id").
+// sign. The client's body starts with the request URL (or just "?"), so its
+// first key arrives as "http://…/auth/?client_id": everything up to the last
+// literal "?" of the first key is dropped.
 class FormData
 {
 public:

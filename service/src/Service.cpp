@@ -78,11 +78,13 @@ bool plausibleHost(const std::string& host)
     return true;
 }
 
-// The body of a request, read up to Service::kMaxBody; false when it is larger.
+// The body of a request, read up to Service::kMaxBody; false when it is larger
+// or could not be read.
 bool readBody(const httplib::ContentReader& reader, std::string& body)
 {
     bool tooLarge = false;
-    reader([&](const char* data, size_t length) {
+    // The reader fails by itself on bodies the server's payload limit refuses.
+    const bool complete = reader([&](const char* data, size_t length) {
         if (body.size() + length > Service::kMaxBody) {
             tooLarge = true;
             return false;
@@ -90,7 +92,7 @@ bool readBody(const httplib::ContentReader& reader, std::string& body)
         body.append(data, length);
         return true;
     });
-    return !tooLarge;
+    return complete && !tooLarge;
 }
 
 } // namespace
