@@ -21,4 +21,5 @@ function(quillet_add_test NAME)
         TIMEOUT ${ARG_TIMEOUT}
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;HOME=${home};XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/run;QUILLET_SERVICE_URL=http://127.0.0.1:9/;${ARG_ENV}")
     file(MAKE_DIRECTORY "${home}/config" "${home}/data" "${home}/run")
+    file(CHMOD "${home}/run" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
 endfunction()

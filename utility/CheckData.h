@@ -42,10 +42,10 @@ private:
 // One finding of the checking service.
 struct UTILITY_EXPORT CCheckData
 {
-    std::string text;                                  // the wrong text, UTF-8
+    std::string text;                                       // the wrong text, UTF-8
     std::optional<std::vector<CDataItemValue>> suggestions; // absent when the service sent none
-    std::vector<std::pair<int, int>> spans;            // inclusive UTF-16 offsets into the piece sent
-    int type = 0;                                      // ERROR_TYPE_* bits
+    std::vector<std::pair<int, int>> spans;                 // inclusive UTF-16 offsets into the piece sent
+    int type = 0;                                           // ERROR_TYPE_* bits
 
     bool operator==(const CCheckData& other) const
     {

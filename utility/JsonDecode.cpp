@@ -71,8 +71,8 @@ bool decodeFinding(const QJsonValue& value, CCheckData& out)
     if (!value.isObject())
         return false;
     const QJsonObject object = value.toObject();
-    if (!toString(object.value(QLatin1String("text")), out.text) || !toInt(object.value(QLatin1String("type")), out.type)
-        || out.type < 0)
+    if (!toString(object.value(QLatin1String("text")), out.text) ||
+        !toInt(object.value(QLatin1String("type")), out.type) || out.type < 0)
         return false;
 
     const QJsonValue spans = object.value(QLatin1String("spans"));
@@ -81,8 +81,8 @@ bool decodeFinding(const QJsonValue& value, CCheckData& out)
     for (const QJsonValue& span : spans.toArray()) {
         const QJsonArray pair = span.toArray();
         int start = 0, end = 0;
-        if (!span.isArray() || pair.size() != 2 || !toInt(pair.at(0), start) || !toInt(pair.at(1), end) || start < 0
-            || start > end)
+        if (!span.isArray() || pair.size() != 2 || !toInt(pair.at(0), start) || !toInt(pair.at(1), end) || start < 0 ||
+            start > end)
             return false;
         out.spans.emplace_back(start, end);
     }

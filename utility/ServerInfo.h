@@ -13,7 +13,7 @@ struct UTILITY_EXPORT CServerInfo
     std::string errorCode;   // e.g. "not_found_error"
     std::string errorMsg;    // UTF-8, shown to the user
     bool isVip = false;
-    std::string userName;    // UTF-8
+    std::string userName; // UTF-8
 
     // Empties the error code and message only.
     void ClearError();

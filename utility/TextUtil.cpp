@@ -35,8 +35,7 @@ bool IsCNPunctuation(char32_t c)
 
 bool IsENPunctuation(char32_t c)
 {
-    return (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
-           (c >= 0x7B && c <= 0x7E);
+    return (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
 }
 
 std::wstring GetAppPath(const void* addressInModule)

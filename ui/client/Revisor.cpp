@@ -108,9 +108,10 @@ void Revisor::setHost(const QString& id, const QString& version)
 QString Revisor::getWebUrl(_URL_ID id) const
 {
     // Values go in unescaped; the browser or URL parser encodes them when the page is opened.
-    const QString identity = QStringLiteral("?%1=%2&%3=%4&%5=%6&%7=%8")
-                                 .arg(QStringLiteral("client_id"), m_clientId, QStringLiteral("client_ver"), m_clientVer,
-                                      QStringLiteral("host_id"), m_hostId, QStringLiteral("host_ver"), m_hostVer);
+    const QString identity =
+        QStringLiteral("?%1=%2&%3=%4&%5=%6&%7=%8")
+            .arg(QStringLiteral("client_id"), m_clientId, QStringLiteral("client_ver"), m_clientVer,
+                 QStringLiteral("host_id"), m_hostId, QStringLiteral("host_ver"), m_hostVer);
     switch (id) {
     case URL_AUTH:
         return m_baseUrl + QStringLiteral("api/v2/auth/");
@@ -148,12 +149,14 @@ QList<QPair<QString, QString>> Revisor::commonItems() const
 QByteArray Revisor::encodeBody(const QString& url, const QList<QPair<QString, QString>>& items) const
 {
     QUrlQuery query;
-    for (const auto& item : items) {
-        // QUrlQuery would read a literal "%41" as an escape and send "A"; escaping
-        // "%" first keeps every value exactly as the user wrote it.
-        query.addQueryItem(QString(item.first).replace(QLatin1Char('%'), QLatin1String("%25")),
-                           QString(item.second).replace(QLatin1Char('%'), QLatin1String("%25")));
-    }
+    // QUrlQuery would read a literal "%41" as an escape and send "A"; escaping "%"
+    // first keeps every value exactly as the user wrote it. A null value would lose
+    // its "=", so it goes in as an empty one.
+    const auto escaped = [](const QString& text) {
+        return text.isNull() ? QString::fromLatin1("") : QString(text).replace(QLatin1Char('%'), QLatin1String("%25"));
+    };
+    for (const auto& item : items)
+        query.addQueryItem(escaped(item.first), escaped(item.second));
     QUrl target(url);
     target.setQuery(query);
     return target.toEncoded(QUrl::FullyEncoded);
@@ -163,6 +166,8 @@ void Revisor::prepareRequest(QNetworkRequest& request) const
 {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setTransferTimeout(m_transferTimeoutMs);
+    // What the network layer would send by default anyway; said explicitly to keep it quiet.
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     if (request.url().scheme() == QLatin1String("https")) {
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         tls.setPeerVerifyMode(QSslSocket::VerifyPeer);

@@ -110,8 +110,7 @@ private:
     // Synchronous form post (login and feedback). False only on a network
     // failure; service errors and undecodable replies are shown and give true.
     // accepted, when given, tells whether the reply carried no service error.
-    bool simplePost(_URL_ID id, const Params& params, bool withProgress, bool keepServerInfo,
-                    bool* accepted = nullptr);
+    bool simplePost(_URL_ID id, const Params& params, bool withProgress, bool keepServerInfo, bool* accepted = nullptr);
     bool updateCheckerServerUrl(int textLength);
     void tryShowErrorMsg(CServerInfo& info);
 
@@ -126,7 +125,6 @@ private:
     void prepareRequest(QNetworkRequest& request) const;
     QString serviceHostName() const;
     bool openUrl(const QString& url);
-
 
     QString m_baseUrl;
     QString m_clientId = QStringLiteral("word");
