@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Builds the checker's lexicon from Debian's Unihan data and jieba's word list.
+
+Output (UTF-8 text, one record a line, fields separated by a tab):
+    T  total            sum of all word frequencies
+    C  char  readings  radical  residual  common
+                        readings: toneless pinyin syllables joined by ","
+                        radical/residual: Kangxi radical number and remaining strokes
+                        common: 1 when the character is in the 2013 standard list
+    W  word  freq  pos  a word of Han characters with its frequency and tag
+
+Usage: gen_lexicon.py OUTPUT [UNIHAN_DIR] [JIEBA_DICT]
+"""
+import bz2
+import os
+import sys
+import unicodedata
+
+UNIHAN_DIR = "/usr/share/unicode"
+JIEBA_DICT = "/usr/lib/python3/dist-packages/jieba/dict.txt"
+
+
+def is_han(ch):
+    cp = ord(ch)
+    return (0x4E00 <= cp <= 0x9FFF or 0x3400 <= cp <= 0x4DBF or 0x20000 <= cp <= 0x3134F
+            or 0xF900 <= cp <= 0xFAFF)
+
+
+def unihan(directory, name):
+    path = os.path.join(directory, name + ".txt.bz2")
+    with bz2.open(path, "rt", encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            code, key, value = line.rstrip("\n").split("\t", 2)
+            yield chr(int(code[2:], 16)), key, value
+
+
+def toneless(syllable):
+    """yǐ -> yi, lǜ -> lv; drops tone marks and digits."""
+    out = []
+    for ch in unicodedata.normalize("NFD", syllable.strip().lower()):
+        if ch == "\u0308":  # diaeresis: ü
+            if out and out[-1] == "u":
+                out[-1] = "v"
+            continue
+        if unicodedata.combining(ch) or ch.isdigit():
+            continue
+        out.append(ch)
+    text = "".join(out)
+    return text if text.isalpha() and text.isascii() else ""
+
+
+def readings_of(key, value):
+    if key == "kMandarin":
+        return value.split()
+    if key == "kHanyuPinlu":  # yǐ(6111) shì(10)
+        return [v.split("(")[0] for v in value.split()]
+    if key == "kTGHZ2013":  # 432.190:yǐ 433.010:yì,...
+        result = []
+        for item in value.split():
+            result.extend(item.split(":", 1)[-1].split(","))
+        return result
+    return []
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.stderr.write(__doc__)
+        return 2
+    output = sys.argv[1]
+    unihan_dir = sys.argv[2] if len(sys.argv) > 2 else UNIHAN_DIR
+    jieba_dict = sys.argv[3] if len(sys.argv) > 3 else JIEBA_DICT
+
+    readings = {}
+    common = set()
+    for ch, key, value in unihan(unihan_dir, "Unihan_Readings"):
+        if key in ("kMandarin", "kHanyuPinlu", "kTGHZ2013"):
+            if key == "kTGHZ2013":
+                common.add(ch)
+            for r in readings_of(key, value):
+                s = toneless(r)
+                if s:
+                    readings.setdefault(ch, [])
+                    if s not in readings[ch]:
+                        readings[ch].append(s)
+
+    radical = {}
+    for ch, key, value in unihan(unihan_dir, "Unihan_IRGSources"):
+        if key == "kRSUnicode" and ch not in radical:
+            first = value.split()[0].replace("'", "")
+            rad, _, res = first.partition(".")
+            try:
+                radical[ch] = (int(rad), int(res))
+            except ValueError:
+                pass
+
+    words = []
+    total = 0
+    chars = set(common)
+    with open(jieba_dict, encoding="utf-8") as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) < 2:
+                continue
+            word, freq = parts[0], parts[1]
+            pos = parts[2] if len(parts) > 2 else "x"
+            try:
+                freq = int(freq)
+            except ValueError:
+                continue
+            total += freq
+            if freq <= 0 or not all(is_han(c) for c in word):
+                continue
+            words.append((word, freq, pos))
+            chars.update(word)
+
+    tmp = output + ".tmp"
+    with open(tmp, "w", encoding="utf-8") as out:
+        out.write("# quillet-service lexicon: Unihan readings and radicals, jieba word list\n")
+        out.write("T\t%d\n" % total)
+        for ch in sorted(chars):
+            rad, res = radical.get(ch, (0, 0))
+            out.write("C\t%s\t%s\t%d\t%d\t%d\n" % (ch, ",".join(readings.get(ch, [])), rad, res,
+                                                   1 if ch in common else 0))
+        for word, freq, pos in words:
+            out.write("W\t%s\t%d\t%s\n" % (word, freq, pos))
+    os.replace(tmp, output)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,360 @@
+#include "Lexicon.h"
+#include "Utf.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+namespace quillet {
+
+namespace {
+
+uint64_t mix(uint64_t h)
+{
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ULL;
+    h ^= h >> 33;
+    return h ? h : 1;
+}
+
+// Hash of a character sequence; open marks a position that is left out (any
+// character), npos for none. Different lengths give different hashes.
+uint64_t sequenceHash(const char32_t* s, size_t n, size_t open = std::u32string::npos)
+{
+    uint64_t h = 0xcbf29ce484222325ULL ^ (uint64_t(n) << 56);
+    for (size_t i = 0; i < n; ++i) {
+        const uint64_t c = i == open ? 0x3FFFFFu : uint64_t(s[i]);
+        h = (h ^ c) * 0x100000001b3ULL;
+        h ^= h >> 31;
+    }
+    return mix(h);
+}
+
+std::vector<std::string> split(const std::string& line, char sep)
+{
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (true) {
+        const size_t end = line.find(sep, start);
+        out.push_back(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+// Open-addressing hash table from 64-bit keys (never 0) to two 32-bit values.
+class Lexicon::Table
+{
+public:
+    struct Slot
+    {
+        uint64_t key = 0;
+        uint32_t a = 0;
+        uint32_t b = 0;
+    };
+
+    void reserve(size_t n)
+    {
+        size_t capacity = 16;
+        while (capacity < n * 2)
+            capacity <<= 1;
+        std::vector<Slot> old;
+        old.swap(m_slots);
+        m_slots.assign(capacity, Slot());
+        m_mask = capacity - 1;
+        m_size = 0;
+        for (const Slot& slot : old) {
+            if (slot.key)
+                insert(slot.key, slot.a, slot.b);
+        }
+    }
+
+    // Inserts or overwrites.
+    Slot& insert(uint64_t key, uint32_t a, uint32_t b)
+    {
+        if ((m_size + 1) * 2 > m_slots.size())
+            reserve(m_size + 1 > 8 ? (m_size + 1) * 2 : 16);
+        size_t i = key & m_mask;
+        while (m_slots[i].key && m_slots[i].key != key)
+            i = (i + 1) & m_mask;
+        if (!m_slots[i].key)
+            ++m_size;
+        m_slots[i] = Slot{key, a, b};
+        return m_slots[i];
+    }
+
+    const Slot* find(uint64_t key) const
+    {
+        if (m_slots.empty())
+            return nullptr;
+        size_t i = key & m_mask;
+        while (m_slots[i].key) {
+            if (m_slots[i].key == key)
+                return &m_slots[i];
+            i = (i + 1) & m_mask;
+        }
+        return nullptr;
+    }
+
+    void clear()
+    {
+        m_slots.clear();
+        m_size = 0;
+        m_mask = 0;
+    }
+
+private:
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+    size_t m_size = 0;
+};
+
+std::string foldSyllable(const std::string& syllable)
+{
+    std::string s = syllable;
+    if (s.size() > 2 && (s.compare(0, 2, "zh") == 0 || s.compare(0, 2, "ch") == 0 || s.compare(0, 2, "sh") == 0))
+        s.erase(1, 1);
+    else if (s.size() > 1 && s[0] == 'n')
+        s[0] = 'l';
+    if (s.size() > 2 && s.compare(s.size() - 2, 2, "ng") == 0)
+        s.erase(s.size() - 1);
+    return s;
+}
+
+Lexicon::Lexicon()
+    : m_words(new Table)
+    , m_candidates(new Table)
+{
+}
+
+Lexicon::~Lexicon()
+{
+    delete m_words;
+    delete m_candidates;
+}
+
+uint16_t Lexicon::syllableId(const std::string& s)
+{
+    const auto it = m_syllableIds.find(s);
+    if (it != m_syllableIds.end())
+        return it->second;
+    const auto id = uint16_t(m_syllables.size());
+    m_syllables.push_back(s);
+    m_syllableIds.emplace(s, id);
+    return id;
+}
+
+void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common)
+{
+    CharInfo info;
+    for (const std::string& r : readings) {
+        if (r.empty())
+            continue;
+        info.syllables.push_back(syllableId(r));
+        const uint16_t folded = syllableId(foldSyllable(r));
+        if (std::find(info.folded.begin(), info.folded.end(), folded) == info.folded.end())
+            info.folded.push_back(folded);
+    }
+    info.radical = uint16_t(std::max(0, radical));
+    info.residual = uint16_t(std::max(0, residual));
+    info.common = common;
+    const auto index = int32_t(m_chars.size());
+    m_chars.push_back(std::move(info));
+    if (c < 0x30000) {
+        if (m_charIndex.size() <= c)
+            m_charIndex.resize(0x30000, -1);
+        m_charIndex[c] = index;
+    } else {
+        m_farChars[c] = index;
+    }
+}
+
+void Lexicon::addWord(const std::u32string& word, uint32_t freq, const std::string& tag)
+{
+    if (word.empty() || freq == 0)
+        return;
+    auto tagIt = std::find(m_tags.begin(), m_tags.end(), tag);
+    if (tagIt == m_tags.end())
+        tagIt = m_tags.insert(m_tags.end(), tag);
+    m_words->insert(sequenceHash(word.data(), word.size()), freq, uint32_t(tagIt - m_tags.begin()));
+    ++m_wordCount;
+    m_total += freq;
+    m_maxWordLength = std::max(m_maxWordLength, word.size());
+    if (word.size() >= 2 && word.size() <= kMaxCandidateLength && freq >= kMinCandidateFrequency)
+        m_pending.emplace_back(word, freq);
+}
+
+void Lexicon::finish()
+{
+    struct Entry
+    {
+        uint64_t key;
+        Candidate candidate;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(m_pending.size() * 3);
+    for (const auto& [word, freq] : m_pending) {
+        for (size_t open = 0; open < word.size(); ++open)
+            entries.push_back(Entry{sequenceHash(word.data(), word.size(), open), Candidate{word[open], freq}});
+    }
+    m_pending.clear();
+    m_pending.shrink_to_fit();
+    std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
+        return x.key != y.key ? x.key < y.key : x.candidate.freq > y.candidate.freq;
+    });
+    m_candidateList.clear();
+    m_candidateList.reserve(entries.size());
+    m_candidates->clear();
+    m_candidates->reserve(entries.size() / 2 + 16);
+    size_t i = 0;
+    while (i < entries.size()) {
+        size_t j = i;
+        while (j < entries.size() && entries[j].key == entries[i].key) {
+            m_candidateList.push_back(entries[j].candidate);
+            ++j;
+        }
+        m_candidates->insert(entries[i].key, uint32_t(m_candidateList.size() - (j - i)), uint32_t(j - i));
+        i = j;
+    }
+    if (m_total == 0)
+        m_total = 1;
+    m_logTotal = std::log(double(m_total));
+}
+
+bool Lexicon::load(const std::string& path, std::string* error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (error)
+            *error = "cannot open lexicon " + path;
+        return false;
+    }
+    std::string line;
+    size_t lineNo = 0;
+    uint64_t declaredTotal = 0;
+    m_words->reserve(400000);
+    while (std::getline(in, line)) {
+        ++lineNo;
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::vector<std::string> f = split(line, '\t');
+        bool ok = false;
+        if (f[0] == "W" && f.size() >= 3) {
+            const std::u32string word = toU32(f[1]);
+            const unsigned long freq = std::strtoul(f[2].c_str(), nullptr, 10);
+            if (!word.empty() && freq > 0) {
+                addWord(word, uint32_t(std::min<unsigned long>(freq, 0xFFFFFFFFu)), f.size() > 3 ? f[3] : "x");
+                ok = true;
+            }
+        } else if (f[0] == "C" && f.size() >= 6) {
+            const std::u32string c = toU32(f[1]);
+            if (c.size() == 1) {
+                addChar(c[0], f[2].empty() ? std::vector<std::string>() : split(f[2], ','), std::atoi(f[3].c_str()),
+                        std::atoi(f[4].c_str()), f[5] == "1");
+                ok = true;
+            }
+        } else if (f[0] == "T" && f.size() >= 2) {
+            declaredTotal = std::strtoull(f[1].c_str(), nullptr, 10);
+            ok = true;
+        }
+        if (!ok) {
+            if (error)
+                *error = path + ":" + std::to_string(lineNo) + ": malformed line";
+            return false;
+        }
+    }
+    if (m_wordCount == 0) {
+        if (error)
+            *error = "lexicon " + path + " holds no words";
+        return false;
+    }
+    if (declaredTotal > m_total)
+        m_total = declaredTotal;
+    finish();
+    return true;
+}
+
+uint32_t Lexicon::frequency(const char32_t* s, size_t n) const
+{
+    if (n == 0 || n > m_maxWordLength)
+        return 0;
+    const Table::Slot* slot = m_words->find(sequenceHash(s, n));
+    return slot ? slot->a : 0;
+}
+
+std::string Lexicon::tag(const std::u32string& s) const
+{
+    if (s.empty())
+        return {};
+    const Table::Slot* slot = m_words->find(sequenceHash(s.data(), s.size()));
+    return slot ? m_tags[slot->b] : std::string();
+}
+
+const Lexicon::Candidate* Lexicon::candidates(const char32_t* s, size_t n, size_t open, size_t* count) const
+{
+    *count = 0;
+    if (n < 2 || n > kMaxCandidateLength || open >= n)
+        return nullptr;
+    const Table::Slot* slot = m_candidates->find(sequenceHash(s, n, open));
+    if (!slot)
+        return nullptr;
+    *count = slot->b;
+    return m_candidateList.data() + slot->a;
+}
+
+const Lexicon::CharInfo* Lexicon::charInfo(char32_t c) const
+{
+    if (c < m_charIndex.size()) {
+        const int32_t index = m_charIndex[c];
+        return index < 0 ? nullptr : &m_chars[size_t(index)];
+    }
+    const auto it = m_farChars.find(c);
+    return it == m_farChars.end() ? nullptr : &m_chars[size_t(it->second)];
+}
+
+int Lexicon::confusion(char32_t a, char32_t b) const
+{
+    if (a == b)
+        return ConfusionNone;
+    const CharInfo* x = charInfo(a);
+    const CharInfo* y = charInfo(b);
+    if (!x || !y)
+        return ConfusionNone;
+    int bits = ConfusionNone;
+    for (uint16_t s : x->syllables) {
+        if (std::find(y->syllables.begin(), y->syllables.end(), s) != y->syllables.end()) {
+            bits |= ConfusionHomophone;
+            break;
+        }
+    }
+    if (!(bits & ConfusionHomophone)) {
+        for (uint16_t s : x->folded) {
+            if (std::find(y->folded.begin(), y->folded.end(), s) != y->folded.end()) {
+                bits |= ConfusionNearSound;
+                break;
+            }
+        }
+    }
+    if (x->radical && x->radical == y->radical && std::abs(int(x->residual) - int(y->residual)) <= 1)
+        bits |= ConfusionShape;
+    return bits;
+}
+
+std::vector<std::string> Lexicon::readings(char32_t c) const
+{
+    std::vector<std::string> out;
+    if (const CharInfo* info = charInfo(c)) {
+        for (uint16_t s : info->syllables)
+            out.push_back(m_syllables[s]);
+    }
+    return out;
+}
+
+} // namespace quillet

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quillet {
+
+// Ways in which one character can be mistaken for another.
+enum Confusion : int {
+    ConfusionNone = 0,
+    ConfusionHomophone = 1,   // a reading in common (tones ignored)
+    ConfusionNearSound = 2,   // readings equal after folding zh/z, ch/c, sh/s, n/l, -ng/-n
+    ConfusionShape = 4,       // same radical, residual stroke counts at most one apart
+};
+
+// The checker's lexical data: words with frequencies and tags, and per
+// character its readings and radical-stroke position. Loaded once from the
+// file that gen_lexicon.py writes at build time; read-only afterwards and safe
+// to share between threads.
+class Lexicon
+{
+public:
+    struct Candidate
+    {
+        char32_t c;     // the character that fills the open position
+        uint32_t freq;  // frequency of the whole word
+    };
+    struct CharInfo
+    {
+        std::vector<uint16_t> syllables; // ids into syllable names
+        std::vector<uint16_t> folded;    // ids of the folded syllables
+        uint16_t radical = 0;
+        uint16_t residual = 0;
+        bool common = false;
+    };
+
+    Lexicon();
+    ~Lexicon();
+    Lexicon(const Lexicon&) = delete;
+    Lexicon& operator=(const Lexicon&) = delete;
+
+    // Loads the lexicon file; false with a reason in error when it is missing or
+    // malformed.
+    bool load(const std::string& path, std::string* error);
+    // Adds a word (used by tests to build small lexicons without a file).
+    void addWord(const std::u32string& word, uint32_t freq, const std::string& tag);
+    void addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common);
+    // Builds the candidate index; call once after the last addWord().
+    void finish();
+
+    size_t wordCount() const { return m_wordCount; }
+    double logTotal() const { return m_logTotal; }
+    // Frequency of the word s[0..n), 0 when it is not a word.
+    uint32_t frequency(const char32_t* s, size_t n) const;
+    uint32_t frequency(const std::u32string& s) const { return frequency(s.data(), s.size()); }
+    // The word's tag ("v", "n", ...), empty when it is not a word.
+    std::string tag(const std::u32string& s) const;
+    // Longest word length in the lexicon.
+    size_t maxWordLength() const { return m_maxWordLength; }
+
+    // Frequent words of length n that equal s[0..n) everywhere except at
+    // position open, which holds a different character.
+    const Candidate* candidates(const char32_t* s, size_t n, size_t open, size_t* count) const;
+
+    const CharInfo* charInfo(char32_t c) const;
+    // Confusion bits between two different characters (0 when unrelated or unknown).
+    int confusion(char32_t a, char32_t b) const;
+    // Toneless readings of c ("yi", "de"), for the dictionary page.
+    std::vector<std::string> readings(char32_t c) const;
+
+    // Words shorter than this frequency do not enter the candidate index.
+    static constexpr uint32_t kMinCandidateFrequency = 30;
+    static constexpr size_t kMaxCandidateLength = 4;
+
+private:
+    class Table;
+    uint16_t syllableId(const std::string& s);
+
+    Table* m_words;      // word hash -> (freq, tag id)
+    Table* m_candidates; // masked word hash -> (offset, count) into m_candidateList
+    std::vector<Candidate> m_candidateList;
+    std::vector<std::string> m_tags;
+    std::vector<std::string> m_syllables;
+    std::unordered_map<std::string, uint16_t> m_syllableIds;
+    std::vector<CharInfo> m_chars;
+    std::vector<int32_t> m_charIndex; // code point -> index into m_chars, -1 when unknown
+    std::unordered_map<char32_t, int32_t> m_farChars;
+    std::vector<std::pair<std::u32string, uint32_t>> m_pending; // words awaiting finish()
+    size_t m_wordCount = 0;
+    size_t m_maxWordLength = 1;
+    uint64_t m_total = 0;
+    double m_logTotal = 0;
+};
+
+// Folds a toneless syllable so that commonly confused sounds meet:
+// zh/ch/sh -> z/c/s, initial n -> l, final -ng -> -n.
+std::string foldSyllable(const std::string& syllable);
+
+} // namespace quillet

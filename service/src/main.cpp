@@ -1,0 +1,388 @@
+// quillet-service: the command line of the checking service.
+#include "Checker.h"
+#include "Lexicon.h"
+#include "Service.h"
+#include "Store.h"
+
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <pthread.h>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace quillet;
+
+namespace {
+
+const char kUsage[] = R"(quillet-service: the checking service of the Quillet proofreading client.
+
+Usage:
+  quillet-service serve [--listen HOST:PORT] [--data DIR] [--public-url URL]
+                        [--threads N] [--no-register] [--lexicon FILE]
+      Runs the service. HOST:PORT defaults to 127.0.0.1:8790 (loopback only;
+      give 0.0.0.0:PORT to serve other machines); PORT 0 picks a free port.
+      Prints one line "quillet-service: listening on http://HOST:PORT/" when
+      it is ready; SIGINT or SIGTERM stop it cleanly.
+      --public-url  the base URL clients reach the service under (for a service
+                    behind a reverse proxy), announced as the checker address;
+                    by default it is built from the Host header of each login.
+      --threads     worker threads (default 16).
+      --no-register turn off the registration page; accounts come from "user add".
+  quillet-service user add NAME [--vip] [--data DIR]
+      Creates an account; reads the password from the first line of standard input.
+  quillet-service user list [--data DIR]
+      Lists the accounts: name, VIP flag, creation date, words in their dictionary.
+  quillet-service user remove NAME [--data DIR]
+      Removes an account with its tokens and dictionary.
+  quillet-service check [--data DIR] [--types LIST] [--lexicon FILE]
+      Checks each line of standard input and prints its findings as one JSON
+      line (as the check endpoint answers). LIST is a comma-separated subset of
+      tong_yin, xing_jin, min_gan_ci, skip (default tong_yin).
+  quillet-service --help
+
+DIR (default $XDG_DATA_HOME/quillet-service, i.e. ~/.local/share/quillet-service)
+holds the SQLite database quillet.db and the sensitive-word list
+sensitive-words.txt (one word a line, optionally "word<TAB>replacement"; edit it
+while the service runs, it is reread on change). The lexicon is built with the
+program (quillet-lexicon.txt next to the executable); a lexicon.txt in DIR or
+--lexicon FILE takes its place.
+Options may come in any order after the subcommand.
+)";
+
+struct Arguments
+{
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+    bool vip = false;
+    bool noRegister = false;
+    bool help = false;
+    std::string error;
+};
+
+Arguments parseArguments(int argc, char** argv, int first)
+{
+    Arguments args;
+    static const char* const withValue[] = {"--listen", "--data", "--lexicon", "--public-url", "--threads", "--types"};
+    for (int i = first; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            args.help = true;
+        } else if (a == "--vip") {
+            args.vip = true;
+        } else if (a == "--no-register") {
+            args.noRegister = true;
+        } else if (a.rfind("--", 0) == 0) {
+            std::string name = a, value;
+            const size_t eq = a.find('=');
+            bool known = false;
+            if (eq != std::string::npos) {
+                name = a.substr(0, eq);
+                value = a.substr(eq + 1);
+            }
+            for (const char* option : withValue)
+                known = known || name == option;
+            if (!known) {
+                args.error = "unknown option " + name;
+                return args;
+            }
+            if (eq == std::string::npos) {
+                if (i + 1 >= argc) {
+                    args.error = "option " + name + " needs a value";
+                    return args;
+                }
+                value = argv[++i];
+            }
+            args.options[name] = value;
+        } else {
+            args.positional.push_back(a);
+        }
+    }
+    return args;
+}
+
+std::string defaultDataDir()
+{
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && *xdg)
+        return std::string(xdg) + "/quillet-service";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.local/share/quillet-service";
+}
+
+bool makeDirs(const std::string& path)
+{
+    std::string partial;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        partial = path.substr(0, end);
+        if (!partial.empty())
+            mkdir(partial.c_str(), 0700);
+        start = end + 1;
+    }
+    struct stat info{};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat info{};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string executableDir()
+{
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0)
+        return ".";
+    std::string path(buffer, size_t(n));
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+std::string lexiconPath(const Arguments& args, const std::string& dataDir)
+{
+    const auto it = args.options.find("--lexicon");
+    if (it != args.options.end())
+        return it->second;
+    if (fileExists(dataDir + "/lexicon.txt"))
+        return dataDir + "/lexicon.txt";
+    return executableDir() + "/quillet-lexicon.txt";
+}
+
+std::string dataDirOf(const Arguments& args)
+{
+    const auto it = args.options.find("--data");
+    return it != args.options.end() ? it->second : defaultDataDir();
+}
+
+bool openStore(Store& store, const std::string& dataDir)
+{
+    if (!makeDirs(dataDir)) {
+        std::cerr << "quillet-service: cannot create the data folder " << dataDir << "\n";
+        return false;
+    }
+    std::string error;
+    if (!store.open(dataDir + "/quillet.db", &error)) {
+        std::cerr << "quillet-service: " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool loadLexicon(Lexicon& lexicon, const Arguments& args, const std::string& dataDir)
+{
+    std::string error;
+    if (!lexicon.load(lexiconPath(args, dataDir), &error)) {
+        std::cerr << "quillet-service: " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+int commandServe(const Arguments& args)
+{
+    std::string listen = "127.0.0.1:8790";
+    if (args.options.count("--listen"))
+        listen = args.options.at("--listen");
+    const size_t colon = listen.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+        std::cerr << "quillet-service: --listen wants HOST:PORT\n";
+        return 2;
+    }
+    std::string host = listen.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    char* end = nullptr;
+    const long port = std::strtol(listen.c_str() + colon + 1, &end, 10);
+    if (*end || port < 0 || port > 65535 || colon + 1 == listen.size()) {
+        std::cerr << "quillet-service: bad port in " << listen << "\n";
+        return 2;
+    }
+
+    Service::Settings settings;
+    settings.dataDir = dataDirOf(args);
+    settings.openRegistration = !args.noRegister;
+    if (args.options.count("--threads"))
+        settings.threads = std::max(2, std::atoi(args.options.at("--threads").c_str()));
+    if (args.options.count("--public-url")) {
+        settings.publicUrl = args.options.at("--public-url");
+        if (settings.publicUrl.empty() || settings.publicUrl.back() != '/')
+            settings.publicUrl += '/';
+    }
+
+    Store store;
+    if (!openStore(store, settings.dataDir))
+        return 1;
+    Lexicon lexicon;
+    if (!loadLexicon(lexicon, args, settings.dataDir))
+        return 1;
+    Service::ensureSensitiveFile(settings.dataDir);
+
+    // Signals are taken by one thread with sigwait(), which then stops the
+    // server from outside any signal handler.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    Service service(store, lexicon, settings);
+    const int bound = service.bind(host, int(port));
+    if (bound < 0) {
+        std::cerr << "quillet-service: cannot listen on " << listen << "\n";
+        return 1;
+    }
+    std::thread waiter([&service, signals] {
+        int received = 0;
+        sigwait(&signals, &received);
+        service.stop();
+    });
+    const bool v6 = host.find(':') != std::string::npos;
+    std::cout << "quillet-service: listening on http://" << (v6 ? "[" + host + "]" : host) << ":" << bound << "/"
+              << std::endl;
+    const bool ok = service.run();
+    if (waiter.joinable()) {
+        // The server may also end by itself; wake the waiter so it can finish.
+        pthread_kill(waiter.native_handle(), SIGTERM);
+        waiter.join();
+    }
+    std::cout << "quillet-service: stopped" << std::endl;
+    return ok ? 0 : 1;
+}
+
+int commandUser(const Arguments& args)
+{
+    if (args.positional.size() < 2) {
+        std::cerr << "quillet-service: user add|list|remove, see --help\n";
+        return 2;
+    }
+    const std::string& action = args.positional[1];
+    Store store;
+    if (!openStore(store, dataDirOf(args)))
+        return 1;
+    if (action == "add" && args.positional.size() == 3) {
+        const std::string& name = args.positional[2];
+        std::string password;
+        std::getline(std::cin, password);
+        while (!password.empty() && (password.back() == '\r' || password.back() == '\n'))
+            password.pop_back();
+        switch (store.addUser(name, password, args.vip)) {
+        case Store::AddResult::Added:
+            std::cout << "added user " << name << (args.vip ? " (VIP)" : "") << "\n";
+            return 0;
+        case Store::AddResult::Exists:
+            std::cerr << "quillet-service: user " << name << " exists already\n";
+            return 1;
+        case Store::AddResult::Invalid:
+            std::cerr << "quillet-service: invalid name or empty password (name: 1-64 characters, password on "
+                         "standard input)\n";
+            return 1;
+        case Store::AddResult::Failed:
+            std::cerr << "quillet-service: could not store the user\n";
+            return 1;
+        }
+    }
+    if (action == "list" && args.positional.size() == 2) {
+        for (const Store::User& user : store.listUsers())
+            std::cout << user.name << "\t" << (user.vip ? "vip" : "-") << "\t" << user.words << " words\n";
+        return 0;
+    }
+    if (action == "remove" && args.positional.size() == 3) {
+        if (store.removeUser(args.positional[2])) {
+            std::cout << "removed user " << args.positional[2] << "\n";
+            return 0;
+        }
+        std::cerr << "quillet-service: no user " << args.positional[2] << "\n";
+        return 1;
+    }
+    std::cerr << "quillet-service: user add NAME | user list | user remove NAME, see --help\n";
+    return 2;
+}
+
+int commandCheck(const Arguments& args)
+{
+    const std::string dataDir = dataDirOf(args);
+    Lexicon lexicon;
+    if (!loadLexicon(lexicon, args, dataDir))
+        return 1;
+    Checker::Options options;
+    if (args.options.count("--types")) {
+        options.homophone = false;
+        std::string types = args.options.at("--types") + ",";
+        for (size_t start = 0, comma; (comma = types.find(',', start)) != std::string::npos; start = comma + 1) {
+            const std::string t = types.substr(start, comma - start);
+            if (t == "tong_yin")
+                options.homophone = true;
+            else if (t == "xing_jin")
+                options.shape = true;
+            else if (t == "min_gan_ci")
+                options.sensitive = true;
+            else if (t == "skip")
+                options.collocation = true;
+            else if (!t.empty()) {
+                std::cerr << "quillet-service: unknown check type " << t << "\n";
+                return 2;
+            }
+        }
+    }
+    SensitiveList sensitive;
+    sensitive.load(dataDir + "/" + Service::kSensitiveFile);
+    Checker checker(lexicon);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        nlohmann::json errors = nlohmann::json::array();
+        for (const Finding& f : checker.check(line, options, &sensitive)) {
+            nlohmann::json suggestions = nlohmann::json::array();
+            for (const auto& s : f.suggestions)
+                suggestions.push_back(s.first);
+            errors.push_back({{"text", f.text}, {"type", f.type}, {"spans", f.spans}, {"suggestions", suggestions}});
+        }
+        std::cout << nlohmann::json{{"errors", errors}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                  << "\n";
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    const Arguments args = parseArguments(argc, argv, 1);
+    if (args.help) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (!args.error.empty()) {
+        std::cerr << "quillet-service: " << args.error << "\n";
+        return 2;
+    }
+    if (command == "serve")
+        return commandServe(args);
+    if (command == "user")
+        return commandUser(args);
+    if (command == "check")
+        return commandCheck(args);
+    std::cerr << "quillet-service: unknown command " << command << "; see --help\n";
+    return 2;
+}

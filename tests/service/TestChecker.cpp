@@ -1,0 +1,197 @@
+#include "Checker.h"
+#include "Lexicon.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using namespace quillet;
+
+// The checker with the lexicon the build generates from Debian's data.
+class TestChecker : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void findsMisspeltWords_data();
+    void findsMisspeltWords();
+    void leavesCorrectTextAlone_data();
+    void leavesCorrectTextAlone();
+    void spansCountUtf16Units();
+    void sameErrorTwiceIsOneFindingWithTwoSpans();
+    void optionsSelectKinds();
+    void sensitiveWords();
+    void userWordsAreNotReported();
+    void badInput_data();
+    void badInput();
+
+private:
+    std::unique_ptr<Lexicon> m_lexicon;
+};
+
+void TestChecker::initTestCase()
+{
+    m_lexicon = std::make_unique<Lexicon>();
+    std::string error;
+    QVERIFY2(m_lexicon->load(QUILLET_LEXICON_PATH, &error), error.c_str());
+    QVERIFY(m_lexicon->wordCount() > 100000);
+}
+
+void TestChecker::findsMisspeltWords_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("wrong");
+    QTest::addColumn<QString>("suggestion");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("start");
+
+    QTest::newRow("homophone") << QStringLiteral("我们以经完成了任务。") << QStringLiteral("以经")
+                               << QStringLiteral("已经") << int(ErrorHomophone) << 2;
+    QTest::newRow("near sound in/ing") << QStringLiteral("你因该早点休息。") << QStringLiteral("因该")
+                                       << QStringLiteral("应该") << int(ErrorNearSound) << 1;
+    QTest::newRow("rare variant of an idiom") << QStringLiteral("大家再接再励。") << QStringLiteral("再接再励")
+                                              << QStringLiteral("再接再厉") << int(ErrorHomophone) << 2;
+    QTest::newRow("the word, not its neighbour") << QStringLiteral("请按装最新版本的软件。")
+                                                 << QStringLiteral("按装") << QStringLiteral("安装")
+                                                 << int(ErrorHomophone) << 1;
+    QTest::newRow("doubled function character") << QStringLiteral("这是我们的的工作。") << QStringLiteral("的的")
+                                                << QStringLiteral("的") << int(ErrorLoneChar) << 4;
+}
+
+void TestChecker::findsMisspeltWords()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, wrong);
+    QFETCH(QString, suggestion);
+    QFETCH(int, type);
+    QFETCH(int, start);
+    Checker checker(*m_lexicon);
+    const std::vector<Finding> findings = checker.check(text.toStdString(), Checker::Options());
+    QCOMPARE(int(findings.size()), 1);
+    const Finding& f = findings.front();
+    QCOMPARE(QString::fromStdString(f.text), wrong);
+    QCOMPARE(f.type, type);
+    QCOMPARE(int(f.spans.size()), 1);
+    QCOMPARE(f.spans.front().first, start);
+    QCOMPARE(f.spans.front().second, start + int(wrong.size()) - 1);
+    QVERIFY(!f.suggestions.empty());
+    QCOMPARE(QString::fromStdString(f.suggestions.front().first), suggestion);
+}
+
+void TestChecker::leavesCorrectTextAlone_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("correct sentence") << QStringLiteral("我们已经完成了任务。");
+    QTest::newRow("以 and 经 in other words") << QStringLiteral("他可以经过这里。");
+    QTest::newRow("real word in another sense") << QStringLiteral("这个问题反映了很多情况。");
+    QTest::newRow("reduplicated word") << QStringLiteral("我们一起看看吧，谢谢。");
+    QTest::newRow("idiom with a double") << QStringLiteral("他总是实实在在地做事。");
+    QTest::newRow("mixed scripts") << QStringLiteral("Qt 5.15 已经发布，版本号是 v2.2。");
+    QTest::newRow("plain prose") << QStringLiteral("今天天气很好，我们去公园散步，然后回家吃饭。");
+}
+
+void TestChecker::leavesCorrectTextAlone()
+{
+    QFETCH(QString, text);
+    Checker checker(*m_lexicon);
+    Checker::Options options;
+    options.shape = true;
+    QVERIFY(checker.check(text.toStdString(), options).empty());
+}
+
+void TestChecker::spansCountUtf16Units()
+{
+    // U+20000 is outside the BMP: two UTF-16 units before the error.
+    const QString text = QString::fromUcs4(U"\U00020000我们以经完成了。");
+    Checker checker(*m_lexicon);
+    const std::vector<Finding> findings = checker.check(text.toStdString(), Checker::Options());
+    QCOMPARE(int(findings.size()), 1);
+    QCOMPARE(findings.front().spans.front(), std::make_pair(4, 5));
+    QCOMPARE(text.mid(4, 2), QStringLiteral("以经"));
+}
+
+void TestChecker::sameErrorTwiceIsOneFindingWithTwoSpans()
+{
+    Checker checker(*m_lexicon);
+    const std::vector<Finding> findings =
+        checker.check(QStringLiteral("我们以经到了。他们以经走了。").toStdString(), Checker::Options());
+    QCOMPARE(int(findings.size()), 1);
+    QCOMPARE(int(findings.front().spans.size()), 2);
+    QCOMPARE(findings.front().spans[1], std::make_pair(9, 10));
+}
+
+void TestChecker::optionsSelectKinds()
+{
+    Checker checker(*m_lexicon);
+    SensitiveList sensitive;
+    sensitive.add(U"坏词");
+    const std::string text = QStringLiteral("我们以经看到坏词。").toStdString();
+    Checker::Options none;
+    none.homophone = false;
+    QVERIFY(checker.check(text, none, &sensitive).empty());
+    Checker::Options onlySensitive = none;
+    onlySensitive.sensitive = true;
+    const std::vector<Finding> findings = checker.check(text, onlySensitive, &sensitive);
+    QCOMPARE(int(findings.size()), 1);
+    QCOMPARE(findings.front().type, int(ErrorSensitive));
+}
+
+void TestChecker::sensitiveWords()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("words.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("# comment\n\n\xE5\x9D\x8F\xE8\xAF\x8D\t\xE5\xA5\xBD\xE8\xAF\x8D\n\xE5\x9D\x8F\xE8\xAF\x8D\xE8\xAF\xAD\r\n");
+    file.close();
+    SensitiveList sensitive;
+    QVERIFY(sensitive.load(file.fileName().toStdString()));
+    Checker checker(*m_lexicon);
+    Checker::Options options;
+    options.homophone = false;
+    options.sensitive = true;
+    // The longest entry wins where two start at the same place.
+    const std::vector<Finding> findings =
+        checker.check(QStringLiteral("坏词，坏词语").toStdString(), options, &sensitive);
+    QCOMPARE(int(findings.size()), 2);
+    QCOMPARE(QString::fromStdString(findings[0].text), QStringLiteral("坏词"));
+    QCOMPARE(QString::fromStdString(findings[0].suggestions.at(0).first), QStringLiteral("好词"));
+    QCOMPARE(QString::fromStdString(findings[1].text), QStringLiteral("坏词语"));
+    QVERIFY(findings[1].suggestions.empty());
+}
+
+void TestChecker::userWordsAreNotReported()
+{
+    Checker checker(*m_lexicon);
+    const std::string text = QStringLiteral("我们以经完成了。").toStdString();
+    QCOMPARE(int(checker.check(text, Checker::Options(), nullptr, {U"以经"}).size()), 0);
+    // A longer user word around the finding protects it too.
+    QCOMPARE(int(checker.check(text, Checker::Options(), nullptr, {U"们以经完"}).size()), 0);
+    QCOMPARE(int(checker.check(text, Checker::Options(), nullptr, {U"别的"}).size()), 1);
+}
+
+void TestChecker::badInput_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("invalid UTF-8") << QByteArray("\xE4\xBB");
+    QTest::newRow("only punctuation") << QByteArray("\xE3\x80\x82\xEF\xBC\x8C!!");
+    QTest::newRow("NUL bytes") << QByteArray("\0\0\0", 3);
+    QTest::newRow("long run without punctuation") << QString(4000, QChar(0x4EE5)).toUtf8();
+}
+
+void TestChecker::badInput()
+{
+    QFETCH(QByteArray, text);
+    Checker checker(*m_lexicon);
+    Checker::Options options;
+    options.shape = options.collocation = true;
+    const std::vector<Finding> findings = checker.check(text.toStdString(), options);
+    for (const Finding& f : findings) {
+        for (const auto& [start, end] : f.spans)
+            QVERIFY(start >= 0 && start <= end);
+    }
+    QVERIFY(text.size() > 100 || findings.empty());
+}
+
+QTEST_APPLESS_MAIN(TestChecker)
+#include "TestChecker.moc"

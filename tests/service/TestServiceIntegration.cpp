@@ -1,0 +1,133 @@
+#include "ModalWatcher.h"
+#include "client/Revisor.h"
+
+#include <QtTest>
+
+// Quillet's real client against a real quillet-service on a loopback port.
+class TestServiceIntegration : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void checksThreePieces();
+    void addedWordIsNotReportedAgain();
+    void wrongPasswordShowsTheServiceMessage();
+
+private:
+    QStringList runCheck(const QString& text);
+    static QString text();
+
+    QTemporaryDir m_dir;
+    QProcess m_service;
+    Revisor* m_revisor = nullptr;
+    ModalWatcher* m_watcher = nullptr;
+};
+
+void TestServiceIntegration::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QProcess add;
+    add.start(QStringLiteral(QUILLET_SERVICE_BINARY),
+              {"user", "add", "tester", "--data", m_dir.path()});
+    QVERIFY(add.waitForStarted());
+    add.write("secret+1\n");
+    add.closeWriteChannel();
+    QVERIFY(add.waitForFinished(30000));
+    QCOMPARE(add.exitCode(), 0);
+
+    m_service.start(QStringLiteral(QUILLET_SERVICE_BINARY),
+                    {"serve", "--listen", "127.0.0.1:0", "--data", m_dir.path()});
+    QVERIFY(m_service.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(m_service.canReadLine(), 20000);
+    const QString ready = QString::fromUtf8(m_service.readLine()).trimmed();
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+/)$")).match(ready);
+    QVERIFY2(match.hasMatch(), qPrintable(ready));
+
+    qputenv("QUILLET_SERVICE_URL", match.captured(1).toUtf8());
+    m_revisor = new Revisor(this);
+    m_watcher = new ModalWatcher(this);
+}
+
+void TestServiceIntegration::cleanupTestCase()
+{
+    m_service.terminate();
+    QVERIFY(m_service.waitForFinished(10000));
+    QCOMPARE(m_service.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_service.exitCode(), 0);
+    QVERIFY(m_service.readAll().contains("stopped"));
+}
+
+void TestServiceIntegration::init()
+{
+    m_watcher->clear();
+    QVERIFY(m_revisor->login(QStringLiteral("tester"), QStringLiteral("secret+1"), 0));
+    QVERIFY(m_revisor->isLogin());
+}
+
+// About 1 200 characters with three errors, one in each piece of 500.
+QString TestServiceIntegration::text()
+{
+    const QString filler = QStringLiteral("今天天气很好，我们去公园散步，然后回家吃饭。");
+    QString text = QStringLiteral("我们以经完成了今年的全部任务。");
+    while (text.size() < 550)
+        text += filler;
+    text += QStringLiteral("你因该早点休息，明天还要上班。");
+    while (text.size() < 1050)
+        text += filler;
+    text += QStringLiteral("请按装最新版本的软件后再试一次。");
+    return text;
+}
+
+QStringList TestServiceIntegration::runCheck(const QString& text)
+{
+    QStringList found;
+    bool done = false;
+    const auto connection = connect(m_revisor, &Revisor::checkDone, this, [&](CHECK_DATAS& datas) {
+        for (const auto& data : datas) {
+            found << QString::fromStdString(data->text);
+            for (const auto& span : data->spans) {
+                // Offsets are into the piece, which is at most 500 units long.
+                if (span.first < 0 || span.second >= 500)
+                    found << QStringLiteral("bad span");
+            }
+        }
+        done = true;
+    });
+    if (m_revisor->checkText(text) && !QTest::qWaitFor([this] { return !m_revisor->isBusy(); }, 30000))
+        found << QStringLiteral("still busy");
+    disconnect(connection);
+    if (!done)
+        found << QStringLiteral("no checkDone");
+    return found;
+}
+
+void TestServiceIntegration::checksThreePieces()
+{
+    const QString t = text();
+    QVERIFY(t.size() > 1000 && t.size() <= 1500);
+    const QStringList found = runCheck(t);
+    QCOMPARE(found, (QStringList{QStringLiteral("以经"), QStringLiteral("因该"), QStringLiteral("按装")}));
+    QVERIFY2(m_watcher->messages().isEmpty(), qPrintable(m_watcher->messages().join('|')));
+}
+
+void TestServiceIntegration::addedWordIsNotReportedAgain()
+{
+    QVERIFY(m_revisor->addToDict(QStringLiteral("以经")));
+    QTRY_COMPARE(m_watcher->messages().size(), 1); // the client's "added" confirmation, no error
+    const QStringList found = runCheck(text());
+    QCOMPARE(found, (QStringList{QStringLiteral("因该"), QStringLiteral("按装")}));
+}
+
+void TestServiceIntegration::wrongPasswordShowsTheServiceMessage()
+{
+    m_watcher->clear();
+    QVERIFY(!m_revisor->login(QStringLiteral("tester"), QStringLiteral("secret 1"), 0));
+    QCOMPARE(m_watcher->lastMessage(), QStringLiteral("用户名或密码错误。"));
+    QVERIFY(!m_revisor->isLogin());
+}
+
+QTEST_MAIN(TestServiceIntegration)
+#include "TestServiceIntegration.moc"
