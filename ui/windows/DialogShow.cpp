@@ -18,7 +18,7 @@ DialogShow::DialogShow(QWidget* parent)
     m_menu->setIcon(gear);
     // The action names are not in the catalogue: the panel is not opened anywhere.
     m_menu->addAction(gear, QStringLiteral("Hide Other Windows"));
-    m_menu->addAction(gear, QStringLiteral("Hide Toolbars && Menus") // "&&" shows one "&");
+    m_menu->addAction(gear, QStringLiteral("Hide Toolbars && Menus")); // "&&" shows one "&"
     m_menu->addAction(gear, QStringLiteral("Full Screen"));
 
     ui->btnSetting->setText(m_menu->title());
