@@ -36,8 +36,8 @@ const IconSpec kIcons[] = {
     {"RemoveAll", 0xf12d, 0xffe53935},        // eraser
     {"Previous", 0xf137, 0xff00897b},         // chevron-circle-left
     {"Next", 0xf138, 0xff00897b},             // chevron-circle-right
-    {"Previous2", 0xf100, 0xff757575},        // angle-double-left
-    {"Next2", 0xf101, 0xff757575},            // angle-double-right
+    {"Previous2", 0xf053, 0xff757575},        // chevron-left
+    {"Next2", 0xf054, 0xff757575},            // chevron-right
     {"Setting", 0xf013, 0xff616161},          // cog
     {"User", 0xf2bd, 0xfffb8c00},             // user-circle
     {"Login", 0xf090, 0xff43a047},            // sign-in
