@@ -5,8 +5,20 @@
 
 #include <QLayoutItem>
 #include <QPalette>
+#include <QScrollBar>
 
 namespace {
+
+// Thin scroll bars: a translucent handle on white, no arrows.
+const char* const kScrollBarStyle =
+    "QScrollBar:vertical { background: transparent; background: rgba(255,255,255,255); width: 8px; }\n"
+    "QScrollBar:horizontal { background: transparent; background: rgba(255,255,255,255); height: 8px; }\n"
+    "QScrollBar::handle { background: rgba(0,0,0,25%); border-radius: 4px; }\n"
+    "QScrollBar::handle:hover { background: rgba(0,0,0,50%); }\n"
+    "QScrollBar::handle:pressed { background: rgba(0,0,0,80%); }\n"
+    "QScrollBar::add-line, QScrollBar::sub-line { background: transparent; height: 0px; width: 0px; }\n"
+    "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }\n"
+    "QScrollBar::up-arrow, QScrollBar::down-arrow { background: transparent; height: 0px; width: 0px; }";
 
 void setWhiteWindow(QWidget* widget, const QPalette& base)
 {
@@ -25,6 +37,10 @@ ErrorsList::ErrorsList(QWidget* parent)
     const QPalette base = palette();
     setWhiteWindow(this, base);
     setWhiteWindow(ui->scrollAreaWidgetContents, base);
+    // The style sheet goes on the scroll bars alone: set on the scroll area it
+    // would cascade to every group and item and make filling the list slow.
+    ui->scrollArea->verticalScrollBar()->setStyleSheet(QLatin1String(kScrollBarStyle));
+    ui->scrollArea->horizontalScrollBar()->setStyleSheet(QLatin1String(kScrollBarStyle));
 }
 
 ErrorsList::~ErrorsList()
@@ -64,7 +80,8 @@ int ErrorsList::addCheckData(std::shared_ptr<CCheckData> data, int groupIndex)
         return -1;
     m_title = QString::fromStdString(data->text);
 
-    auto* group = new ErrorsListGroup(this);
+    // Created in the widget that the layout puts it in, which saves a reparenting.
+    auto* group = new ErrorsListGroup(ui->scrollAreaWidgetContents);
     group->setTitle(m_title, typeText(data->type));
     group->setIndex(groupIndex);
     ui->verticalLayoutScroll->addWidget(group);

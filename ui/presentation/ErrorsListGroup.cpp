@@ -1,5 +1,6 @@
 #include "presentation/ErrorsListGroup.h"
 #include "presentation/ErrorsListItem.h"
+#include "presentation/ListColors.h"
 #include "presentation/QtAwesome.h"
 #include "client/Revisor.h"
 #include "ui_ErrorsListGroup.h"
@@ -16,6 +17,20 @@ QIcon glyph(int codePoint, const QColor& color)
     return awesome ? awesome->iconFor(codePoint, makeIconOptions(color)) : QIcon();
 }
 
+// The icons are the same for every group: made once.
+const QIcon& bookIcon()
+{
+    static const QIcon icon = glyph(kBook, QColor(0, 122, 204));
+    return icon;
+}
+
+const QIcon& expandIcon(bool expanded)
+{
+    static const QIcon down = glyph(kAngleDown, QColor(100, 100, 100));
+    static const QIcon left = glyph(kAngleLeft, QColor(100, 100, 100));
+    return expanded ? down : left;
+}
+
 } // namespace
 
 ErrorsListGroup::ErrorsListGroup(QWidget* parent)
@@ -23,7 +38,13 @@ ErrorsListGroup::ErrorsListGroup(QWidget* parent)
     , ui(new Ui::ErrorsListGroup)
 {
     ui->setupUi(this);
-    ui->btnDict->setIcon(glyph(kBook, QColor(0, 122, 204)));
+    ui->labelTitle->setTextFormat(Qt::PlainText);
+    QFont bold = ui->labelTitle->font();
+    bold.setBold(true);
+    ui->labelTitle->setFont(bold);
+    ListColors::setBackground(ui->widgetTitle, ListColors::titleNormal);
+    ui->widgetTitle->installEventFilter(this);
+    ui->btnDict->setIcon(bookIcon());
     ui->btnDict->hide();
     setExpanded(true);
 }
@@ -42,7 +63,9 @@ ErrorsListGroup::~ErrorsListGroup()
 void ErrorsListGroup::setTitle(const QString& title, const QString& typeText)
 {
     m_title = title;
-    ui->labelTitle->setText(QStringLiteral("<b>") + title.toHtmlEscaped() + QStringLiteral("</b>"));
+    // Bold through the font rather than "<b>" markup: plain text needs no text
+    // document per group, and no escaping of the service's text.
+    ui->labelTitle->setText(title);
     ui->labelTitle2->setText(typeText);
 }
 
@@ -53,7 +76,7 @@ void ErrorsListGroup::setIndex(int groupIndex)
 
 ErrorsListItem* ErrorsListGroup::addItem(const QString& text, int count, int groupIndex, int itemIndex)
 {
-    auto* item = new ErrorsListItem(this);
+    auto* item = new ErrorsListItem(ui->widgetItems);
     item->setData(text, count, m_title, groupIndex, itemIndex);
     ui->widgetItems->layout()->addWidget(item);
     return item;
@@ -67,7 +90,7 @@ bool ErrorsListGroup::isExpanded() const
 void ErrorsListGroup::setExpanded(bool expanded)
 {
     ui->widgetItems->setVisible(expanded);
-    ui->btnExpendGroup->setIcon(glyph(expanded ? kAngleDown : kAngleLeft, QColor(100, 100, 100)));
+    ui->btnExpendGroup->setIcon(expandIcon(expanded));
 }
 
 void ErrorsListGroup::on_btnExpendGroup_clicked()
@@ -84,6 +107,28 @@ void ErrorsListGroup::on_btnDict_clicked()
 {
     if (Revisor* revisor = getRevisor())
         revisor->openDictUrl(m_title);
+}
+
+bool ErrorsListGroup::eventFilter(QObject* watched, QEvent* event)
+{
+    // The title bar darkens under the pointer and while pressed.
+    if (watched == ui->widgetTitle) {
+        switch (event->type()) {
+        case QEvent::Enter:
+        case QEvent::MouseButtonRelease:
+            ListColors::setBackground(ui->widgetTitle, ListColors::titleHover);
+            break;
+        case QEvent::Leave:
+            ListColors::setBackground(ui->widgetTitle, ListColors::titleNormal);
+            break;
+        case QEvent::MouseButtonPress:
+            ListColors::setBackground(ui->widgetTitle, ListColors::titlePressed);
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ErrorsListGroup::enterEvent(QEvent* event)

@@ -34,6 +34,7 @@ private slots:
     void on_btnDict_clicked();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void enterEvent(QEvent* event) override;
     void leaveEvent(QEvent* event) override;
 

@@ -1,5 +1,6 @@
 #include "presentation/ErrorsListItem.h"
 #include "presentation/DiffEngine.h"
+#include "presentation/ListColors.h"
 #include "presentation/QtAwesome.h"
 #include "client/Revisor.h"
 #include "ui_ErrorsListItem.h"
@@ -15,6 +16,19 @@ QIcon glyph(int codePoint, const QColor& color)
 {
     QtAwesome* awesome = getAwesome();
     return awesome ? awesome->iconFor(codePoint, makeIconOptions(color)) : QIcon();
+}
+
+// The icons are the same for every row: made once.
+const QIcon& applyIcon()
+{
+    static const QIcon icon = glyph(kCheck, QColor(0, 125, 0));
+    return icon;
+}
+
+const QIcon& dictIcon()
+{
+    static const QIcon icon = glyph(kBook, QColor(0, 122, 204));
+    return icon;
 }
 
 QString fromUtf16(const std::u16string& text)
@@ -34,15 +48,19 @@ ErrorsListItem::ErrorsListItem(QWidget* parent)
     , ui(new Ui::ErrorsListItem)
 {
     ui->setupUi(this);
-    // Always rich text: the suggestion is escaped even when no span is present.
-    ui->labelText->setTextFormat(Qt::RichText);
     QPalette white = palette();
     white.setColor(QPalette::All, QPalette::Window, QColor(255, 255, 255));
-    setPalette(white);
+    // Inside the list the item already inherits the white ground; setting it
+    // again would only cost a palette propagation per row.
+    if (palette().color(QPalette::Window) != QColor(255, 255, 255))
+        setPalette(white);
+    white.setColor(QPalette::All, QPalette::WindowText, ListColors::rowLine);
     ui->line->setPalette(white);
+    ui->frameMore->setAutoFillBackground(true); // white, from the item's palette
+    ui->frameMore->installEventFilter(this);
 
-    ui->btnApply->setIcon(glyph(kCheck, QColor(0, 125, 0)));
-    ui->btnDict->setIcon(glyph(kBook, QColor(0, 122, 204)));
+    ui->btnApply->setIcon(applyIcon());
+    ui->btnDict->setIcon(dictIcon());
     ui->btnApply->hide();
     ui->btnDict->hide();
 }
@@ -120,9 +138,21 @@ void ErrorsListItem::mousePressEvent(QMouseEvent* /*event*/)
 {
 }
 
+bool ErrorsListItem::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->frameMore) {
+        if (event->type() == QEvent::MouseButtonPress)
+            ListColors::setBackground(ui->frameMore, ListColors::rowPressed);
+        else if (event->type() == QEvent::MouseButtonRelease)
+            ListColors::setBackground(ui->frameMore, ListColors::rowHover);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void ErrorsListItem::enterEvent(QEvent* event)
 {
     QWidget::enterEvent(event);
+    ListColors::setBackground(ui->frameMore, ListColors::rowHover);
     ui->btnApply->show();
     ui->btnDict->show();
 }
@@ -130,6 +160,7 @@ void ErrorsListItem::enterEvent(QEvent* event)
 void ErrorsListItem::leaveEvent(QEvent* event)
 {
     QWidget::leaveEvent(event);
+    ListColors::setBackground(ui->frameMore, ListColors::rowNormal);
     ui->btnApply->hide();
     ui->btnDict->hide();
 }

@@ -43,6 +43,7 @@ private slots:
     void mousePressEvent(QMouseEvent* event) override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void enterEvent(QEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
