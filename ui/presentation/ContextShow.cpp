@@ -65,7 +65,8 @@ bool ContextShow::showCheckData(CHECK_DATAS& checkDatas, QString& text)
         if (!data)
             continue;
         const QString wrongText = QString::fromStdString(data->text);
-        if (text.contains(wrongText, Qt::CaseSensitive)) {
+        // An empty wrong text "occurs" everywhere but marks nothing: skipped.
+        if (!wrongText.isEmpty() && text.contains(wrongText, Qt::CaseSensitive)) {
             ui->widgetErrorList->addCheckData(data, static_cast<int>(i));
             added = true;
         }

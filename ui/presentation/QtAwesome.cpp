@@ -3,9 +3,11 @@
 #include "presentation/QtAwesomeIconPainterIconEngine.h"
 #include "presentation/QtAwesomeNames.h"
 
-#include <QDebug>
 #include <QFile>
 #include <QFontDatabase>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcIconFont, "quillet.presentation.iconfont")
 
 namespace {
 // Id of the icon font in the application font database; the font is added at
@@ -40,7 +42,7 @@ bool QtAwesome::loadIconFont()
         Q_INIT_RESOURCE(scholia_resources_fonts);
         QFile file(QStringLiteral(":/fonts/fontawesome-4.7.0.ttf"));
         if (!file.open(QIODevice::ReadOnly)) {
-            qDebug() << "Font awesome font could not be loaded!";
+            qCDebug(lcIconFont) << "Font awesome font could not be loaded!";
             return false;
         }
         const QByteArray fontData = file.readAll();
@@ -50,7 +52,7 @@ bool QtAwesome::loadIconFont()
 
     const QStringList families = QFontDatabase::applicationFontFamilies(g_fontId);
     if (families.isEmpty()) {
-        qDebug() << "Font awesome font is empty?!";
+        qCDebug(lcIconFont) << "Font awesome font is empty?!";
         g_fontId = -1;
         return false;
     }
@@ -72,7 +74,8 @@ IconOptions QtAwesome::mergedOptions(const IconOptions& options) const
 QIcon QtAwesome::iconFor(int character, const IconOptions& options)
 {
     IconOptions merged = mergedOptions(options);
-    merged.insert(OptionText, QString(QChar(character)));
+    const auto codePoint = static_cast<char32_t>(character);
+    merged.insert(OptionText, QString::fromUcs4(&codePoint, 1));
     return QIcon(new QtAwesomeIconPainterIconEngine(this, m_charPainter, merged));
 }
 

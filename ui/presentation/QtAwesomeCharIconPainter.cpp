@@ -65,7 +65,8 @@ void QtAwesomeCharIconPainter::paintIcon(QtAwesome* awesome, QPainter* painter, 
         const QPointF overlayOffset = options.value(OptionOverlayOffset).toPointF();
         if (!overlayOffset.isNull())
             painter->translate(overlayOffset);
-        painter->drawText(QRectF(QPointF(0, 0), QSizeF(scaled)), QString(QChar(overlayChar)),
+        const auto codePoint = static_cast<char32_t>(overlayChar);
+        painter->drawText(QRectF(QPointF(0, 0), QSizeF(scaled)), QString::fromUcs4(&codePoint, 1),
                           QTextOption(Qt::AlignCenter));
     }
 

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStyle>
@@ -98,8 +99,8 @@ void TestContextShow::noMatchReturnsFalse()
     QFETCH(bool, withFindings);
     ContextShow popup;
     CHECK_DATAS datas;
-    if (withFindings)
-        datas = {finding("反映", {{"反应", 3}}), finding("再在", {}), nullptr};
+    if (withFindings) // absent wrong texts, an empty one, a null pointer
+        datas = {finding("反映", {{"反应", 3}}), finding("再在", {}), finding("", {{"x", 1}}), nullptr};
     QString text = QStringLiteral("这句话里没有错误。");
     QVERIFY(!popup.showCheckData(datas, text));
     QCOMPARE(popup.size(), QSize(100, 350));
@@ -244,6 +245,10 @@ void TestContextShow::initUiIsIdempotent()
 {
     initUI(); // may already have run through showContextShow
     const int translators = qApp->findChildren<QTranslator*>().size();
+    bool libraryFolderAdded = false;
+    for (const QString& path : QCoreApplication::libraryPaths())
+        libraryFolderAdded |= QFileInfo(path).canonicalFilePath() == QFileInfo(QStringLiteral(SCHOLIA_DIR)).canonicalFilePath();
+    QVERIFY(libraryFolderAdded);
     QCOMPARE(QApplication::style()->objectName(), QStringLiteral("fusion"));
     QCOMPARE(QCoreApplication::translate("ContextShow", "Spell Error"), QStringLiteral("错误"));
     QCOMPARE(QCoreApplication::translate("ErrorsList", "ERROR_TYPE_TONG_YIN"), QStringLiteral("同音字"));
