@@ -133,8 +133,8 @@ bool writeIco(const QString& path, const std::vector<QImage>& images)
     quint32 offset = 6 + 16 * quint32(images.size());
     for (size_t i = 0; i < images.size(); ++i) {
         const int size = images[i].width();
-        out << quint8(size >= 256 ? 0 : size) << quint8(size >= 256 ? 0 : size) << quint8(0) << quint8(0)
-            << quint16(1) << quint16(32) << quint32(entries[i].size()) << offset;
+        out << quint8(size >= 256 ? 0 : size) << quint8(size >= 256 ? 0 : size) << quint8(0) << quint8(0) << quint16(1)
+            << quint16(32) << quint32(entries[i].size()) << offset;
         offset += entries[i].size();
     }
     for (const QByteArray& entry : entries)

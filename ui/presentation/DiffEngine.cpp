@@ -80,8 +80,7 @@ DiffList DiffEngine::diff_main(const Text& text1, const Text& text2, bool checkl
     return DiffList(runs.begin(), runs.end());
 }
 
-void DiffEngine::diff_main(const Text& text1, const Text& text2, bool checklines, Deadline deadline,
-                           Runs& out) const
+void DiffEngine::diff_main(const Text& text1, const Text& text2, bool checklines, Deadline deadline, Runs& out) const
 {
     out.clear();
     if (text1 == text2) {
@@ -109,8 +108,7 @@ void DiffEngine::diff_main(const Text& text1, const Text& text2, bool checklines
     diff_cleanupMerge(out);
 }
 
-void DiffEngine::diff_compute(const Text& text1, const Text& text2, bool checklines, Deadline deadline,
-                              Runs& out) const
+void DiffEngine::diff_compute(const Text& text1, const Text& text2, bool checklines, Deadline deadline, Runs& out) const
 {
     out.clear();
     if (text1.empty()) {
@@ -550,9 +548,8 @@ void DiffEngine::diff_cleanupSemantic(Runs& diffs)
                 deletions2 += length(current.text);
             // An equality no longer than the edits on both sides of it is
             // turned into a deletion and an insertion.
-            if (lastEquality && !lastEquality->empty()
-                && length(*lastEquality) <= std::max(insertions1, deletions1)
-                && length(*lastEquality) <= std::max(insertions2, deletions2)) {
+            if (lastEquality && !lastEquality->empty() && length(*lastEquality) <= std::max(insertions1, deletions1) &&
+                length(*lastEquality) <= std::max(insertions2, deletions2)) {
                 const int at = equalities.back();
                 diffs.insert(diffs.begin() + at, {DIFF_DELETE, *lastEquality});
                 diffs[at + 1].operation = DIFF_INSERT;

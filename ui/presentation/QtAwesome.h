@@ -18,21 +18,21 @@ class QtAwesomeCharIconPainter;
 using IconOptions = QMap<int, QVariant>;
 
 enum IconOption {
-    OptionColor = 1,         // QColor, normal mode
-    OptionColorDisabled = 2, // QColor, disabled mode
-    OptionColorActive = 3,   // QColor, active mode
-    OptionColorSelected = 4, // QColor, selected mode
-    OptionScaleFactor = 5,   // double, glyph pixel size / icon height
-    OptionText = 6,          // QString drawn in the normal mode
-    OptionTextDisabled = 7,  // QString replacing it in the disabled mode
-    OptionTextActive = 8,    // ... in the active mode
-    OptionTextSelected = 9,  // ... in the selected mode
-    OptionAnimation = 10,    // QtAwesomeAnimation* rotating the glyph
-    OptionRotation = 11,     // int degrees
-    OptionOffset = 12,       // QPointF shift in pixels
-    OptionOverlayChar = 13,  // int code point drawn over the glyph
-    OptionOverlayScale = 14, // float, overlay size relative to the icon
-    OptionOverlayOffset = 15, // QPointF shift of the overlay
+    OptionColor = 1,           // QColor, normal mode
+    OptionColorDisabled = 2,   // QColor, disabled mode
+    OptionColorActive = 3,     // QColor, active mode
+    OptionColorSelected = 4,   // QColor, selected mode
+    OptionScaleFactor = 5,     // double, glyph pixel size / icon height
+    OptionText = 6,            // QString drawn in the normal mode
+    OptionTextDisabled = 7,    // QString replacing it in the disabled mode
+    OptionTextActive = 8,      // ... in the active mode
+    OptionTextSelected = 9,    // ... in the selected mode
+    OptionAnimation = 10,      // QtAwesomeAnimation* rotating the glyph
+    OptionRotation = 11,       // int degrees
+    OptionOffset = 12,         // QPointF shift in pixels
+    OptionOverlayChar = 13,    // int code point drawn over the glyph
+    OptionOverlayScale = 14,   // float, overlay size relative to the icon
+    OptionOverlayOffset = 15,  // QPointF shift of the overlay
     OptionFlipHorizontal = 16, // bool
     OptionFlipVertical = 17,   // bool
 };

@@ -77,9 +77,9 @@ void TestCatalogue::entriesPerContext()
         keys.insert({m.context, m.source});
     }
     const QMap<QString, int> expected{
-        {"Revisor", 9},       {"ContextShow", 10},      {"DialogAbout", 4},      {"DialogClient", 31},
-        {"DialogContact", 5}, {"DialogLogin", 5},       {"DialogProgress", 3},   {"DialogReportError", 5},
-        {"DialogShow", 2},    {"ErrorsList", 8},        {"ErrorsListGroup", 2},  {"ErrorsListItem", 3},
+        {"Revisor", 9},       {"ContextShow", 10}, {"DialogAbout", 4},     {"DialogClient", 31},
+        {"DialogContact", 5}, {"DialogLogin", 5},  {"DialogProgress", 3},  {"DialogReportError", 5},
+        {"DialogShow", 2},    {"ErrorsList", 8},   {"ErrorsListGroup", 2}, {"ErrorsListItem", 3},
     };
     QCOMPARE(counts, expected);
     QCOMPARE(m_messages.size(), 87);

@@ -247,7 +247,8 @@ void TestContextShow::initUiIsIdempotent()
     const int translators = qApp->findChildren<QTranslator*>().size();
     bool libraryFolderAdded = false;
     for (const QString& path : QCoreApplication::libraryPaths())
-        libraryFolderAdded |= QFileInfo(path).canonicalFilePath() == QFileInfo(QStringLiteral(SCHOLIA_DIR)).canonicalFilePath();
+        libraryFolderAdded |=
+            QFileInfo(path).canonicalFilePath() == QFileInfo(QStringLiteral(SCHOLIA_DIR)).canonicalFilePath();
     QVERIFY(libraryFolderAdded);
     QCOMPARE(QApplication::style()->objectName(), QStringLiteral("fusion"));
     QCOMPARE(QCoreApplication::translate("ContextShow", "Spell Error"), QStringLiteral("错误"));

@@ -19,8 +19,8 @@ QString describe(const DiffList& diffs)
     static const char* names[] = {"DELETE", "INSERT", "EQUAL"};
     QStringList parts;
     for (const Diff& d : diffs)
-        parts << QStringLiteral("%1 \"%2\"").arg(QLatin1String(names[d.operation]),
-                                                 QString::fromUtf16(d.text.data(), int(d.text.size())));
+        parts << QStringLiteral("%1 \"%2\"")
+                     .arg(QLatin1String(names[d.operation]), QString::fromUtf16(d.text.data(), int(d.text.size())));
     return parts.join(QStringLiteral(", "));
 }
 
@@ -75,12 +75,12 @@ void TestDiffEngine::diffMain_data()
     QTest::newRow("both empty") << QString() << QString() << DiffList{};
     QTest::newRow("first empty") << QString() << QStringLiteral("映") << DiffList{run(DIFF_INSERT, "映")};
     QTest::newRow("second empty") << QStringLiteral("应") << QString() << DiffList{run(DIFF_DELETE, "应")};
-    QTest::newRow("first inside second")
-        << QStringLiteral("ab") << QStringLiteral("xaby")
-        << DiffList{run(DIFF_INSERT, "x"), run(DIFF_EQUAL, "ab"), run(DIFF_INSERT, "y")};
-    QTest::newRow("second inside first")
-        << QStringLiteral("xaby") << QStringLiteral("ab")
-        << DiffList{run(DIFF_DELETE, "x"), run(DIFF_EQUAL, "ab"), run(DIFF_DELETE, "y")};
+    QTest::newRow("first inside second") << QStringLiteral("ab") << QStringLiteral("xaby")
+                                         << DiffList{run(DIFF_INSERT, "x"), run(DIFF_EQUAL, "ab"),
+                                                     run(DIFF_INSERT, "y")};
+    QTest::newRow("second inside first") << QStringLiteral("xaby") << QStringLiteral("ab")
+                                         << DiffList{run(DIFF_DELETE, "x"), run(DIFF_EQUAL, "ab"),
+                                                     run(DIFF_DELETE, "y")};
     QTest::newRow("two different units each")
         << QStringLiteral("ab") << QStringLiteral("cd") << DiffList{run(DIFF_DELETE, "ab"), run(DIFF_INSERT, "cd")};
     // U+20000 and U+20001 share their high surrogate.
@@ -90,17 +90,15 @@ void TestDiffEngine::diffMain_data()
         << a << b
         << DiffList{run(DIFF_EQUAL, QStringLiteral("a") + QChar(0xD840)), run(DIFF_DELETE, QString(QChar(0xDC00))),
                     run(DIFF_INSERT, QString(QChar(0xDC01)))};
-    QTest::newRow("bisection")
-        << QStringLiteral("cat") << QStringLiteral("map")
-        << DiffList{run(DIFF_DELETE, "c"), run(DIFF_INSERT, "m"), run(DIFF_EQUAL, "a"), run(DIFF_DELETE, "t"),
-                    run(DIFF_INSERT, "p")};
-    QTest::newRow("star suggestion")
-        << QStringLiteral("A*B") << QStringLiteral("AXB")
-        << DiffList{run(DIFF_EQUAL, "A"), run(DIFF_DELETE, "*"), run(DIFF_INSERT, "X"), run(DIFF_EQUAL, "B")};
-    QTest::newRow("half match")
-        << QStringLiteral("1234567890") << QStringLiteral("a345678z")
-        << DiffList{run(DIFF_DELETE, "12"), run(DIFF_INSERT, "a"), run(DIFF_EQUAL, "345678"),
-                    run(DIFF_DELETE, "90"), run(DIFF_INSERT, "z")};
+    QTest::newRow("bisection") << QStringLiteral("cat") << QStringLiteral("map")
+                               << DiffList{run(DIFF_DELETE, "c"), run(DIFF_INSERT, "m"), run(DIFF_EQUAL, "a"),
+                                           run(DIFF_DELETE, "t"), run(DIFF_INSERT, "p")};
+    QTest::newRow("star suggestion") << QStringLiteral("A*B") << QStringLiteral("AXB")
+                                     << DiffList{run(DIFF_EQUAL, "A"), run(DIFF_DELETE, "*"), run(DIFF_INSERT, "X"),
+                                                 run(DIFF_EQUAL, "B")};
+    QTest::newRow("half match") << QStringLiteral("1234567890") << QStringLiteral("a345678z")
+                                << DiffList{run(DIFF_DELETE, "12"), run(DIFF_INSERT, "a"), run(DIFF_EQUAL, "345678"),
+                                            run(DIFF_DELETE, "90"), run(DIFF_INSERT, "z")};
 }
 
 void TestDiffEngine::diffMain()
@@ -147,7 +145,8 @@ void TestDiffEngine::longTextsUseLineModeAndStillRebuild()
     QString b;
     for (int i = 0; i < 60; ++i) {
         a += QStringLiteral("第%1行文字，内容相同。\n").arg(i);
-        b += (i % 7 == 3) ? QStringLiteral("第%1行文宇，内容不同。\n").arg(i) : QStringLiteral("第%1行文字，内容相同。\n").arg(i);
+        b += (i % 7 == 3) ? QStringLiteral("第%1行文宇，内容不同。\n").arg(i)
+                          : QStringLiteral("第%1行文字，内容相同。\n").arg(i);
     }
     b += QStringLiteral("末尾新增一行");
     const DiffList diffs = DiffEngine().diff_main(u16(a), u16(b), true);
@@ -231,24 +230,22 @@ void TestDiffEngine::cleanupMerge_data()
 {
     QTest::addColumn<DiffList>("input");
     QTest::addColumn<DiffList>("expected");
-    QTest::newRow("merge equalities")
-        << DiffList{run(DIFF_EQUAL, "a"), run(DIFF_EQUAL, "b"), run(DIFF_EQUAL, "c")} << DiffList{run(DIFF_EQUAL, "abc")};
-    QTest::newRow("merge interweave")
-        << DiffList{run(DIFF_DELETE, "a"), run(DIFF_INSERT, "b"), run(DIFF_DELETE, "c"), run(DIFF_INSERT, "d"),
-                    run(DIFF_EQUAL, "e"), run(DIFF_EQUAL, "f")}
-        << DiffList{run(DIFF_DELETE, "ac"), run(DIFF_INSERT, "bd"), run(DIFF_EQUAL, "ef")};
+    QTest::newRow("merge equalities") << DiffList{run(DIFF_EQUAL, "a"), run(DIFF_EQUAL, "b"), run(DIFF_EQUAL, "c")}
+                                      << DiffList{run(DIFF_EQUAL, "abc")};
+    QTest::newRow("merge interweave") << DiffList{run(DIFF_DELETE, "a"), run(DIFF_INSERT, "b"), run(DIFF_DELETE, "c"),
+                                                  run(DIFF_INSERT, "d"), run(DIFF_EQUAL, "e"),  run(DIFF_EQUAL, "f")}
+                                      << DiffList{run(DIFF_DELETE, "ac"), run(DIFF_INSERT, "bd"),
+                                                  run(DIFF_EQUAL, "ef")};
     QTest::newRow("prefix and suffix detection")
         << DiffList{run(DIFF_DELETE, "a"), run(DIFF_INSERT, "abc"), run(DIFF_DELETE, "dc")}
         << DiffList{run(DIFF_EQUAL, "a"), run(DIFF_DELETE, "d"), run(DIFF_INSERT, "b"), run(DIFF_EQUAL, "c")};
-    QTest::newRow("slide edit left")
-        << DiffList{run(DIFF_EQUAL, "a"), run(DIFF_INSERT, "ba"), run(DIFF_EQUAL, "c")}
-        << DiffList{run(DIFF_INSERT, "ab"), run(DIFF_EQUAL, "ac")};
-    QTest::newRow("slide edit right")
-        << DiffList{run(DIFF_EQUAL, "c"), run(DIFF_INSERT, "ab"), run(DIFF_EQUAL, "a")}
-        << DiffList{run(DIFF_EQUAL, "ca"), run(DIFF_INSERT, "ba")};
-    QTest::newRow("empty edits dropped")
-        << DiffList{run(DIFF_DELETE, "b"), run(DIFF_INSERT, "ab"), run(DIFF_EQUAL, "c")}
-        << DiffList{run(DIFF_INSERT, "a"), run(DIFF_EQUAL, "bc")};
+    QTest::newRow("slide edit left") << DiffList{run(DIFF_EQUAL, "a"), run(DIFF_INSERT, "ba"), run(DIFF_EQUAL, "c")}
+                                     << DiffList{run(DIFF_INSERT, "ab"), run(DIFF_EQUAL, "ac")};
+    QTest::newRow("slide edit right") << DiffList{run(DIFF_EQUAL, "c"), run(DIFF_INSERT, "ab"), run(DIFF_EQUAL, "a")}
+                                      << DiffList{run(DIFF_EQUAL, "ca"), run(DIFF_INSERT, "ba")};
+    QTest::newRow("empty edits dropped") << DiffList{run(DIFF_DELETE, "b"), run(DIFF_INSERT, "ab"),
+                                                     run(DIFF_EQUAL, "c")}
+                                         << DiffList{run(DIFF_INSERT, "a"), run(DIFF_EQUAL, "bc")};
 }
 
 void TestDiffEngine::cleanupMerge()

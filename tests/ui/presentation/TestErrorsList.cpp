@@ -61,15 +61,15 @@ void TestErrorsList::suggestionLabel_data()
         << QStringLiteral("A*B") << QStringLiteral("A*BC") << -1 << QStringLiteral("A...B");
     QTest::newRow("equal texts") << QStringLiteral("反应") << QStringLiteral("反应") << 2
                                  << QStringLiteral("反应") + grey(2);
-    QTest::newRow("nothing in common")
-        << QStringLiteral("甲乙") << QStringLiteral("丙丁") << 5 << kRed + QStringLiteral("甲乙") + kEnd + grey(5);
+    QTest::newRow("nothing in common") << QStringLiteral("甲乙") << QStringLiteral("丙丁") << 5
+                                       << kRed + QStringLiteral("甲乙") + kEnd + grey(5);
     QTest::newRow("count zero shown") << QStringLiteral("好") << QStringLiteral("好") << 0
                                       << QStringLiteral("好") + grey(0);
-    QTest::newRow("negative count omitted") << QStringLiteral("好") << QStringLiteral("好") << -1 << QStringLiteral("好");
+    QTest::newRow("negative count omitted")
+        << QStringLiteral("好") << QStringLiteral("好") << -1 << QStringLiteral("好");
     // Texts from the service are never read as markup.
-    QTest::newRow("markup escaped")
-        << QStringLiteral("<b>&") << QStringLiteral("<i>&") << -1
-        << QStringLiteral("&lt;") + kRed + "b" + kEnd + QStringLiteral("&gt;&amp;");
+    QTest::newRow("markup escaped") << QStringLiteral("<b>&") << QStringLiteral("<i>&") << -1
+                                    << QStringLiteral("&lt;") + kRed + "b" + kEnd + QStringLiteral("&gt;&amp;");
 }
 
 void TestErrorsList::suggestionLabel()
@@ -94,8 +94,7 @@ void TestErrorsList::typeText_data()
     // No catalogue is installed here: the keys are shown as they are.
     QTest::newRow("none") << 0 << QStringLiteral("error");
     QTest::newRow("tong yin") << 0x01 << QStringLiteral("ERROR_TYPE_TONG_YINerror");
-    QTest::newRow("tong yin and xing jin")
-        << 0x09 << QStringLiteral("ERROR_TYPE_TONG_YIN·ERROR_TYPE_XING_JINerror");
+    QTest::newRow("tong yin and xing jin") << 0x09 << QStringLiteral("ERROR_TYPE_TONG_YIN·ERROR_TYPE_XING_JINerror");
     QTest::newRow("all six") << 0x3F
                              << QStringLiteral("ERROR_TYPE_TONG_YIN·ERROR_TYPE_DAN_ZI·ERROR_TYPE_MIN_GAN_CI·"
                                                "ERROR_TYPE_XING_JIN·ERROR_TYPE_YIN_JIN·ERROR_TYPE_SKIPerror");

@@ -183,9 +183,8 @@ void TestFramelessWindow::moveIsKeptInsideAvailableArea_data()
     QTest::newRow("inside") << area.topLeft() + QPoint(10, 20) << area.topLeft() + QPoint(10, 20);
     QTest::newRow("off the left") << QPoint(area.left() - 50, area.top() + 10) << QPoint(area.left(), area.top() + 10);
     QTest::newRow("off the top") << QPoint(area.left() + 10, area.top() - 5) << QPoint(area.left() + 10, area.top());
-    QTest::newRow("off the bottom right")
-        << QPoint(area.right() - 100, area.bottom() - 50)
-        << QPoint(area.left() + area.width() - 300, area.top() + area.height() - 200);
+    QTest::newRow("off the bottom right") << QPoint(area.right() - 100, area.bottom() - 50)
+                                          << QPoint(area.left() + area.width() - 300, area.top() + area.height() - 200);
 }
 
 void TestFramelessWindow::moveIsKeptInsideAvailableArea()

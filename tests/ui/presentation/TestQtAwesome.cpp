@@ -99,11 +99,10 @@ void TestQtAwesome::nameTable()
     QtAwesome* awesome = getAwesome();
     QCOMPARE(awesome->namedCodePointCount(), 786);
     const QList<QPair<QString, int>> rows{
-        {"fa_500px", 0xf26e},         {"fa_linux", 0xf17c},         {"fa_try", 0xf195},
-        {"addressbook", 0xf2b9},      {"angledown", 0xf107},        {"angleleft", 0xf104},
-        {"arrowcircleoleft", 0xf190}, {"arrowcircleoright", 0xf18e}, {"book", 0xf02d},
-        {"close", 0xf00d},            {"remove", 0xf00d},           {"times", 0xf00d},
-        {"cog", 0xf013},              {"gear", 0xf013},             {"thumbsodown", 0xf088},
+        {"fa_500px", 0xf26e},  {"fa_linux", 0xf17c},  {"fa_try", 0xf195},           {"addressbook", 0xf2b9},
+        {"angledown", 0xf107}, {"angleleft", 0xf104}, {"arrowcircleoleft", 0xf190}, {"arrowcircleoright", 0xf18e},
+        {"book", 0xf02d},      {"close", 0xf00d},     {"remove", 0xf00d},           {"times", 0xf00d},
+        {"cog", 0xf013},       {"gear", 0xf013},      {"thumbsodown", 0xf088},
     };
     for (const auto& row : rows)
         QCOMPARE(awesome->codePoint(row.first), row.second);

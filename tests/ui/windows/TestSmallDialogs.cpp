@@ -168,8 +168,8 @@ void TestSmallDialogs::productIcon()
 {
     const QImage icon(QStringLiteral(":/images/icon128.png"));
     QCOMPARE(icon.size(), QSize(128, 128));
-    QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);       // rounded corner
-    QCOMPARE(qAlpha(icon.pixel(64, 20)), 255);   // the coloured square
+    QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);     // rounded corner
+    QCOMPARE(qAlpha(icon.pixel(64, 20)), 255); // the coloured square
 }
 
 QTEST_MAIN(TestSmallDialogs)
