@@ -5,6 +5,8 @@
 #include "client/Revisor.h"
 #include "ui_ErrorsListGroup.h"
 
+#include <QPainter>
+
 namespace {
 
 const int kAngleDown = 0xf107;
@@ -36,13 +38,9 @@ const QIcon& expandIcon(bool expanded)
 ErrorsListGroup::ErrorsListGroup(QWidget* parent)
     : QWidget(parent)
     , ui(new Ui::ErrorsListGroup)
+    , m_titleColor(ListColors::titleNormal)
 {
     ui->setupUi(this);
-    ui->labelTitle->setTextFormat(Qt::PlainText);
-    QFont bold = ui->labelTitle->font();
-    bold.setBold(true);
-    ui->labelTitle->setFont(bold);
-    ListColors::setBackground(ui->widgetTitle, ListColors::titleNormal);
     ui->widgetTitle->installEventFilter(this);
     ui->btnDict->setIcon(bookIcon());
     ui->btnDict->hide();
@@ -111,22 +109,31 @@ void ErrorsListGroup::on_btnDict_clicked()
 
 bool ErrorsListGroup::eventFilter(QObject* watched, QEvent* event)
 {
-    // The title bar darkens under the pointer and while pressed.
+    // The title bar paints its own ground, darker under the pointer and while
+    // pressed (painted here: a palette per group costs more to set up).
     if (watched == ui->widgetTitle) {
+        const QColor before = m_titleColor;
         switch (event->type()) {
+        case QEvent::Paint: {
+            QPainter painter(ui->widgetTitle);
+            painter.fillRect(ui->widgetTitle->rect(), m_titleColor);
+            break;
+        }
         case QEvent::Enter:
         case QEvent::MouseButtonRelease:
-            ListColors::setBackground(ui->widgetTitle, ListColors::titleHover);
+            m_titleColor = ListColors::titleHover;
             break;
         case QEvent::Leave:
-            ListColors::setBackground(ui->widgetTitle, ListColors::titleNormal);
+            m_titleColor = ListColors::titleNormal;
             break;
         case QEvent::MouseButtonPress:
-            ListColors::setBackground(ui->widgetTitle, ListColors::titlePressed);
+            m_titleColor = ListColors::titlePressed;
             break;
         default:
             break;
         }
+        if (m_titleColor != before)
+            ui->widgetTitle->update();
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -2,6 +2,7 @@
 
 #include "ScholiaGlobal.h"
 
+#include <QColor>
 #include <QString>
 #include <QWidget>
 
@@ -44,4 +45,5 @@ private:
     Ui::ErrorsListGroup* ui;
     QString m_title;
     int m_groupIndex = -1;
+    QColor m_titleColor; // ground of the title bar
 };

@@ -4,9 +4,9 @@
 #include <QPalette>
 #include <QWidget>
 
-// Colours of the error list's title bars and suggestion rows. They are set
-// through the palette rather than style sheets: a style sheet on every group
-// and row makes filling a long list several times slower.
+// Colours of the error list's title bars and suggestion rows. They are painted
+// or set through the palette rather than with style sheets: a style sheet on
+// every group and row makes filling a long list several times slower.
 namespace ListColors {
 
 inline const QColor titleNormal{230, 230, 230};
