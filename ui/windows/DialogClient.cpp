@@ -4,6 +4,7 @@
 #include "bridge/ClientHelper.h"
 #include "client/CConfig.h"
 #include "client/Revisor.h"
+#include "windows/DialogAbout.h"
 #include "windows/DialogLogin.h"
 #include "windows/WindowFlags.h"
 
@@ -25,6 +26,7 @@ bool s_firstShow = true;
 
 // Created on first use, kept until exit.
 DialogLogin* s_dialogLogin = nullptr;
+DialogAbout* s_dialogAbout = nullptr;
 
 } // namespace
 
@@ -235,6 +237,9 @@ void DialogClient::on_btnContact_clicked()
 
 void DialogClient::on_btnAbout_clicked()
 {
+    if (!s_dialogAbout)
+        s_dialogAbout = new DialogAbout(nullptr);
+    s_dialogAbout->show();
 }
 
 void DialogClient::on_btnWeb_clicked()

@@ -69,6 +69,7 @@ private slots:
     void checkType();
     void foldStoresState();
     void pinReshowsWindow();
+    void aboutShowsOneDialog();
     void webPages_data();
     void webPages();
     void bridgeCommandsUseEditorHandle();
@@ -436,6 +437,30 @@ void TestDialogClient::pinReshowsWindow()
     QVERIFY(pin->isChecked());
     QVERIFY(m_window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(m_window->isVisible());
+}
+
+void TestDialogClient::aboutShowsOneDialog()
+{
+    newWindow();
+    const auto aboutBoxes = [] {
+        QList<QWidget*> boxes;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("DialogAbout"))
+                boxes.append(widget);
+        }
+        return boxes;
+    };
+    QVERIFY(aboutBoxes().isEmpty());
+    child<QToolButton>("btnAbout")->click();
+    QCOMPARE(aboutBoxes().size(), 1);
+    QWidget* about = aboutBoxes().first();
+    QVERIFY(about->isVisible());
+    QVERIFY(!about->isModal());
+    about->close();
+    child<QToolButton>("btnAbout")->click();
+    QCOMPARE(aboutBoxes(), QList<QWidget*>{about});
+    QVERIFY(about->isVisible());
+    about->close();
 }
 
 void TestDialogClient::webPages_data()
