@@ -21,7 +21,7 @@
 
 namespace {
 
-struct IconSpec
+struct IconEntry
 {
     const char* file;
     int codePoint;
@@ -30,7 +30,7 @@ struct IconSpec
 
 // Glyphs and colours of the toolbar icons: blue for checking and web pages,
 // red for removal, green for steps and sign-in, grey for the folding arrows.
-const IconSpec kIcons[] = {
+const IconEntry kIcons[] = {
     {"CheckCurrentPage", 0xf0f6, 0xff1e88e5}, // file-text-o
     {"CheckAll", 0xf0c5, 0xff3949ab},         // files-o
     {"RemoveAll", 0xf12d, 0xffe53935},        // eraser
@@ -166,11 +166,11 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    for (const IconSpec& spec : kIcons) {
+    for (const IconEntry& entry : kIcons) {
         std::vector<QImage> images;
         for (int size : kIcoSizes)
-            images.push_back(drawGlyph(family, spec.codePoint, QColor::fromRgba(spec.color), size));
-        const QString path = out.filePath(QStringLiteral("icon/%1.ico").arg(QLatin1String(spec.file)));
+            images.push_back(drawGlyph(family, entry.codePoint, QColor::fromRgba(entry.color), size));
+        const QString path = out.filePath(QStringLiteral("icon/%1.ico").arg(QLatin1String(entry.file)));
         if (!writeIco(path, images)) {
             std::fprintf(stderr, "make_icons: cannot write %s\n", qPrintable(path));
             return 1;

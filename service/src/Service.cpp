@@ -362,19 +362,9 @@ void Service::handleAuth(const httplib::Request& request, const std::string& bod
 void Service::handleCheck(const httplib::Request&, const std::string& body, httplib::Response& response)
 {
     FormData form;
-    if (!form.parse(body) || !form.has("text")) {
-        json reply = errorReply(kBadRequest, kMsgBadRequest);
-        reply["errors"] = json::array();
-        sendJson(response, reply);
+    const auto user = authorize(body, form, response, true, "text");
+    if (!user)
         return;
-    }
-    const auto user = m_store.userForToken(form.value("access_token"));
-    if (!user) {
-        json reply = errorReply(kTokenError, kMsgToken);
-        reply["errors"] = json::array();
-        sendJson(response, reply);
-        return;
-    }
     const std::string text = form.value("text");
     DecodedText decoded;
     decodeUtf8(text, decoded);
@@ -418,18 +408,31 @@ void Service::handleCheck(const httplib::Request&, const std::string& body, http
     sendJson(response, reply);
 }
 
+std::optional<Store::User> Service::authorize(const std::string& body, FormData& form, httplib::Response& response,
+                                             bool withErrors, const char* requiredKey)
+{
+    const auto fail = [&](const char* code, const char* message) {
+        json reply = errorReply(code, message);
+        if (withErrors)
+            reply["errors"] = json::array();
+        sendJson(response, reply);
+    };
+    if (!form.parse(body) || (requiredKey && !form.has(requiredKey))) {
+        fail(kBadRequest, kMsgBadRequest);
+        return std::nullopt;
+    }
+    auto user = m_store.userForToken(form.value("access_token"));
+    if (!user)
+        fail(kTokenError, kMsgToken);
+    return user;
+}
+
 void Service::handleReport(const std::string& body, httplib::Response& response)
 {
     FormData form;
-    if (!form.parse(body)) {
-        sendJson(response, errorReply(kBadRequest, kMsgBadRequest));
+    const auto user = authorize(body, form, response);
+    if (!user)
         return;
-    }
-    const auto user = m_store.userForToken(form.value("access_token"));
-    if (!user) {
-        sendJson(response, errorReply(kTokenError, kMsgToken));
-        return;
-    }
     const std::string client = form.value("client_id") + " " + form.value("client_ver") + " / "
         + form.value("host_id") + " " + form.value("host_ver");
     if (!m_store.addReport(user->id, form.value("msg"), form.value("text_error"), form.value("text_sentence"), client)) {
@@ -442,15 +445,9 @@ void Service::handleReport(const std::string& body, httplib::Response& response)
 void Service::handleAddToDict(const std::string& body, httplib::Response& response)
 {
     FormData form;
-    if (!form.parse(body)) {
-        sendJson(response, errorReply(kBadRequest, kMsgBadRequest));
+    const auto user = authorize(body, form, response);
+    if (!user)
         return;
-    }
-    const auto user = m_store.userForToken(form.value("access_token"));
-    if (!user) {
-        sendJson(response, errorReply(kTokenError, kMsgToken));
-        return;
-    }
     const std::u32string word = toU32(form.value("new_word"));
     if (word.empty() || word.size() > 50) {
         sendJson(response, errorReply(kBadRequest, "请给出 1 到 50 个字的词语。"));

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "Checker.h"
+#include "FormData.h"
 #include "Lexicon.h"
 #include "Store.h"
 
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 
@@ -59,6 +61,11 @@ private:
     void handleAuth(const httplib::Request& request, const std::string& body, httplib::Response& response);
     void handleCheck(const httplib::Request& request, const std::string& body, httplib::Response& response);
     void handleReport(const std::string& body, httplib::Response& response);
+    // Decodes a form that must carry a valid access token (and requiredKey, when
+    // given). On failure it answers the error itself (with an empty "errors"
+    // array for check replies) and returns nothing.
+    std::optional<Store::User> authorize(const std::string& body, FormData& form, httplib::Response& response,
+                                         bool withErrors = false, const char* requiredKey = nullptr);
     void handleAddToDict(const std::string& body, httplib::Response& response);
 
     Store& m_store;
