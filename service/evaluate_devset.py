@@ -78,6 +78,8 @@ def main():
     parser.add_argument("--devset", default=os.path.join(HERE, "testdata", "devset.tsv"))
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
+    if not os.access(args.service, os.X_OK):
+        sys.exit(f"quillet-service not found at {args.service}: build it first, or give --service PATH")
 
     pairs = load(args.devset)
     sentences = []
