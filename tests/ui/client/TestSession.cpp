@@ -1,5 +1,6 @@
 #include "FakeService.h"
 #include "ModalWatcher.h"
+#include "UrlRecorder.h"
 #include "client/CConfig.h"
 #include "client/Revisor.h"
 #include "windows/DialogLogin.h"
@@ -7,16 +8,6 @@
 
 #include <QtTest>
 #include <QtWidgets>
-
-// Records the URLs handed to the desktop's URL handler.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
 
 // Login session, settings store, feedback requests and web pages.
 class TestSession : public QObject

@@ -1,6 +1,7 @@
 #include "FakeClientHelper.h"
 #include "FakeService.h"
 #include "ModalWatcher.h"
+#include "UrlRecorder.h"
 #include "client/CConfig.h"
 #include "client/Revisor.h"
 #include "windows/DialogClient.h"
@@ -38,16 +39,6 @@ QString shownText(const QLabel* label)
 }
 
 } // namespace
-
-// Receives the pages the client opens instead of the desktop's browser.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
 
 // The tool window against the fake bridge and the fake checking service.
 class TestDialogClient : public QObject
