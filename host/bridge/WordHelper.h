@@ -1,0 +1,141 @@
+#pragma once
+
+#include "automation/Automation.h"
+#include "bridge/CheckRecord.h"
+#include "bridge/EditorHandle.h"
+#include "utility/CheckData.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class AppEventListener;
+class ContextShow;
+class QTimer;
+
+// The document logic behind one editor window: page texts, the marks of a
+// check, stepping between them, the error popup and its actions, and the
+// editor's events. Everything goes through the automation interface, so the
+// same logic serves every backend. All calls on the GUI thread.
+//
+// A wrapper that was never attached (or whose editor has gone) answers empty
+// results: empty texts, false, -1 for page numbers, null objects. Nothing is
+// shown to the user for a failed automation call.
+//
+// Marks never outlive their record: dropping a record (clearErrors, the
+// document's close, a new check, the wrapper's end) restores every character's
+// underline and colour as they were before it was marked. Each operation that
+// changes formatting is one undo step, and leaves the document's modified flag
+// as it was, unless it changed text (applying a suggestion).
+class WordHelper : public QObject
+{
+    Q_OBJECT
+public:
+    WordHelper();
+    ~WordHelper() override;
+
+    // Binds the wrapper to editor window hWnd and the word processor behind it:
+    // keeps the application and its active document, creates the selection
+    // timer and the popup and connects the application's events. False (and
+    // nothing kept) without an application.
+    bool attach(HWND hWnd, std::shared_ptr<automation::Application> application);
+    bool isAttached() const { return m_application != nullptr; }
+    HWND editorHandle() const { return m_hWnd; }
+    const std::shared_ptr<automation::Application>& application() const { return m_application; }
+
+    // --- Page texts ---
+    QString getCurrentPageText();
+    QString getAllPageText();
+    // Texts of count pages from the current one, concatenated; empty for a
+    // count above 100 or an unknown current page.
+    QString getNextPageText(int count);
+    // The range of page n: from its first character to the first character of
+    // page n + 1, or to the end of the document on the last page. Null when
+    // it cannot be had.
+    std::shared_ptr<automation::Range> pageRange(int page);
+
+    // --- Findings and marks ---
+    // Replaces the document's findings with a copy of checkDatas and marks the
+    // current page. An empty list changes nothing.
+    void showErrors(const CHECK_DATAS& checkDatas);
+    bool hasData();
+    // The document's findings, owned by the wrapper; null without a record.
+    CHECK_DATAS* getCheckDatas();
+    // Removes the marks and drops the findings.
+    void clearErrors();
+    void enableErrorTip(bool enable);
+    bool errorTipEnabled() const { return m_errorTipEnabled; }
+
+    // --- The editor's events ---
+    // Handles one application event; answers automation::ResultOk, or
+    // ResultInvalidArg for a malformed parameter list (then nothing changes).
+    long handleEvent(int eventId, const std::vector<automation::Variant>& parameters);
+
+    // --- Queries ---
+    // The attached document, else the application's active one.
+    std::shared_ptr<automation::Document> currentDocument();
+    std::shared_ptr<automation::Range> selectionRange();
+    // 1-based page of the selection's active end; -1 when unknown.
+    int currentPageNumber();
+    int markedPage() const { return m_markedPage; }
+    ContextShow* popup() const { return m_popup; }
+    QTimer* selectionTimer() const { return m_selectionTimer; }
+    int shownStart() const { return m_shownStart; }
+    int shownEnd() const { return m_shownEnd; }
+
+    // How a wrapper that was never attached finds its record key: the editor
+    // window under the foreground window (the platform's bridge sets this).
+    static void setForegroundEditorLookup(std::function<HWND()> lookup);
+
+public slots:
+    void timeoutSelectionChange();
+    void onApply(QString itemTitle, int itemIndex, QString groupTitle, int groupIndex);
+    bool onNext();
+    bool onPrev();
+    void onHideDialog();
+    void onAddToDict();
+    void onReportError();
+    void onIgnoreAll();
+    void onIgnoreOnce();
+
+private:
+    struct MarkPass;
+
+    HWND recordKey();
+    std::shared_ptr<CheckRecord> currentRecord();
+    static bool sameDocument(const std::shared_ptr<automation::Document>& a,
+                             const std::shared_ptr<automation::Document>& b);
+    bool isMarked(const std::shared_ptr<automation::Range>& range) const;
+    QString pageText(int page);
+
+    void markCurrentPage(std::shared_ptr<CheckRecord> record = nullptr);
+    void markRange(const std::shared_ptr<CheckRecord>& record, const std::shared_ptr<automation::Range>& range,
+                   MarkPass& pass);
+    void markOccurrence(const std::shared_ptr<CheckRecord>& record, const std::shared_ptr<CCheckData>& finding,
+                        const std::shared_ptr<automation::Document>& document, int start, int end, MarkPass& pass);
+    void clearMarks(bool keepRecord);
+    bool removeMarks(const std::shared_ptr<automation::Range>& range, bool all);
+    void unmark(const std::shared_ptr<automation::Range>& range);
+    bool stepToError(bool forward);
+    // Shows the popup for range; with error tips off, navigation (forced)
+    // still selects the error so that the next step moves on.
+    void showPopup(std::shared_ptr<automation::Range> range, bool forced);
+    void hidePopup();
+
+    HWND m_hWnd = nullptr;
+    std::shared_ptr<automation::Application> m_application;
+    std::shared_ptr<automation::Document> m_document;
+    std::map<HWND, std::shared_ptr<CheckRecord>> m_records;
+    QTimer* m_selectionTimer = nullptr;
+    ContextShow* m_popup = nullptr;
+    std::shared_ptr<automation::Range> m_currentErrorRange;
+    int m_shownStart = -1;
+    int m_shownEnd = -1;
+    int m_markedPage = -1;
+    std::shared_ptr<AppEventListener> m_eventSink;
+    bool m_errorTipEnabled = true;
+};
