@@ -754,7 +754,7 @@ void WordHelper::onApply(QString /*itemTitle*/, int itemIndex, QString /*groupTi
     newText.replace(wrong, *replacement, Qt::CaseSensitive);
 
     std::shared_ptr<Document> document = currentDocument();
-    DocumentStep step(document, tr("Apply suggestion"), true);
+    DocumentStep step(document, tr("Apply suggestion"), newText != text);
     if (!removeMarks(range, false))
         unmark(range);
     if (newText == text || !document)

@@ -84,6 +84,8 @@ public:
     int markedPage() const { return m_markedPage; }
     ContextShow* popup() const { return m_popup; }
     QTimer* selectionTimer() const { return m_selectionTimer; }
+    // The error the popup shows (and its actions work on); null when none.
+    const std::shared_ptr<automation::Range>& currentErrorRange() const { return m_currentErrorRange; }
     int shownStart() const { return m_shownStart; }
     int shownEnd() const { return m_shownEnd; }
 
