@@ -165,7 +165,7 @@ void TestCatalogue::hostCatalogueLoads()
 {
     QTranslator translator;
     QVERIFY(translator.load(QStringLiteral(":/translations/revisor_zh_CN.qm")));
-    QVERIFY(translator.isEmpty());
+    QCOMPARE(translator.translate("WordHelper", "Apply suggestion"), QString::fromUtf8("采用修改建议"));
 }
 
 void TestCatalogue::missingCatalogueLeavesSourceTexts()
