@@ -735,8 +735,8 @@ void WordHelper::onApply(QString /*itemTitle*/, int itemIndex, QString /*groupTi
     if (groupIndex < 0 || groupIndex >= static_cast<int>(record->findings.size()))
         return;
     const std::shared_ptr<CCheckData> finding = record->findings[static_cast<size_t>(groupIndex)];
-    if (!finding || !finding->suggestions || itemIndex < 0
-        || itemIndex >= static_cast<int>(finding->suggestions->size()))
+    if (!finding || !finding->suggestions || itemIndex < 0 ||
+        itemIndex >= static_cast<int>(finding->suggestions->size()))
         return;
 
     const std::shared_ptr<Range> range = m_currentErrorRange;
@@ -745,7 +745,8 @@ void WordHelper::onApply(QString /*itemTitle*/, int itemIndex, QString /*groupTi
         return;
 
     const QString wrong = QString::fromStdString(finding->text);
-    const QString suggestion = QString::fromStdString((*finding->suggestions)[static_cast<size_t>(itemIndex)].GetText());
+    const QString suggestion =
+        QString::fromStdString((*finding->suggestions)[static_cast<size_t>(itemIndex)].GetText());
     const std::optional<QString> replacement =
         buildReplacement(wrong, finding->spans, suggestion.split(QLatin1Char('*'), Qt::KeepEmptyParts));
     if (!replacement)
@@ -766,8 +767,8 @@ void WordHelper::onApply(QString /*itemTitle*/, int itemIndex, QString /*groupTi
     while (prefix < text.size() && prefix < newText.size() && text[prefix] == newText[prefix])
         ++prefix;
     int suffix = 0;
-    while (suffix < text.size() - prefix && suffix < newText.size() - prefix
-           && text[text.size() - 1 - suffix] == newText[newText.size() - 1 - suffix])
+    while (suffix < text.size() - prefix && suffix < newText.size() - prefix &&
+           text[text.size() - 1 - suffix] == newText[newText.size() - 1 - suffix])
         ++suffix;
     const int start = range->start();
     std::shared_ptr<Range> changed = document->range(start + prefix, start + text.size() - suffix);
@@ -777,21 +778,21 @@ void WordHelper::onApply(QString /*itemTitle*/, int itemIndex, QString /*groupTi
 
 void WordHelper::onIgnoreOnce()
 {
-    std::shared_ptr<CheckRecord> record = currentRecord();
-    if (!record || !m_currentErrorRange)
-        return;
-    DocumentStep step(currentDocument(), tr("Ignore proofreading error"));
-    if (!removeMarks(m_currentErrorRange, false))
-        unmark(m_currentErrorRange);
+    ignoreCurrentError(false);
 }
 
 void WordHelper::onIgnoreAll()
+{
+    ignoreCurrentError(true);
+}
+
+void WordHelper::ignoreCurrentError(bool all)
 {
     std::shared_ptr<CheckRecord> record = currentRecord();
     if (!record || !m_currentErrorRange)
         return;
     DocumentStep step(currentDocument(), tr("Ignore proofreading error"));
-    if (!removeMarks(m_currentErrorRange, true))
+    if (!removeMarks(m_currentErrorRange, all))
         unmark(m_currentErrorRange);
 }
 

@@ -123,6 +123,9 @@ private:
     bool removeMarks(const std::shared_ptr<automation::Range>& range, bool all);
     void unmark(const std::shared_ptr<automation::Range>& range);
     bool stepToError(bool forward);
+    // Removes the marks of the error the popup shows: this occurrence, or
+    // (all) every occurrence of its findings together with the findings.
+    void ignoreCurrentError(bool all);
     // Shows the popup for range; with error tips off, navigation (forced)
     // still selects the error so that the next step moves on.
     void showPopup(std::shared_ptr<automation::Range> range, bool forced);

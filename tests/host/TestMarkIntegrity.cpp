@@ -196,7 +196,9 @@ QString Sequence::run()
         } else if (action < 67) {
             what = "ignore";
             if (m_f->helper->popup()->isVisible()) {
-                m_f->helper->popup()->findChild<QAction*>(chance(50) ? "actionIgnoreOnce" : "actionIgnoreAll")->trigger();
+                m_f->helper->popup()
+                    ->findChild<QAction*>(chance(50) ? "actionIgnoreOnce" : "actionIgnoreAll")
+                    ->trigger();
                 // The error the popup showed is marked no more.
                 const std::shared_ptr<Range> error = m_f->helper->currentErrorRange();
                 for (int i = error ? error->start() : 0; error && i < error->end(); ++i) {
@@ -256,9 +258,10 @@ void TestMarkIntegrity::randomSequencesRestoreFormattingAndText()
 {
     bool fixed = false;
     const quint32 only = qEnvironmentVariableIntValue("QUILLET_INTEGRITY_SEED", &fixed);
-    const int runs = fixed ? 1 : qEnvironmentVariableIsSet("QUILLET_INTEGRITY_RUNS")
-                                     ? qEnvironmentVariableIntValue("QUILLET_INTEGRITY_RUNS")
-                                     : 3000;
+    const int runs = fixed ? 1
+                     : qEnvironmentVariableIsSet("QUILLET_INTEGRITY_RUNS")
+                         ? qEnvironmentVariableIntValue("QUILLET_INTEGRITY_RUNS")
+                         : 3000;
     const quint32 first = fixed ? only : QRandomGenerator::global()->bounded(1u << 30);
     QElapsedTimer timer;
     timer.start();

@@ -419,15 +419,21 @@ void TestWordHelper::apply_data()
 
     const QString sentence = QString::fromUtf8("我们ABCD你好。");
     QTest::newRow("two spans, the character between kept")
-        << "ABCD" << "X*Y" << QList<int>{3, 4, 6, 6} << 0 << 0 << QString::fromUtf8("我们XCY你好。");
-    QTest::newRow("one span, no star") << "ABCD" << "WXYZ" << QList<int>{} << 0 << 0
-                                       << QString::fromUtf8("我们WXYZ你好。");
+        << "ABCD"
+        << "X*Y" << QList<int>{3, 4, 6, 6} << 0 << 0 << QString::fromUtf8("我们XCY你好。");
+    QTest::newRow("one span, no star") << "ABCD"
+                                       << "WXYZ" << QList<int>{} << 0 << 0 << QString::fromUtf8("我们WXYZ你好。");
     QTest::newRow("characters after the last span kept")
-        << "ABCD" << "X" << QList<int>{3, 3} << 0 << 0 << QString::fromUtf8("我们XBCD你好。");
-    QTest::newRow("fewer pieces than spans") << "ABCD" << "X" << QList<int>{3, 4, 6, 6} << 0 << 0 << sentence;
-    QTest::newRow("item out of range") << "ABCD" << "WXYZ" << QList<int>{} << 1 << 0 << sentence;
-    QTest::newRow("group out of range") << "ABCD" << "WXYZ" << QList<int>{} << 0 << 1 << sentence;
-    QTest::newRow("negative group") << "ABCD" << "WXYZ" << QList<int>{} << 0 << -1 << sentence;
+        << "ABCD"
+        << "X" << QList<int>{3, 3} << 0 << 0 << QString::fromUtf8("我们XBCD你好。");
+    QTest::newRow("fewer pieces than spans") << "ABCD"
+                                             << "X" << QList<int>{3, 4, 6, 6} << 0 << 0 << sentence;
+    QTest::newRow("item out of range") << "ABCD"
+                                       << "WXYZ" << QList<int>{} << 1 << 0 << sentence;
+    QTest::newRow("group out of range") << "ABCD"
+                                        << "WXYZ" << QList<int>{} << 0 << 1 << sentence;
+    QTest::newRow("negative group") << "ABCD"
+                                    << "WXYZ" << QList<int>{} << 0 << -1 << sentence;
 }
 
 void TestWordHelper::apply()
@@ -509,8 +515,9 @@ void TestWordHelper::addToDictAndReportGoToTheService()
     QTRY_VERIFY(f.helper->popup()->isVisible());
 
     trigger(f, "actionAddToDict");
-    QVERIFY(service.requestsTo("/api/v2/add-to-dict/").value(0).body.endsWith(
-        "new_word=" + QUrl::toPercentEncoding(QString::fromUtf8("以经"))));
+    QVERIFY(service.requestsTo("/api/v2/add-to-dict/")
+                .value(0)
+                .body.endsWith("new_word=" + QUrl::toPercentEncoding(QString::fromUtf8("以经"))));
     QVERIFY(f.markedAt(1)); // the marks stay
 
     trigger(f, "actionReportError");

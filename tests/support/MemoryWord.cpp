@@ -30,11 +30,31 @@ int CallCounter::ofPrefix(const QString& prefix) const
 
 // --- Ranges and their helpers ---------------------------------------------------
 
-class MemoryFind : public Find
+// An object of a document: each call is counted, and answers empty once the
+// document or its application is gone.
+class DocumentObject
+{
+protected:
+    explicit DocumentObject(std::shared_ptr<MemoryDocument> document)
+        : m_document(std::move(document))
+    {
+    }
+    bool hit(const char* name)
+    {
+        if (!m_document->isAlive())
+            return false;
+        m_document->calls().hit(name);
+        return true;
+    }
+
+    std::shared_ptr<MemoryDocument> m_document;
+};
+
+class MemoryFind : public Find, private DocumentObject
 {
 public:
     MemoryFind(std::shared_ptr<MemoryDocument> document, int start, int end)
-        : m_document(std::move(document))
+        : DocumentObject(std::move(document))
         , m_start(start)
         , m_end(end)
     {
@@ -80,26 +100,17 @@ public:
     }
 
 private:
-    bool hit(const char* name)
-    {
-        if (!m_document->isAlive())
-            return false;
-        m_document->calls().hit(name);
-        return true;
-    }
-
-    std::shared_ptr<MemoryDocument> m_document;
     int m_start;
     int m_end;
     std::optional<Font> m_find;
     std::optional<Font> m_replacement;
 };
 
-class MemoryRange : public Range, public std::enable_shared_from_this<MemoryRange>
+class MemoryRange : public Range, public std::enable_shared_from_this<MemoryRange>, private DocumentObject
 {
 public:
     MemoryRange(std::shared_ptr<MemoryDocument> document, int start, int end)
-        : m_document(std::move(document))
+        : DocumentObject(std::move(document))
         , m_start(start)
         , m_end(end)
     {
@@ -253,15 +264,6 @@ public:
     int rawEnd() const { return m_end; }
 
 private:
-    bool hit(const char* name)
-    {
-        if (!m_document->isAlive())
-            return false;
-        m_document->calls().hit(name);
-        return true;
-    }
-
-    std::shared_ptr<MemoryDocument> m_document;
     int m_start;
     int m_end;
 };
@@ -323,11 +325,11 @@ std::shared_ptr<Paragraphs> MemoryRange::paragraphs()
     return std::make_shared<MemoryParagraphs>(m_document, m_start, m_end);
 }
 
-class MemorySelection : public Selection
+class MemorySelection : public Selection, private DocumentObject
 {
 public:
     explicit MemorySelection(std::shared_ptr<MemoryDocument> document)
-        : m_document(std::move(document))
+        : DocumentObject(std::move(document))
     {
     }
     std::shared_ptr<Range> range() override
@@ -350,17 +352,6 @@ public:
             return nullptr;
         return m_document;
     }
-
-private:
-    bool hit(const char* name)
-    {
-        if (!m_document->isAlive())
-            return false;
-        m_document->calls().hit(name);
-        return true;
-    }
-
-    std::shared_ptr<MemoryDocument> m_document;
 };
 
 // Characters are 12 pixels wide and lines 20 high; the page's top-left corner
