@@ -1,5 +1,6 @@
 #include "bridge/ClientHelper.h"
 #include "client/Revisor.h"
+#include "crash/CrashReporter.h"
 #include "presentation/ContextShow.h"
 #include "windows/DialogClient.h"
 
@@ -8,17 +9,23 @@
 
 #include <memory>
 
-// Start-up of the tool window. The word-processor bridge is the base bridge for
-// now: it watches the active window but recognises no editor yet, so the window
-// says that no document was detected.
+// Start-up and shutdown of Revisor, in this order: the crash reporter first,
+// then the application, the library's and the host's catalogues, the service
+// client's identity, the editor bridge and the tool window joined to it; on the
+// way out the bridge goes first, then the crash reporter, the window and the
+// application. The process exits with the event loop's code.
 int main(int argc, char* argv[])
 {
+    installCrashReporter("Quillet");
+
     QApplication app(argc, argv);
     initUI();
 
     auto* translator = new QTranslator(&app);
     if (translator->load(QStringLiteral(":/translations/revisor_zh_CN.qm")))
         app.installTranslator(translator);
+    else
+        delete translator;
 
     if (Revisor* revisor = getRevisor())
         revisor->setClient(QStringLiteral("client"), QStringLiteral("2.2"));
@@ -30,5 +37,6 @@ int main(int argc, char* argv[])
 
     const int code = app.exec();
     bridge.reset();
+    uninstallCrashReporter();
     return code;
 }
