@@ -134,8 +134,7 @@ void DialogClient::startCheck(Fetch fetch, const QString& emptyTextMessage)
 
 void DialogClient::on_btnCheckCurrentPage_clicked()
 {
-    startCheck([this](Revisor*, HWND hWnd) { return m_helper->getCurrentPageText(hWnd); },
-               tr(kNoCurrentPageText));
+    startCheck([this](Revisor*, HWND hWnd) { return m_helper->getCurrentPageText(hWnd); }, tr(kNoCurrentPageText));
 }
 
 void DialogClient::on_btnCheckNext10Pages_clicked()
