@@ -286,13 +286,11 @@ QString WordHelper::getNextPageText(int count)
     if (first < 1)
         return QString();
     QString text;
-    for (int i = 0; i < count; ++i) {
-        std::shared_ptr<Range> range = pageRange(first + i);
-        if (!range) {
-            if (first + i > 1 && !pageRange(first + i - 1))
-                break;
-            continue;
-        }
+    for (int page = first; page < first + count; ++page) {
+        // Past the last page there is nothing more to read.
+        std::shared_ptr<Range> range = pageRange(page);
+        if (!range)
+            break;
         text += range->text();
     }
     return text;
