@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <QWidget>
 #include <QTranslator>
 
 #include <memory>
@@ -38,8 +39,17 @@ int main(int argc, char* argv[])
     DialogClient window(nullptr);
     window.show();
     window.setClientHelper(bridge.get(), true);
-    // For the start-up benchmark (QT_LOGGING_RULES="quillet.startup.debug=true").
-    QTimer::singleShot(0, &app, [] { qCDebug(lcStartup) << "tool window shown"; });
+    // For the start-up benchmark and the headless demo of scripts/run.sh
+    // (QT_LOGGING_RULES="quillet.startup.debug=true"): when the window is up,
+    // and where its buttons are.
+    QTimer::singleShot(0, &app, [&window] {
+        auto at = [&window](const char* name) {
+            const QWidget* button = window.findChild<QWidget*>(QString::fromLatin1(name));
+            const QPoint p = button ? button->mapTo(&window, button->rect().center()) : QPoint(-1, -1);
+            return QStringLiteral("%1 %2,%3").arg(QLatin1String(name)).arg(p.x()).arg(p.y());
+        };
+        qCDebug(lcStartup).noquote() << "tool window shown;" << at("btnCheckCurrentPage") << at("btnNext");
+    });
 
     const int code = app.exec();
     bridge.reset();
