@@ -3,13 +3,18 @@
 
 Output (UTF-8 text, one record a line, fields separated by a tab):
     T  total            sum of all word frequencies
-    C  char  readings  radical  residual  common
+    C  char  readings  radical  residual  common  phonetic  strokes
                         readings: toneless pinyin syllables joined by ","
                         radical/residual: Kangxi radical number and remaining strokes
                         common: 1 when the character is in the 2013 standard list
+                        phonetic: phonetic classes (Unihan kPhonetic) joined by ","
+                        strokes: total strokes (Unihan kTotalStrokes), 0 when unknown
     W  word  freq  pos  a word of Han characters with its frequency and tag
+    P  wrong  right  count
+                        a character writers put where another was meant, with how
+                        often that was seen (from the learnt-confusion table)
 
-Usage: gen_lexicon.py OUTPUT [UNIHAN_DIR] [JIEBA_DICT]
+Usage: gen_lexicon.py OUTPUT [UNIHAN_DIR] [JIEBA_DICT] [LEARNT_TABLE]
 """
 import bz2
 import os
@@ -18,6 +23,7 @@ import unicodedata
 
 UNIHAN_DIR = "/usr/share/unicode"
 JIEBA_DICT = "/usr/lib/python3/dist-packages/jieba/dict.txt"
+LEARNT_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "learnt-confusions.tsv")
 
 
 def is_han(ch):
@@ -71,6 +77,7 @@ def main():
     output = sys.argv[1]
     unihan_dir = sys.argv[2] if len(sys.argv) > 2 else UNIHAN_DIR
     jieba_dict = sys.argv[3] if len(sys.argv) > 3 else JIEBA_DICT
+    learnt_table = sys.argv[4] if len(sys.argv) > 4 else LEARNT_TABLE
 
     readings = {}
     common = set()
@@ -86,7 +93,13 @@ def main():
                         readings[ch].append(s)
 
     radical = {}
+    strokes = {}
     for ch, key, value in unihan(unihan_dir, "Unihan_IRGSources"):
+        if key == "kTotalStrokes":
+            try:
+                strokes[ch] = int(value.split()[0])
+            except ValueError:
+                pass
         if key == "kRSUnicode" and ch not in radical:
             first = value.split()[0].replace("'", "")
             rad, _, res = first.partition(".")
@@ -94,6 +107,25 @@ def main():
                 radical[ch] = (int(rad), int(res))
             except ValueError:
                 pass
+
+    # kPhonetic: "1156 954*" -- class numbers, a trailing letter or "*" marks variants.
+    phonetic = {}
+    for ch, key, value in unihan(unihan_dir, "Unihan_DictionaryLikeData"):
+        if key == "kPhonetic":
+            classes = []
+            for item in value.split():
+                digits = "".join(c for c in item if c.isdigit())
+                if digits and digits not in classes:
+                    classes.append(digits)
+            phonetic[ch] = classes
+
+    learnt = []
+    with open(learnt_table, encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            wrong, right, count = line.rstrip("\n").split("\t")
+            learnt.append((wrong, right, int(count)))
 
     words = []
     total = 0
@@ -121,10 +153,13 @@ def main():
         out.write("T\t%d\n" % total)
         for ch in sorted(chars):
             rad, res = radical.get(ch, (0, 0))
-            out.write("C\t%s\t%s\t%d\t%d\t%d\n" % (ch, ",".join(readings.get(ch, [])), rad, res,
-                                                   1 if ch in common else 0))
+            out.write("C\t%s\t%s\t%d\t%d\t%d\t%s\t%d\n" % (ch, ",".join(readings.get(ch, [])), rad, res,
+                                                          1 if ch in common else 0, ",".join(phonetic.get(ch, [])),
+                                                          strokes.get(ch, 0)))
         for word, freq, pos in words:
             out.write("W\t%s\t%d\t%s\n" % (word, freq, pos))
+        for wrong, right, count in learnt:
+            out.write("P\t%s\t%s\t%d\n" % (wrong, right, count))
     os.replace(tmp, output)
     return 0
 

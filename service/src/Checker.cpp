@@ -8,6 +8,7 @@
 #include <map>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 namespace quillet {
 
@@ -16,12 +17,15 @@ namespace {
 constexpr double kImpossible = -1e30;
 // The segmentation looks at words up to this length.
 constexpr size_t kMaxSegmentWord = 10;
-// Context on either side of a window that a replacement is scored in.
-constexpr size_t kContext = 5;
-// A window that is itself a word this frequent is taken as written.
-constexpr uint32_t kRareWord = 10;
-// Replacement words for a similar-looking character must be at least this frequent.
+// Characters on either side of a replaced one that the model scores with it:
+// enough for the two words before it (the model's history) and the words after
+// it that it is the history of.
+constexpr size_t kContext = 6;
+// A word that a similar-looking replacement makes must be at least this frequent.
 constexpr uint32_t kMinShapeWordFrequency = 300;
+// A finding spans the corrected word around the replaced character when that
+// word is at most this long, otherwise the character alone.
+constexpr size_t kMaxFindingWord = 4;
 constexpr size_t kMaxSuggestions = 3;
 
 // Characters that are practically never doubled in running text; "的的" or
@@ -102,19 +106,44 @@ std::vector<std::pair<size_t, const SensitiveWord*>> SensitiveList::find(const s
 // ---------------------------------------------------------------------------
 // Checker
 
-struct Checker::Candidate
+// A run of Han characters, between punctuation, spaces or other scripts.
+struct Checker::Run
 {
-    size_t start = 0;   // window start, index into the decoded text
-    size_t length = 0;  // window length
-    size_t position = 0; // the replaced character
-    std::u32string replacement; // the whole window as corrected
-    uint32_t freq = 0;
-    double gain = 0;
-    int type = 0;
+    size_t start = 0;     // index of its first character in the decoded text
+    std::u32string text;  // as written
+    std::u32string fixed; // with the corrections chosen so far
 };
 
-Checker::Checker(const Lexicon& lexicon)
+// One character of a run that might have been meant in place of the one written.
+struct Checker::Candidate
+{
+    size_t position = 0;   // in the run
+    char32_t replacement = 0;
+    int type = 0;          // error-type bit
+    uint32_t learnt = 0;   // how often writers were seen to confuse the pair, 0 when never
+    double gain = 0;       // how much more likely the model finds the text with it
+    bool settled = false;  // chosen, or its position has been corrected
+};
+
+// A finding before merging: where it stands in the decoded text.
+struct Checker::Raw
+{
+    size_t start;
+    size_t length;
+    int type;
+    std::vector<std::pair<std::u32string, int>> suggestions;
+};
+
+Checker::Checker(const Lexicon& lexicon, const LanguageModel& model)
+    : Checker(lexicon, model, Thresholds())
+{
+}
+
+Checker::Checker(const Lexicon& lexicon, const LanguageModel& model, const Thresholds& thresholds)
     : m_lexicon(lexicon)
+    , m_model(model)
+    , m_thresholds(thresholds)
+    , m_debug(std::getenv("QUILLET_CHECKER_DEBUG") != nullptr)
 {
 }
 
@@ -124,41 +153,6 @@ double Checker::wordScore(const char32_t* s, size_t n) const
     if (freq == 0)
         return n == 1 ? -m_lexicon.logTotal() : kImpossible;
     return std::log(double(freq)) - m_lexicon.logTotal();
-}
-
-double Checker::bestScore(const char32_t* s, size_t n) const
-{
-    const size_t maxLength = std::min(kMaxSegmentWord, m_lexicon.maxWordLength());
-    double best[64];
-    std::vector<double> heap;
-    double* score = best;
-    if (n + 1 > 64) {
-        heap.resize(n + 1);
-        score = heap.data();
-    }
-    score[0] = 0;
-    for (size_t i = 1; i <= n; ++i) {
-        score[i] = kImpossible;
-        for (size_t length = 1; length <= std::min(i, maxLength); ++length) {
-            const double w = wordScore(s + i - length, length);
-            if (w > kImpossible && score[i - length] + w > score[i])
-                score[i] = score[i - length] + w;
-        }
-    }
-    return score[n];
-}
-
-bool Checker::isToken(const std::u32string& text, size_t start, size_t length) const
-{
-    size_t p = 0;
-    for (size_t l : segment(text)) {
-        if (p == start)
-            return l == length;
-        if (p > start)
-            return false;
-        p += l;
-    }
-    return false;
 }
 
 std::vector<size_t> Checker::segment(const std::u32string& run) const
@@ -184,221 +178,308 @@ std::vector<size_t> Checker::segment(const std::u32string& run) const
     return lengths;
 }
 
-void Checker::findReplacements(const std::u32string& run, size_t runStart, const Options& options,
-                               std::vector<Candidate>& out) const
+// Step 1: what might have been meant at each character. Two sources: the
+// pairs writers are known to confuse, and characters that turn the written
+// text into a frequent word of the lexicon while sharing a reading or a shape
+// with the character written.
+void Checker::proposeCandidates(const Run& run, const Options& options, std::vector<Candidate>& out) const
 {
-    const size_t n = run.size();
-    if (n < 2)
-        return;
-    // Which characters stand alone in the best reading of the run as written:
-    // a replacement is only considered there, so that characters inside
-    // ordinary words are never touched.
-    std::vector<bool> single(n, false);
-    {
-        size_t p = 0;
-        for (size_t length : segment(run)) {
-            if (length == 1)
-                single[p] = true;
-            p += length;
-        }
-    }
-
-    std::u32string changed;
-    for (size_t s = 0; s + 1 < n; ++s) {
-        for (size_t length = 2; length <= Lexicon::kMaxCandidateLength && s + length <= n; ++length) {
-            const uint32_t asWritten = m_lexicon.frequency(run.data() + s, length);
-            if (asWritten > kRareWord)
-                continue;
-            const size_t lo = s > kContext ? s - kContext : 0;
-            const size_t hi = std::min(n, s + length + kContext);
-            double original = 0;
-            bool haveOriginal = false;
-            for (size_t open = 0; open < length; ++open) {
-                const size_t p = s + open;
-                if (asWritten == 0 && !single[p])
+    const std::u32string& text = run.text;
+    const size_t n = text.size();
+    std::vector<char32_t> seen;
+    auto typeOf = [&](char32_t written, char32_t meant, bool learnt, uint32_t wordFreq) {
+        const int bits = m_lexicon.confusion(written, meant);
+        if (options.homophone && (bits & ConfusionHomophone))
+            return int(ErrorHomophone);
+        if (options.homophone && (bits & ConfusionNearSound))
+            return int(ErrorNearSound);
+        if (options.shape && (bits & ConfusionShape) && (learnt || wordFreq >= kMinShapeWordFrequency))
+            return int(ErrorShape);
+        // A pair known to be confused that shares neither reading nor shape by
+        // the data: its readings are close in the writers' ears.
+        if (learnt && options.homophone && !(bits & ConfusionShape))
+            return int(ErrorNearSound);
+        return 0;
+    };
+    for (size_t p = 0; p < n; ++p) {
+        const char32_t written = text[p];
+        seen.clear();
+        if (const std::vector<Lexicon::Learnt>* learnt = m_lexicon.learnt(written)) {
+            for (const Lexicon::Learnt& l : *learnt) {
+                const int type = typeOf(written, l.c, true, 0);
+                if (!type)
                     continue;
+                seen.push_back(l.c);
+                Candidate c;
+                c.position = p;
+                c.replacement = l.c;
+                c.type = type;
+                c.learnt = l.count;
+                out.push_back(c);
+            }
+        }
+        for (size_t length = 2; length <= Lexicon::kMaxCandidateLength && length <= n; ++length) {
+            const size_t first = p + 1 >= length ? p + 1 - length : 0;
+            for (size_t s = first; s <= p && s + length <= n; ++s) {
                 size_t count = 0;
-                const Lexicon::Candidate* list = m_lexicon.candidates(run.data() + s, length, open, &count);
+                const Lexicon::Candidate* list = m_lexicon.candidates(text.data() + s, length, p - s, &count);
                 for (size_t k = 0; k < count; ++k) {
-                    const Lexicon::Candidate& cand = list[k];
-                    if (cand.c == run[p])
+                    const char32_t meant = list[k].c;
+                    if (meant == written || std::find(seen.begin(), seen.end(), meant) != seen.end())
                         continue;
-                    const Lexicon::CharInfo* info = m_lexicon.charInfo(cand.c);
+                    const Lexicon::CharInfo* info = m_lexicon.charInfo(meant);
                     if (!info || !info->common)
                         continue;
-                    const int bits = m_lexicon.confusion(run[p], cand.c);
-                    int type = 0;
-                    if (options.homophone && (bits & ConfusionHomophone))
-                        type = ErrorHomophone;
-                    else if (options.homophone && (bits & ConfusionNearSound))
-                        type = ErrorNearSound;
-                    else if (options.shape && (bits & ConfusionShape) && cand.freq >= kMinShapeWordFrequency)
-                        type = ErrorShape;
+                    const int type = typeOf(written, meant, false, list[k].freq);
                     if (!type)
                         continue;
-                    if (!haveOriginal) {
-                        original = bestScore(run.data() + lo, hi - lo);
-                        haveOriginal = true;
-                    }
-                    changed.assign(run, lo, hi - lo);
-                    changed[p - lo] = cand.c;
-                    const double gain = bestScore(changed.data(), changed.size()) - original;
-                    if (std::getenv("QUILLET_CHECKER_DEBUG"))
-                        std::fprintf(stderr, "cand %s -> %s gain %.2f type %d freq %u/%u\n",
-                                     encodeUtf8(run.substr(s, length)).c_str(), encodeUtf8(cand.c).c_str(), gain, type,
-                                     asWritten, cand.freq);
-                    // A rare word (often a recorded misspelling) beside a much more frequent
-                    // variant needs less: the variant is the usual spelling.
-                    const double needed = type == ErrorShape ? kMinGainShape
-                        : asWritten > 0 && length >= 3       ? kMinGainVariant
-                                                             : kMinGain;
-                    if (gain < needed)
-                        continue;
-                    // The replacement must be a word of the corrected reading, not just
-                    // make some other word possible.
-                    if (!isToken(changed, s - lo, length))
-                        continue;
-                    Candidate found;
-                    found.start = runStart + s;
-                    found.length = length;
-                    found.position = runStart + p;
-                    found.replacement.assign(run, s, length);
-                    found.replacement[open] = cand.c;
-                    found.freq = cand.freq;
-                    found.gain = gain;
-                    found.type = type;
-                    out.push_back(std::move(found));
+                    seen.push_back(meant);
+                    Candidate c;
+                    c.position = p;
+                    c.replacement = meant;
+                    c.type = type;
+                    out.push_back(c);
                 }
             }
         }
     }
 }
 
-std::vector<Finding> Checker::check(const std::string& text, const Options& options, const SensitiveList* sensitive,
-                                    const std::vector<std::u32string>& userWords) const
+// How much more likely the model finds text with replacement at position,
+// judged over the characters around it. original caches the cost of the text
+// as it stands there (negative: not yet known).
+double Checker::windowGain(const std::u32string& text, size_t position, char32_t replacement, double* original) const
 {
-    DecodedText decoded;
-    if (!decodeUtf8(text, decoded))
-        return {};
-    const std::u32string& chars = decoded.chars;
+    const size_t lo = position > kContext ? position - kContext : 0;
+    const size_t hi = std::min(text.size(), position + kContext + 1);
+    if (*original < 0)
+        *original = m_model.cost(text.data() + lo, hi - lo);
+    char32_t window[2 * kContext + 1];
+    std::copy(text.begin() + std::ptrdiff_t(lo), text.begin() + std::ptrdiff_t(hi), window);
+    window[position - lo] = replacement;
+    return *original - m_model.cost(window, hi - lo);
+}
 
-    struct Raw
+double Checker::threshold(const Candidate& candidate) const
+{
+    double needed = candidate.type == ErrorShape ? m_thresholds.shape
+        : candidate.type == ErrorNearSound       ? m_thresholds.nearSound
+                                                 : m_thresholds.homophone;
+    if (candidate.learnt)
+        needed = std::min(needed, m_thresholds.learnt);
+    return needed;
+}
+
+// Step 2: the model's verdict on each candidate in the text as it stands.
+void Checker::scoreCandidates(const Run& run, std::vector<Candidate>& candidates) const
+{
+    size_t position = std::u32string::npos;
+    double original = -1;
+    for (Candidate& c : candidates) {
+        if (c.settled)
+            continue;
+        if (c.position != position) {
+            position = c.position;
+            original = -1;
+        }
+        c.gain = windowGain(run.fixed, c.position, c.replacement, &original);
+        if (m_debug)
+            std::fprintf(stderr, "cand %s: %s -> %s gain %.2f needs %.2f type %d learnt %u\n",
+                         encodeUtf8(run.text).c_str(), encodeUtf8(run.text[c.position]).c_str(),
+                         encodeUtf8(c.replacement).c_str(), c.gain, threshold(c), c.type, c.learnt);
+    }
+}
+
+// Step 3: the corrections, best first. Each chosen correction changes the text
+// that its neighbours are judged in, so they are scored again.
+void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, std::vector<Raw>& out) const
+{
+    std::vector<size_t> chosen; // indices into candidates, in the order chosen
+    while (true) {
+        size_t best = candidates.size();
+        double bestMargin = 0;
+        for (size_t k = 0; k < candidates.size(); ++k) {
+            const Candidate& c = candidates[k];
+            const double margin = c.gain - threshold(c);
+            if (!c.settled && margin > bestMargin) {
+                best = k;
+                bestMargin = margin;
+            }
+        }
+        if (best == candidates.size())
+            break;
+        const size_t position = candidates[best].position;
+        run.fixed[position] = candidates[best].replacement;
+        chosen.push_back(best);
+        // The other candidates of that place stay as further suggestions.
+        for (Candidate& c : candidates) {
+            if (c.position == position)
+                c.settled = true;
+        }
+        // Score again what the change is in the context of.
+        size_t p = std::u32string::npos;
+        double original = -1;
+        for (Candidate& c : candidates) {
+            if (c.settled || c.position + kContext < position || c.position > position + kContext)
+                continue;
+            if (c.position != p) {
+                p = c.position;
+                original = -1;
+            }
+            c.gain = windowGain(run.fixed, c.position, c.replacement, &original);
+        }
+    }
+    if (chosen.empty())
+        return;
+
+    // Each correction is reported over the corrected word around it; corrections
+    // inside one word make one finding.
+    struct Span
     {
-        size_t start;
-        size_t length;
+        size_t start, end; // [start, end) in the run
         int type;
-        std::vector<std::pair<std::u32string, int>> suggestions;
+        std::vector<size_t> corrections;
     };
-    std::vector<Raw> raw;
+    std::vector<Span> spans;
+    std::vector<size_t> lengths;
+    for (size_t k : chosen) {
+        const size_t position = candidates[k].position;
+        const size_t lo = position > kContext ? position - kContext : 0;
+        const size_t hi = std::min(run.fixed.size(), position + kContext + 1);
+        m_model.cost(run.fixed.data() + lo, hi - lo, &lengths);
+        size_t start = position, end = position + 1;
+        for (size_t at = lo, i = 0; i < lengths.size(); at += lengths[i++]) {
+            if (at <= position && position < at + lengths[i] && lengths[i] <= kMaxFindingWord) {
+                start = at;
+                end = at + lengths[i];
+            }
+        }
+        spans.push_back(Span{start, end, candidates[k].type, {k}});
+    }
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+    std::vector<Span> merged;
+    for (Span& span : spans) {
+        if (!merged.empty() && span.start < merged.back().end) {
+            merged.back().end = std::max(merged.back().end, span.end);
+            merged.back().corrections.insert(merged.back().corrections.end(), span.corrections.begin(),
+                                             span.corrections.end());
+        } else {
+            merged.push_back(std::move(span));
+        }
+    }
+    for (const Span& span : merged) {
+        Raw finding{run.start + span.start, span.end - span.start, span.type, {}};
+        const std::u32string best = run.fixed.substr(span.start, span.end - span.start);
+        auto countOf = [&](const std::u32string& word) {
+            const uint32_t freq = m_lexicon.frequency(word);
+            return freq ? int(std::min<uint32_t>(freq, 0x7FFFFFFF)) : -1;
+        };
+        finding.suggestions.emplace_back(best, countOf(best));
+        // Further suggestions: the runners-up at a place corrected alone.
+        if (span.corrections.size() == 1) {
+            const Candidate& first = candidates[span.corrections.front()];
+            std::vector<const Candidate*> others;
+            for (const Candidate& c : candidates) {
+                if (c.position == first.position && &c != &first && c.gain > threshold(c))
+                    others.push_back(&c);
+            }
+            std::stable_sort(others.begin(), others.end(),
+                             [](const Candidate* a, const Candidate* b) { return a->gain > b->gain; });
+            for (const Candidate* c : others) {
+                if (finding.suggestions.size() >= kMaxSuggestions)
+                    break;
+                std::u32string other = best;
+                other[c->position - span.start] = c->replacement;
+                finding.suggestions.emplace_back(other, countOf(other));
+            }
+        }
+        out.push_back(std::move(finding));
+    }
+}
 
-    // Runs of Han characters: replacements, doubled characters, collocations.
-    size_t i = 0;
-    while (i < chars.size()) {
-        if (!isHan(chars[i])) {
-            ++i;
+// Step 4: the rules that need no model: a function character typed twice, and
+// "的" between a verb and a degree word where the complement takes "得".
+void Checker::applyRules(const Run& run, const Options& options, std::vector<Raw>& out) const
+{
+    if (!options.homophone && !options.collocation)
+        return;
+    const std::u32string& text = run.text;
+    const std::vector<size_t> lengths = segment(text);
+    std::vector<size_t> starts;
+    size_t p = 0;
+    for (size_t length : lengths) {
+        starts.push_back(p);
+        p += length;
+    }
+    for (size_t t = 0; t + 1 < lengths.size(); ++t) {
+        const size_t a = starts[t];
+        if (options.homophone && lengths[t] == 1 && lengths[t + 1] == 1 && text[a] == text[a + 1]
+            && kNoDoubleChars.find(text[a]) != std::u32string::npos && m_lexicon.frequency(text.data() + a, 2) == 0) {
+            out.push_back(Raw{run.start + a, 2, ErrorLoneChar, {{text.substr(a, 1), -1}}});
+            ++t;
             continue;
         }
-        size_t j = i;
-        while (j < chars.size() && isHan(chars[j]))
-            ++j;
-        const std::u32string run = chars.substr(i, j - i);
-
-        if (options.homophone || options.shape) {
-            std::vector<Candidate> candidates;
-            findReplacements(run, i, options, candidates);
-            std::stable_sort(candidates.begin(), candidates.end(),
-                             [](const Candidate& a, const Candidate& b) { return a.gain > b.gain; });
-            std::vector<std::pair<size_t, size_t>> taken;
-            for (const Candidate& c : candidates) {
-                const bool overlaps = std::any_of(taken.begin(), taken.end(), [&](const auto& t) {
-                    return c.start < t.first + t.second && t.first < c.start + c.length;
-                });
-                if (overlaps)
-                    continue;
-                taken.emplace_back(c.start, c.length);
-                Raw finding{c.start, c.length, c.type, {}};
-                for (const Candidate& other : candidates) {
-                    if (finding.suggestions.size() >= kMaxSuggestions)
-                        break;
-                    if (other.start == c.start && other.length == c.length && other.position == c.position)
-                        finding.suggestions.emplace_back(other.replacement, int(other.freq));
-                }
-                raw.push_back(std::move(finding));
-            }
-        }
-
-        if (options.homophone || options.collocation) {
-            const std::vector<size_t> lengths = segment(run);
-            std::vector<size_t> starts;
-            size_t p = 0;
-            for (size_t length : lengths) {
-                starts.push_back(p);
-                p += length;
-            }
-            for (size_t t = 0; t + 1 < lengths.size(); ++t) {
-                const size_t a = starts[t];
-                // A function character typed twice, each standing alone.
-                if (options.homophone && lengths[t] == 1 && lengths[t + 1] == 1 && run[a] == run[a + 1]
-                    && kNoDoubleChars.find(run[a]) != std::u32string::npos
-                    && m_lexicon.frequency(run.data() + a, 2) == 0) {
-                    raw.push_back(Raw{i + a, 2, ErrorLoneChar, {{run.substr(a, 1), -1}}});
-                    ++t;
-                    continue;
-                }
-                // A verb, "的" and a degree word: the complement takes "得".
-                if (options.collocation && t + 2 < lengths.size() && lengths[t + 1] == 1 && run[starts[t + 1]] == U'的') {
-                    const std::u32string verb = run.substr(a, lengths[t]);
-                    const std::u32string next = run.substr(starts[t + 2], lengths[t + 2]);
-                    const std::string tag = m_lexicon.tag(verb);
-                    const bool degree = std::any_of(std::begin(kDegreeWords), std::end(kDegreeWords),
-                                                    [&](const std::u32string& d) { return next.compare(0, d.size(), d) == 0; });
-                    if (tag == "v" && degree) {
-                        raw.push_back(Raw{i + a, lengths[t] + 1, ErrorCollocation, {{verb + U"得", -1}}});
-                    }
-                }
-            }
-        }
-        i = j;
-    }
-
-    if (options.sensitive && sensitive) {
-        for (const auto& [start, entry] : sensitive->find(chars)) {
-            Raw finding{start, entry->word.size(), ErrorSensitive, {}};
-            if (!entry->replacement.empty())
-                finding.suggestions.emplace_back(entry->replacement, -1);
-            raw.push_back(std::move(finding));
+        if (options.collocation && t + 2 < lengths.size() && lengths[t + 1] == 1 && text[starts[t + 1]] == U'的') {
+            const std::u32string verb = text.substr(a, lengths[t]);
+            const std::u32string next = text.substr(starts[t + 2], lengths[t + 2]);
+            const bool degree = std::any_of(std::begin(kDegreeWords), std::end(kDegreeWords),
+                                            [&](const std::u32string& d) { return next.compare(0, d.size(), d) == 0; });
+            if (degree && m_lexicon.tag(verb) == "v")
+                out.push_back(Raw{run.start + a, lengths[t] + 1, ErrorCollocation, {{verb + U"得", -1}}});
         }
     }
+}
 
-    // Words of the user's own dictionary are never reported.
-    if (!userWords.empty()) {
-        std::vector<std::pair<size_t, size_t>> protectedRanges;
-        for (const std::u32string& word : userWords) {
-            if (word.empty())
-                continue;
-            for (size_t at = chars.find(word); at != std::u32string::npos; at = chars.find(word, at + 1))
-                protectedRanges.emplace_back(at, word.size());
-        }
-        raw.erase(std::remove_if(raw.begin(), raw.end(),
-                                 [&](const Raw& r) {
-                                     const std::u32string wrong = chars.substr(r.start, r.length);
-                                     if (std::find(userWords.begin(), userWords.end(), wrong) != userWords.end())
-                                         return true;
-                                     return std::any_of(protectedRanges.begin(), protectedRanges.end(), [&](const auto& p) {
-                                         return r.start < p.first + p.second && p.first < r.start + r.length;
-                                     });
-                                 }),
-                  raw.end());
+// Step 5: the operator's sensitive words.
+void Checker::addSensitiveWords(const std::u32string& chars, const SensitiveList& sensitive, std::vector<Raw>& out)
+{
+    for (const auto& [start, entry] : sensitive.find(chars)) {
+        Raw finding{start, entry->word.size(), ErrorSensitive, {}};
+        if (!entry->replacement.empty())
+            finding.suggestions.emplace_back(entry->replacement, -1);
+        out.push_back(std::move(finding));
     }
+}
 
-    std::stable_sort(raw.begin(), raw.end(), [](const Raw& a, const Raw& b) { return a.start < b.start; });
+// Step 6: words of the user's own dictionary are never reported, nor anything
+// overlapping one of them.
+void Checker::dropUserWords(const std::u32string& chars, const std::vector<std::u32string>& userWords,
+                            std::vector<Raw>& out)
+{
+    if (userWords.empty())
+        return;
+    std::vector<std::pair<size_t, size_t>> protectedRanges;
+    for (const std::u32string& word : userWords) {
+        if (word.empty())
+            continue;
+        for (size_t at = chars.find(word); at != std::u32string::npos; at = chars.find(word, at + 1))
+            protectedRanges.emplace_back(at, word.size());
+    }
+    out.erase(std::remove_if(out.begin(), out.end(),
+                             [&](const Raw& r) {
+                                 const std::u32string wrong = chars.substr(r.start, r.length);
+                                 if (std::find(userWords.begin(), userWords.end(), wrong) != userWords.end())
+                                     return true;
+                                 return std::any_of(protectedRanges.begin(), protectedRanges.end(), [&](const auto& p) {
+                                     return r.start < p.first + p.second && p.first < r.start + r.length;
+                                 });
+                             }),
+              out.end());
+}
 
-    // One finding per wrong text, type and suggestions, with every place it stands.
+namespace {
+
+// Step 7: one finding per wrong text, type and suggestions, with every place
+// it stands, in text order.
+template <typename RawList>
+std::vector<Finding> mergeFindings(const DecodedText& decoded, RawList& raw)
+{
+    std::stable_sort(raw.begin(), raw.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
     std::vector<Finding> findings;
     std::map<std::string, size_t> index;
-    for (const Raw& r : raw) {
+    for (const auto& r : raw) {
         Finding f;
-        f.text = encodeUtf8(chars.substr(r.start, r.length));
+        f.text = encodeUtf8(decoded.chars.substr(r.start, r.length));
         f.type = r.type;
         for (const auto& [suggestion, count] : r.suggestions)
             f.suggestions.emplace_back(encodeUtf8(suggestion), count);
@@ -416,6 +497,53 @@ std::vector<Finding> Checker::check(const std::string& text, const Options& opti
         findings.push_back(std::move(f));
     }
     return findings;
+}
+
+} // namespace
+
+std::vector<Finding> Checker::check(const std::string& text, const Options& options, const SensitiveList* sensitive,
+                                    const std::vector<std::u32string>& userWords) const
+{
+    DecodedText decoded;
+    if (!decodeUtf8(text, decoded))
+        return {};
+    const std::u32string& chars = decoded.chars;
+
+    std::vector<Raw> raw;
+    for (size_t i = 0; i < chars.size();) {
+        if (!isHan(chars[i])) {
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < chars.size() && isHan(chars[j]))
+            ++j;
+        Run run;
+        run.start = i;
+        run.text = chars.substr(i, j - i);
+        run.fixed = run.text;
+        i = j;
+
+        const size_t ruled = raw.size();
+        applyRules(run, options, raw);
+        if (!options.homophone && !options.shape)
+            continue;
+        std::vector<Candidate> candidates;
+        proposeCandidates(run, options, candidates);
+        // The rules' findings are more certain than the model's: leave their characters alone.
+        for (size_t r = ruled; r < raw.size(); ++r) {
+            for (Candidate& c : candidates) {
+                if (run.start + c.position >= raw[r].start && run.start + c.position < raw[r].start + raw[r].length)
+                    c.settled = true;
+            }
+        }
+        scoreCandidates(run, candidates);
+        chooseCorrections(run, candidates, raw);
+    }
+    if (options.sensitive && sensitive)
+        addSensitiveWords(chars, *sensitive, raw);
+    dropUserWords(chars, userWords, raw);
+    return mergeFindings(decoded, raw);
 }
 
 } // namespace quillet

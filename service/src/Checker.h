@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LanguageModel.h"
 #include "Lexicon.h"
 
 #include <memory>
@@ -54,8 +55,10 @@ private:
     std::unordered_map<char32_t, std::vector<size_t>> m_byFirst; // entries by first character
 };
 
-// Finds suspected errors in one piece of text. Stateless apart from the shared
-// read-only lexicon, so one Checker may serve several threads.
+// Finds suspected errors in one piece of text. Characters are replaced by
+// the candidates their confusion sets offer when the language model prefers
+// the corrected text around them by enough. Stateless apart from the shared
+// read-only lexicon and model, so one Checker may serve several threads.
 class Checker
 {
 public:
@@ -67,7 +70,20 @@ public:
         bool collocation = false;
     };
 
-    explicit Checker(const Lexicon& lexicon);
+    // How much the model must prefer a correction (in nats, -ln P of the text
+    // around it) before it is proposed, by the kind of confusion. Tuned for
+    // precision: a wrong alarm costs the writer more than a missed slip.
+    struct Thresholds
+    {
+        double learnt = 3.0;     // a pair writers are known to confuse
+        double homophone = 6.0;  // same reading
+        double nearSound = 8.0;  // similar reading
+        double shape = 9.0;      // similar shape
+    };
+
+    // model must be loaded; lexicon and model must outlive the checker.
+    Checker(const Lexicon& lexicon, const LanguageModel& model);
+    Checker(const Lexicon& lexicon, const LanguageModel& model, const Thresholds& thresholds);
 
     // Checks text (UTF-8; invalid input gives no findings). userWords are never
     // reported: a finding that overlaps one of them is dropped.
@@ -75,23 +91,32 @@ public:
                                const SensitiveList* sensitive = nullptr,
                                const std::vector<std::u32string>& userWords = {}) const;
 
-    // A best segmentation of a run of Han characters (word lengths, in order).
+    // A best segmentation of a run of Han characters by the lexicon's word
+    // frequencies (word lengths, in order).
     std::vector<size_t> segment(const std::u32string& run) const;
-
-    // Thresholds; see Checker.cpp for how they are used.
-    static constexpr double kMinGain = 5.0;
-    static constexpr double kMinGainShape = 7.0;
-    static constexpr double kMinGainVariant = 3.0;
 
 private:
     struct Candidate;
-    double bestScore(const char32_t* s, size_t n) const;
-    bool isToken(const std::u32string& text, size_t start, size_t length) const;
+    struct Raw;
+    struct Run;
+
+    // The pipeline of check(), one step each.
+    void proposeCandidates(const Run& run, const Options& options, std::vector<Candidate>& out) const;
+    void scoreCandidates(const Run& run, std::vector<Candidate>& candidates) const;
+    void chooseCorrections(Run& run, std::vector<Candidate>& candidates, std::vector<Raw>& out) const;
+    void applyRules(const Run& run, const Options& options, std::vector<Raw>& out) const;
+    static void addSensitiveWords(const std::u32string& chars, const SensitiveList& sensitive, std::vector<Raw>& out);
+    static void dropUserWords(const std::u32string& chars, const std::vector<std::u32string>& userWords,
+                              std::vector<Raw>& out);
+
+    double windowGain(const std::u32string& text, size_t position, char32_t replacement, double* original) const;
+    double threshold(const Candidate& candidate) const;
     double wordScore(const char32_t* s, size_t n) const;
-    void findReplacements(const std::u32string& run, size_t runStart, const Options& options,
-                          std::vector<Candidate>& out) const;
 
     const Lexicon& m_lexicon;
+    const LanguageModel& m_model;
+    Thresholds m_thresholds;
+    bool m_debug = false;
 };
 
 } // namespace quillet

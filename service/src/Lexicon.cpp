@@ -151,9 +151,15 @@ uint16_t Lexicon::syllableId(const std::string& s)
     return id;
 }
 
-void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common)
+void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common,
+                      const std::vector<int>& phonetic, int strokes)
 {
     CharInfo info;
+    for (int ph : phonetic) {
+        if (ph > 0 && ph < 0x10000)
+            info.phonetic.push_back(uint16_t(ph));
+    }
+    info.strokes = uint16_t(std::clamp(strokes, 0, 0xFFFF));
     for (const std::string& r : readings) {
         if (r.empty())
             continue;
@@ -174,6 +180,21 @@ void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int 
     } else {
         m_farChars[c] = index;
     }
+}
+
+void Lexicon::addLearnt(char32_t wrong, char32_t right, uint32_t count)
+{
+    if (wrong == right || count == 0)
+        return;
+    std::vector<Learnt>& list = m_learnt[wrong];
+    const auto at = std::find_if(list.begin(), list.end(), [&](const Learnt& l) { return l.count < count; });
+    list.insert(at, Learnt{right, count});
+}
+
+const std::vector<Lexicon::Learnt>* Lexicon::learnt(char32_t c) const
+{
+    const auto it = m_learnt.find(c);
+    return it == m_learnt.end() ? nullptr : &it->second;
 }
 
 void Lexicon::addWord(const std::u32string& word, uint32_t freq, const std::string& tag)
@@ -256,8 +277,21 @@ bool Lexicon::load(const std::string& path, std::string* error)
         } else if (f[0] == "C" && f.size() >= 6) {
             const std::u32string c = toU32(f[1]);
             if (c.size() == 1) {
+                std::vector<int> phonetic;
+                if (f.size() > 6 && !f[6].empty()) {
+                    for (const std::string& ph : split(f[6], ','))
+                        phonetic.push_back(std::atoi(ph.c_str()));
+                }
                 addChar(c[0], f[2].empty() ? std::vector<std::string>() : split(f[2], ','), std::atoi(f[3].c_str()),
-                        std::atoi(f[4].c_str()), f[5] == "1");
+                        std::atoi(f[4].c_str()), f[5] == "1", phonetic, f.size() > 7 ? std::atoi(f[7].c_str()) : 0);
+                ok = true;
+            }
+        } else if (f[0] == "P" && f.size() >= 4) {
+            const std::u32string wrong = toU32(f[1]);
+            const std::u32string right = toU32(f[2]);
+            const unsigned long count = std::strtoul(f[3].c_str(), nullptr, 10);
+            if (wrong.size() == 1 && right.size() == 1 && count > 0) {
+                addLearnt(wrong[0], right[0], uint32_t(std::min<unsigned long>(count, 0xFFFFFFFFu)));
                 ok = true;
             }
         } else if (f[0] == "T" && f.size() >= 2) {
@@ -344,6 +378,14 @@ int Lexicon::confusion(char32_t a, char32_t b) const
     }
     if (x->radical && x->radical == y->radical && std::abs(int(x->residual) - int(y->residual)) <= 1)
         bits |= ConfusionShape;
+    if (!(bits & ConfusionShape) && x->strokes && y->strokes && std::abs(int(x->strokes) - int(y->strokes)) <= 2) {
+        for (uint16_t ph : x->phonetic) {
+            if (std::find(y->phonetic.begin(), y->phonetic.end(), ph) != y->phonetic.end()) {
+                bits |= ConfusionShape;
+                break;
+            }
+        }
+    }
     return bits;
 }
 

@@ -12,7 +12,8 @@ enum Confusion : int {
     ConfusionNone = 0,
     ConfusionHomophone = 1,   // a reading in common (tones ignored)
     ConfusionNearSound = 2,   // readings equal after folding zh/z, ch/c, sh/s, n/l, -ng/-n
-    ConfusionShape = 4,       // same radical, residual stroke counts at most one apart
+    ConfusionShape = 4,       // same radical with residual stroke counts at most one apart, or
+                              // same phonetic with total stroke counts at most two apart
 };
 
 // The checker's lexical data: words with frequencies and tags, and per
@@ -31,9 +32,17 @@ public:
     {
         std::vector<uint16_t> syllables; // ids into syllable names
         std::vector<uint16_t> folded;    // ids of the folded syllables
+        std::vector<uint16_t> phonetic;  // phonetic classes (Casey's numbers)
         uint16_t radical = 0;
         uint16_t residual = 0;
+        uint16_t strokes = 0;            // total strokes, 0 when unknown
         bool common = false;
+    };
+    // A character writers put in place of another, and how often that was seen.
+    struct Learnt
+    {
+        char32_t c;      // the character meant
+        uint32_t count;
     };
 
     Lexicon();
@@ -46,7 +55,10 @@ public:
     bool load(const std::string& path, std::string* error);
     // Adds a word (used by tests to build small lexicons without a file).
     void addWord(const std::u32string& word, uint32_t freq, const std::string& tag);
-    void addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common);
+    void addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common,
+                 const std::vector<int>& phonetic = {}, int strokes = 0);
+    // Records that wrong was written where right was meant, count times.
+    void addLearnt(char32_t wrong, char32_t right, uint32_t count);
     // Builds the candidate index; call once after the last addWord().
     void finish();
 
@@ -67,6 +79,9 @@ public:
     const CharInfo* charInfo(char32_t c) const;
     // Confusion bits between two different characters (0 when unrelated or unknown).
     int confusion(char32_t a, char32_t b) const;
+    // The characters writers are known to have meant when they wrote c, most
+    // frequent first; nullptr when none.
+    const std::vector<Learnt>* learnt(char32_t c) const;
     // Toneless readings of c ("yi", "de"), for the dictionary page.
     std::vector<std::string> readings(char32_t c) const;
 
@@ -87,6 +102,7 @@ private:
     std::vector<CharInfo> m_chars;
     std::vector<int32_t> m_charIndex; // code point -> index into m_chars, -1 when unknown
     std::unordered_map<char32_t, int32_t> m_farChars;
+    std::unordered_map<char32_t, std::vector<Learnt>> m_learnt;
     std::vector<std::pair<std::u32string, uint32_t>> m_pending; // words awaiting finish()
     size_t m_wordCount = 0;
     size_t m_maxWordLength = 1;
