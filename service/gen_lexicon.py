@@ -119,13 +119,24 @@ def main():
                     classes.append(digits)
             phonetic[ch] = classes
 
+    # Traditional and simplified forms of one character are a choice of script,
+    # not a slip, and so is a character outside the standard list (a regional
+    # or old form): such learnt pairs are left out.
+    script_variants = set()
+    for ch, key, value in unihan(unihan_dir, "Unihan_Variants"):
+        if key in ("kSimplifiedVariant", "kTraditionalVariant", "kZVariant"):
+            for item in value.split():
+                other = chr(int(item.split("<")[0][2:], 16))
+                script_variants.add((ch, other))
+                script_variants.add((other, ch))
     learnt = []
     with open(learnt_table, encoding="utf-8") as f:
         for line in f:
             if line.startswith("#") or not line.strip():
                 continue
             wrong, right, count = line.rstrip("\n").split("\t")
-            learnt.append((wrong, right, int(count)))
+            if wrong in common and right in common and (wrong, right) not in script_variants:
+                learnt.append((wrong, right, int(count)))
 
     words = []
     total = 0

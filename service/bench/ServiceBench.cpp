@@ -1,6 +1,7 @@
 // Benchmark of quillet-service: characters checked per second on one core, and
 // the latency of 500-character pieces with 8 concurrent clients on loopback.
 #include "Checker.h"
+#include "LanguageModel.h"
 #include "Lexicon.h"
 #include "Service.h"
 #include "Store.h"
@@ -98,6 +99,14 @@ int main(int argc, char** argv)
     }
     const double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
     std::printf("lexicon: %zu words, loaded in %.2f s\n", lexicon.wordCount(), loadSeconds);
+    LanguageModel model;
+    const auto modelStart = Clock::now();
+    if (!model.load(LanguageModel::kDefaultFolder, &error)) {
+        std::cerr << error << "\n";
+        return 1;
+    }
+    std::printf("language model: %zu words, loaded in %.2f s\n", model.wordCount(),
+                std::chrono::duration<double>(Clock::now() - modelStart).count());
 
     const std::vector<std::string> pieces = makePieces(QUILLET_DEVSET_PATH, 64);
     if (pieces.empty()) {
@@ -106,7 +115,7 @@ int main(int argc, char** argv)
     }
 
     // Throughput of the checker on one thread.
-    Checker checker(lexicon);
+    Checker checker(lexicon, model);
     Checker::Options options;
     options.shape = true;
     size_t chars = 0, findings = 0, checks = 0;
@@ -138,7 +147,7 @@ int main(int argc, char** argv)
     const std::string token = store.issueToken(store.findUser("bench")->id);
     Service::Settings settings;
     settings.dataDir = dataDir;
-    Service service(store, lexicon, settings);
+    Service service(store, lexicon, model, settings);
     const int port = service.bind("127.0.0.1", 0);
     if (port <= 0) {
         std::cerr << "cannot bind\n";

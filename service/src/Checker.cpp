@@ -27,10 +27,14 @@ constexpr uint32_t kMinShapeWordFrequency = 300;
 // word is at most this long, otherwise the character alone.
 constexpr size_t kMaxFindingWord = 4;
 constexpr size_t kMaxSuggestions = 3;
+// The lexicon's verdict counts up to this much either way: it knows words the
+// model lacks, but a rare word must not outweigh the model's context.
+constexpr double kMaxWordGain = 5.0;
 
 // Characters that are practically never doubled in running text; "的的" or
 // "了了" between two words is a slip of the keyboard.
 const std::u32string kNoDoubleChars = U"的了是在和与及对把被从向就也都而并但于为将这那地得着过吗呢吧其之";
+const std::u32string kParticles = U"的地得";
 const std::u32string kDegreeWords[] = {U"很", U"非常", U"十分", U"特别", U"极其", U"相当", U"太", U"更加", U"格外"};
 
 std::string trimLine(const std::string& line)
@@ -118,10 +122,14 @@ struct Checker::Run
 struct Checker::Candidate
 {
     size_t position = 0;   // in the run
+    char32_t written = 0;
     char32_t replacement = 0;
     int type = 0;          // error-type bit
     uint32_t learnt = 0;   // how often writers were seen to confuse the pair, 0 when never
-    double gain = 0;       // how much more likely the model finds the text with it
+    bool fromWord = false; // it makes a word of the lexicon
+    double gain = 0;       // how much more likely the model finds the text with it (nats)
+    double wordGain = 0;   // how much better the text reads as the lexicon's words with it
+    double score = 0;      // the two combined, compared with the threshold
     bool settled = false;  // chosen, or its position has been corrected
 };
 
@@ -153,6 +161,22 @@ double Checker::wordScore(const char32_t* s, size_t n) const
     if (freq == 0)
         return n == 1 ? -m_lexicon.logTotal() : kImpossible;
     return std::log(double(freq)) - m_lexicon.logTotal();
+}
+
+double Checker::bestScore(const char32_t* s, size_t n) const
+{
+    const size_t maxLength = std::min(Lexicon::kMaxCandidateLength, m_lexicon.maxWordLength());
+    double score[2 * kContext + 2];
+    score[0] = 0;
+    for (size_t i = 1; i <= n; ++i) {
+        score[i] = kImpossible;
+        for (size_t length = 1; length <= std::min(i, maxLength); ++length) {
+            const double w = wordScore(s + i - length, length);
+            if (w > kImpossible && score[i - length] + w > score[i])
+                score[i] = score[i - length] + w;
+        }
+    }
+    return score[n];
 }
 
 std::vector<size_t> Checker::segment(const std::u32string& run) const
@@ -212,6 +236,7 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                 seen.push_back(l.c);
                 Candidate c;
                 c.position = p;
+                c.written = written;
                 c.replacement = l.c;
                 c.type = type;
                 c.learnt = l.count;
@@ -236,8 +261,10 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                     seen.push_back(meant);
                     Candidate c;
                     c.position = p;
+                    c.written = written;
                     c.replacement = meant;
                     c.type = type;
+                    c.fromWord = true;
                     out.push_back(c);
                 }
             }
@@ -245,48 +272,63 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
     }
 }
 
-// How much more likely the model finds text with replacement at position,
-// judged over the characters around it. original caches the cost of the text
-// as it stands there (negative: not yet known).
-double Checker::windowGain(const std::u32string& text, size_t position, char32_t replacement, double* original) const
+// The text around one place as it stands, scored once for all its candidates.
+struct Checker::Baseline
 {
+    size_t position = std::u32string::npos;
+    double modelCost = 0;
+    double wordScore = 0;
+};
+
+// How much more likely the model finds the text with the candidate in place,
+// judged over the characters around it, and how much better the corrected
+// text reads as words of the lexicon; both go into the candidate's score.
+void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& baseline) const
+{
+    const size_t position = candidate.position;
     const size_t lo = position > kContext ? position - kContext : 0;
     const size_t hi = std::min(text.size(), position + kContext + 1);
-    if (*original < 0)
-        *original = m_model.cost(text.data() + lo, hi - lo);
+    if (baseline.position != position) {
+        baseline.position = position;
+        baseline.modelCost = m_model.cost(text.data() + lo, hi - lo);
+        baseline.wordScore = bestScore(text.data() + lo, hi - lo);
+    }
     char32_t window[2 * kContext + 1];
     std::copy(text.begin() + std::ptrdiff_t(lo), text.begin() + std::ptrdiff_t(hi), window);
-    window[position - lo] = replacement;
-    return *original - m_model.cost(window, hi - lo);
+    window[position - lo] = candidate.replacement;
+    candidate.gain = baseline.modelCost - m_model.cost(window, hi - lo);
+    candidate.wordGain = bestScore(window, hi - lo) - baseline.wordScore;
+    const double weight = candidate.learnt ? m_thresholds.learntWordWeight
+        : candidate.type == ErrorHomophone ? m_thresholds.wordWeight
+                                           : 0.0;
+    candidate.score = candidate.gain + weight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
 }
 
 double Checker::threshold(const Candidate& candidate) const
 {
-    double needed = candidate.type == ErrorShape ? m_thresholds.shape
-        : candidate.type == ErrorNearSound       ? m_thresholds.nearSound
-                                                 : m_thresholds.homophone;
+    if (kParticles.find(candidate.written) != std::u32string::npos
+        && kParticles.find(candidate.replacement) != std::u32string::npos)
+        return m_thresholds.particle;
     if (candidate.learnt)
-        needed = std::min(needed, m_thresholds.learnt);
-    return needed;
+        return m_thresholds.learnt;
+    return candidate.type == ErrorShape ? m_thresholds.shape
+        : candidate.type == ErrorNearSound ? m_thresholds.nearSound
+                                           : m_thresholds.homophone;
 }
 
 // Step 2: the model's verdict on each candidate in the text as it stands.
 void Checker::scoreCandidates(const Run& run, std::vector<Candidate>& candidates) const
 {
-    size_t position = std::u32string::npos;
-    double original = -1;
+    Baseline baseline;
     for (Candidate& c : candidates) {
         if (c.settled)
             continue;
-        if (c.position != position) {
-            position = c.position;
-            original = -1;
-        }
-        c.gain = windowGain(run.fixed, c.position, c.replacement, &original);
+        score(run.fixed, c, baseline);
         if (m_debug)
-            std::fprintf(stderr, "cand %s: %s -> %s gain %.2f needs %.2f type %d learnt %u\n",
-                         encodeUtf8(run.text).c_str(), encodeUtf8(run.text[c.position]).c_str(),
-                         encodeUtf8(c.replacement).c_str(), c.gain, threshold(c), c.type, c.learnt);
+            std::fprintf(stderr, "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\n", encodeUtf8(run.text).c_str(),
+                         run.start + c.position, encodeUtf8(run.text[c.position]).c_str(),
+                         encodeUtf8(c.replacement).c_str(), c.gain, c.wordGain, c.type, c.learnt, int(c.fromWord),
+                         threshold(c));
     }
 }
 
@@ -300,7 +342,7 @@ void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, st
         double bestMargin = 0;
         for (size_t k = 0; k < candidates.size(); ++k) {
             const Candidate& c = candidates[k];
-            const double margin = c.gain - threshold(c);
+            const double margin = c.score - threshold(c);
             if (!c.settled && margin > bestMargin) {
                 best = k;
                 bestMargin = margin;
@@ -317,16 +359,10 @@ void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, st
                 c.settled = true;
         }
         // Score again what the change is in the context of.
-        size_t p = std::u32string::npos;
-        double original = -1;
+        Baseline baseline;
         for (Candidate& c : candidates) {
-            if (c.settled || c.position + kContext < position || c.position > position + kContext)
-                continue;
-            if (c.position != p) {
-                p = c.position;
-                original = -1;
-            }
-            c.gain = windowGain(run.fixed, c.position, c.replacement, &original);
+            if (!c.settled && c.position + kContext >= position && c.position <= position + kContext)
+                score(run.fixed, c, baseline);
         }
     }
     if (chosen.empty())
@@ -380,11 +416,11 @@ void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, st
             const Candidate& first = candidates[span.corrections.front()];
             std::vector<const Candidate*> others;
             for (const Candidate& c : candidates) {
-                if (c.position == first.position && &c != &first && c.gain > threshold(c))
+                if (c.position == first.position && &c != &first && c.score > threshold(c))
                     others.push_back(&c);
             }
             std::stable_sort(others.begin(), others.end(),
-                             [](const Candidate* a, const Candidate* b) { return a->gain > b->gain; });
+                             [](const Candidate* a, const Candidate* b) { return a->score > b->score; });
             for (const Candidate* c : others) {
                 if (finding.suggestions.size() >= kMaxSuggestions)
                     break;

@@ -75,10 +75,17 @@ public:
     // precision: a wrong alarm costs the writer more than a missed slip.
     struct Thresholds
     {
-        double learnt = 3.0;     // a pair writers are known to confuse
-        double homophone = 6.0;  // same reading
-        double nearSound = 8.0;  // similar reading
-        double shape = 9.0;      // similar shape
+        double learnt = 3.5;     // a pair writers are known to confuse
+        double homophone = 13.0; // same reading
+        double nearSound = 9.0;  // similar reading
+        double shape = 12.5;     // similar shape
+        // 的, 地 and 得 for one another: writers and the model's own text mix
+        // them up, so its verdict needs a wider margin.
+        double particle = 6.0;
+        // Weight of the lexicon's word frequencies beside the model, for learnt
+        // pairs and for homophones.
+        double learntWordWeight = 0.25;
+        double wordWeight = 1.0;
     };
 
     // model must be loaded; lexicon and model must outlive the checker.
@@ -109,7 +116,9 @@ private:
     static void dropUserWords(const std::u32string& chars, const std::vector<std::u32string>& userWords,
                               std::vector<Raw>& out);
 
-    double windowGain(const std::u32string& text, size_t position, char32_t replacement, double* original) const;
+    struct Baseline;
+    void score(const std::u32string& text, Candidate& candidate, Baseline& baseline) const;
+    double bestScore(const char32_t* s, size_t n) const;
     double threshold(const Candidate& candidate) const;
     double wordScore(const char32_t* s, size_t n) const;
 

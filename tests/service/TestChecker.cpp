@@ -27,6 +27,7 @@ private slots:
 
 private:
     std::unique_ptr<Lexicon> m_lexicon;
+    std::unique_ptr<LanguageModel> m_model;
 };
 
 void TestChecker::initTestCase()
@@ -35,6 +36,8 @@ void TestChecker::initTestCase()
     std::string error;
     QVERIFY2(m_lexicon->load(QUILLET_LEXICON_PATH, &error), error.c_str());
     QVERIFY(m_lexicon->wordCount() > 100000);
+    m_model = std::make_unique<LanguageModel>();
+    QVERIFY2(m_model->load(LanguageModel::kDefaultFolder, &error), error.c_str());
 }
 
 void TestChecker::findsMisspeltWords_data()
@@ -65,7 +68,7 @@ void TestChecker::findsMisspeltWords()
     QFETCH(QString, suggestion);
     QFETCH(int, type);
     QFETCH(int, start);
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     const std::vector<Finding> findings = checker.check(text.toStdString(), Checker::Options());
     QCOMPARE(int(findings.size()), 1);
     const Finding& f = findings.front();
@@ -93,7 +96,7 @@ void TestChecker::leavesCorrectTextAlone_data()
 void TestChecker::leavesCorrectTextAlone()
 {
     QFETCH(QString, text);
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     Checker::Options options;
     options.shape = true;
     QVERIFY(checker.check(text.toStdString(), options).empty());
@@ -103,7 +106,7 @@ void TestChecker::spansCountUtf16Units()
 {
     // U+20000 is outside the BMP: two UTF-16 units before the error.
     const QString text = QString::fromUcs4(U"\U00020000我们以经完成了。");
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     const std::vector<Finding> findings = checker.check(text.toStdString(), Checker::Options());
     QCOMPARE(int(findings.size()), 1);
     QCOMPARE(findings.front().spans.front(), std::make_pair(4, 5));
@@ -112,7 +115,7 @@ void TestChecker::spansCountUtf16Units()
 
 void TestChecker::sameErrorTwiceIsOneFindingWithTwoSpans()
 {
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     const std::vector<Finding> findings =
         checker.check(QStringLiteral("我们以经到了。他们以经走了。").toStdString(), Checker::Options());
     QCOMPARE(int(findings.size()), 1);
@@ -122,7 +125,7 @@ void TestChecker::sameErrorTwiceIsOneFindingWithTwoSpans()
 
 void TestChecker::optionsSelectKinds()
 {
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     SensitiveList sensitive;
     sensitive.add(U"坏词");
     const std::string text = QStringLiteral("我们以经看到坏词。").toStdString();
@@ -145,7 +148,7 @@ void TestChecker::sensitiveWords()
     file.close();
     SensitiveList sensitive;
     QVERIFY(sensitive.load(file.fileName().toStdString()));
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     Checker::Options options;
     options.homophone = false;
     options.sensitive = true;
@@ -161,7 +164,7 @@ void TestChecker::sensitiveWords()
 
 void TestChecker::userWordsAreNotReported()
 {
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     const std::string text = QStringLiteral("我们以经完成了。").toStdString();
     QCOMPARE(int(checker.check(text, Checker::Options(), nullptr, {U"以经"}).size()), 0);
     // A longer user word around the finding protects it too.
@@ -182,7 +185,7 @@ void TestChecker::badInput_data()
 void TestChecker::badInput()
 {
     QFETCH(QByteArray, text);
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     Checker::Options options;
     options.shape = options.collocation = true;
     const std::vector<Finding> findings = checker.check(text.toStdString(), options);
