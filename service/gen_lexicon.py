@@ -9,10 +9,14 @@ Output (UTF-8 text, one record a line, fields separated by a tab):
                         common: 1 when the character is in the 2013 standard list
                         phonetic: phonetic classes (Unihan kPhonetic) joined by ","
                         strokes: total strokes (Unihan kTotalStrokes), 0 when unknown
+                        variants: its other forms (simplified, traditional, semantic
+                        and z-variants), never proposed for it
+                        cangjie: its Cangjie code (Unihan kCangjie), a description of its shape
     W  word  freq  pos  a word of Han characters with its frequency and tag
-    P  wrong  right  count
-                        a character writers put where another was meant, with how
-                        often that was seen (from the learnt-confusion table)
+    P  wrong  right  count  meant
+                        a character writers put where another was meant, how often
+                        that was seen and how often the right one was meant in all
+                        (from the learnt-confusion table)
 
 Usage: gen_lexicon.py OUTPUT [UNIHAN_DIR] [JIEBA_DICT] [LEARNT_TABLE]
 """
@@ -110,7 +114,10 @@ def main():
 
     # kPhonetic: "1156 954*" -- class numbers, a trailing letter or "*" marks variants.
     phonetic = {}
+    cangjie = {}
     for ch, key, value in unihan(unihan_dir, "Unihan_DictionaryLikeData"):
+        if key == "kCangjie":
+            cangjie[ch] = value.split()[0]
         if key == "kPhonetic":
             classes = []
             for item in value.split():
@@ -123,20 +130,26 @@ def main():
     # not a slip, and so is a character outside the standard list (a regional
     # or old form): such learnt pairs are left out.
     script_variants = set()
+    variants = {}
     for ch, key, value in unihan(unihan_dir, "Unihan_Variants"):
-        if key in ("kSimplifiedVariant", "kTraditionalVariant", "kZVariant"):
+        if key in ("kSimplifiedVariant", "kTraditionalVariant", "kZVariant", "kSemanticVariant"):
             for item in value.split():
                 other = chr(int(item.split("<")[0][2:], 16))
-                script_variants.add((ch, other))
-                script_variants.add((other, ch))
+                if other == ch:
+                    continue
+                variants.setdefault(ch, set()).add(other)
+                variants.setdefault(other, set()).add(ch)
+                if key != "kSemanticVariant":
+                    script_variants.add((ch, other))
+                    script_variants.add((other, ch))
     learnt = []
     with open(learnt_table, encoding="utf-8") as f:
         for line in f:
             if line.startswith("#") or not line.strip():
                 continue
-            wrong, right, count = line.rstrip("\n").split("\t")
+            wrong, right, count, meant = line.rstrip("\n").split("\t")
             if wrong in common and right in common and (wrong, right) not in script_variants:
-                learnt.append((wrong, right, int(count)))
+                learnt.append((wrong, right, int(count), int(meant)))
 
     words = []
     total = 0
@@ -164,13 +177,13 @@ def main():
         out.write("T\t%d\n" % total)
         for ch in sorted(chars):
             rad, res = radical.get(ch, (0, 0))
-            out.write("C\t%s\t%s\t%d\t%d\t%d\t%s\t%d\n" % (ch, ",".join(readings.get(ch, [])), rad, res,
-                                                          1 if ch in common else 0, ",".join(phonetic.get(ch, [])),
-                                                          strokes.get(ch, 0)))
+            out.write("C\t%s\t%s\t%d\t%d\t%d\t%s\t%d\t%s\t%s\n" % (
+                ch, ",".join(readings.get(ch, [])), rad, res, 1 if ch in common else 0, ",".join(phonetic.get(ch, [])),
+                strokes.get(ch, 0), "".join(sorted(variants.get(ch, ()))), cangjie.get(ch, "")))
         for word, freq, pos in words:
             out.write("W\t%s\t%d\t%s\n" % (word, freq, pos))
-        for wrong, right, count in learnt:
-            out.write("P\t%s\t%s\t%d\n" % (wrong, right, count))
+        for wrong, right, count, meant in learnt:
+            out.write("P\t%s\t%s\t%d\t%d\n" % (wrong, right, count, meant))
     os.replace(tmp, output)
     return 0
 

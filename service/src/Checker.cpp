@@ -30,6 +30,11 @@ constexpr size_t kMaxSuggestions = 3;
 // The lexicon's verdict counts up to this much either way: it knows words the
 // model lacks, but a rare word must not outweigh the model's context.
 constexpr double kMaxWordGain = 5.0;
+// A character standing alone that costs the model more than this (nats) is
+// worth trying frequent homophones in.
+constexpr double kSurprisingCost = 9.0;
+// A word of the lexicon at least this frequent is a known word (see Thresholds::inWord).
+constexpr uint32_t kKnownWord = 20;
 
 // Characters that are practically never doubled in running text; "的的" or
 // "了了" between two words is a slip of the keyboard.
@@ -126,7 +131,9 @@ struct Checker::Candidate
     char32_t replacement = 0;
     int type = 0;          // error-type bit
     uint32_t learnt = 0;   // how often writers were seen to confuse the pair, 0 when never
+    double channel = 0;    // for a learnt pair: -ln of how often the meant character comes out so
     bool fromWord = false; // it makes a word of the lexicon
+    bool inWord = false;   // the written character is part of a frequent word
     double gain = 0;       // how much more likely the model finds the text with it (nats)
     double wordGain = 0;   // how much better the text reads as the lexicon's words with it
     double score = 0;      // the two combined, compared with the threshold
@@ -221,18 +228,63 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
             return int(ErrorShape);
         // A pair known to be confused that shares neither reading nor shape by
         // the data: its readings are close in the writers' ears.
-        if (learnt && options.homophone && !(bits & ConfusionShape))
+        if (learnt && options.homophone && bits == ConfusionNone && !m_lexicon.areVariants(written, meant))
             return int(ErrorNearSound);
         return 0;
     };
+    // Characters the model finds surprising where they stand alone: there a
+    // frequent homophone is tried too, even when it makes no longer word.
+    std::vector<bool> surprising(n, false);
+    // Characters inside a frequent word of the lexicon's reading of the text as written.
+    std::vector<bool> inWord(n, false);
+    {
+        size_t at = 0;
+        for (size_t length : segment(text)) {
+            if (length > 1 && m_lexicon.frequency(text.data() + at, length) >= kKnownWord)
+                std::fill(inWord.begin() + std::ptrdiff_t(at), inWord.begin() + std::ptrdiff_t(at + length), true);
+            at += length;
+        }
+    }
+    if (options.homophone) {
+        std::vector<size_t> lengths;
+        std::vector<double> costs;
+        m_model.cost(text.data(), n, &lengths, &costs);
+        for (size_t i = 0, at = 0; i < lengths.size(); at += lengths[i++])
+            surprising[at] = lengths[i] == 1 && costs[i] > kSurprisingCost;
+    }
+    const size_t first = out.size();
     for (size_t p = 0; p < n; ++p) {
         const char32_t written = text[p];
         seen.clear();
+        if (surprising[p]) {
+            for (char32_t meant : m_lexicon.homophones(written)) {
+                if (m_lexicon.areVariants(written, meant))
+                    continue;
+                seen.push_back(meant);
+                Candidate c;
+                c.position = p;
+                c.written = written;
+                c.replacement = meant;
+                c.type = ErrorHomophone;
+                out.push_back(c);
+            }
+        }
         if (const std::vector<Lexicon::Learnt>* learnt = m_lexicon.learnt(written)) {
             for (const Lexicon::Learnt& l : *learnt) {
                 const int type = typeOf(written, l.c, true, 0);
                 if (!type)
                     continue;
+                const auto known = std::find(seen.begin(), seen.end(), l.c);
+                if (known != seen.end()) {
+                    // Tried as a homophone already: it is a learnt pair as well.
+                    for (Candidate& c : out) {
+                        if (c.position == p && c.replacement == l.c) {
+                            c.learnt = l.count;
+                            c.channel = l.channel;
+                        }
+                    }
+                    continue;
+                }
                 seen.push_back(l.c);
                 Candidate c;
                 c.position = p;
@@ -240,6 +292,7 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                 c.replacement = l.c;
                 c.type = type;
                 c.learnt = l.count;
+                c.channel = l.channel;
                 out.push_back(c);
             }
         }
@@ -250,8 +303,16 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                 const Lexicon::Candidate* list = m_lexicon.candidates(text.data() + s, length, p - s, &count);
                 for (size_t k = 0; k < count; ++k) {
                     const char32_t meant = list[k].c;
-                    if (meant == written || std::find(seen.begin(), seen.end(), meant) != seen.end())
+                    if (meant == written)
                         continue;
+                    if (std::find(seen.begin(), seen.end(), meant) != seen.end()) {
+                        // Tried already: note that it makes a word.
+                        for (auto c = out.rbegin(); c != out.rend() && c->position == p; ++c) {
+                            if (c->replacement == meant)
+                                c->fromWord = true;
+                        }
+                        continue;
+                    }
                     const Lexicon::CharInfo* info = m_lexicon.charInfo(meant);
                     if (!info || !info->common)
                         continue;
@@ -270,6 +331,8 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
             }
         }
     }
+    for (size_t k = first; k < out.size(); ++k)
+        out[k].inWord = inWord[out[k].position];
 }
 
 // The text around one place as it stands, scored once for all its candidates.
@@ -299,18 +362,27 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
     candidate.gain = baseline.modelCost - m_model.cost(window, hi - lo);
     candidate.wordGain = bestScore(window, hi - lo) - baseline.wordScore;
     const double weight = candidate.learnt ? m_thresholds.learntWordWeight
+        : !candidate.fromWord              ? m_thresholds.singleWordWeight
         : candidate.type == ErrorHomophone ? m_thresholds.wordWeight
+        : candidate.type == ErrorShape     ? m_thresholds.shapeWordWeight
                                            : 0.0;
     candidate.score = candidate.gain + weight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
 }
 
 double Checker::threshold(const Candidate& candidate) const
 {
+    return baseThreshold(candidate) + (candidate.inWord && !candidate.learnt ? m_thresholds.inWord : 0.0);
+}
+
+double Checker::baseThreshold(const Candidate& candidate) const
+{
     if (kParticles.find(candidate.written) != std::u32string::npos
         && kParticles.find(candidate.replacement) != std::u32string::npos)
         return m_thresholds.particle;
     if (candidate.learnt)
-        return m_thresholds.learnt;
+        return m_thresholds.learnt + m_thresholds.channelWeight * candidate.channel;
+    if (!candidate.fromWord)
+        return m_thresholds.single;
     return candidate.type == ErrorShape ? m_thresholds.shape
         : candidate.type == ErrorNearSound ? m_thresholds.nearSound
                                            : m_thresholds.homophone;

@@ -75,17 +75,26 @@ public:
     // precision: a wrong alarm costs the writer more than a missed slip.
     struct Thresholds
     {
-        double learnt = 3.5;     // a pair writers are known to confuse
-        double homophone = 13.0; // same reading
+        // A pair writers are known to confuse; plus channelWeight times how
+        // rarely the meant character comes out as the written one.
+        double learnt = 2.0;
+        double channelWeight = 0.5;
+        double homophone = 10.0; // same reading, making a word of the lexicon
         double nearSound = 9.0;  // similar reading
-        double shape = 12.5;     // similar shape
+        double shape = 11.0;     // similar shape
+        double single = 11.0;    // a frequent homophone that makes no longer word
         // 的, 地 and 得 for one another: writers and the model's own text mix
         // them up, so its verdict needs a wider margin.
         double particle = 6.0;
-        // Weight of the lexicon's word frequencies beside the model, for learnt
-        // pairs and for homophones.
+        // Added when the written character is part of a known word as it
+        // stands (pairs not learnt only): replacing a character of a real word
+        // needs stronger evidence.
+        double inWord = 4.0;
+        // Weight of the lexicon's word frequencies beside the model.
         double learntWordWeight = 0.25;
         double wordWeight = 1.0;
+        double singleWordWeight = 0.0;
+        double shapeWordWeight = 0.5;
     };
 
     // model must be loaded; lexicon and model must outlive the checker.
@@ -120,6 +129,7 @@ private:
     void score(const std::u32string& text, Candidate& candidate, Baseline& baseline) const;
     double bestScore(const char32_t* s, size_t n) const;
     double threshold(const Candidate& candidate) const;
+    double baseThreshold(const Candidate& candidate) const;
     double wordScore(const char32_t* s, size_t n) const;
 
     const Lexicon& m_lexicon;

@@ -197,10 +197,13 @@ unsigned LanguageModel::wordId(const char32_t* s, size_t n) const
     return d->find(s, n);
 }
 
-double LanguageModel::cost(const char32_t* s, size_t n, std::vector<size_t>* lengths) const
+double LanguageModel::cost(const char32_t* s, size_t n, std::vector<size_t>* lengths,
+                           std::vector<double>* wordCosts) const
 {
     if (lengths)
         lengths->clear();
+    if (wordCosts)
+        wordCosts->clear();
     if (!d->loaded || n == 0)
         return 0;
     struct Hyp
@@ -282,15 +285,21 @@ double LanguageModel::cost(const char32_t* s, size_t n, std::vector<size_t>* len
     for (size_t k = 1; k < last.size; ++k)
         best = last.hyp[k].cost < last.hyp[best].cost ? k : best;
     const double total = last.hyp[best].cost;
-    if (lengths) {
+    if (lengths || wordCosts) {
         size_t pos = n, k = best;
         while (pos > 0) {
             const Hyp& h = cells[pos].hyp[k];
-            lengths->push_back(pos - h.from);
+            if (lengths)
+                lengths->push_back(pos - h.from);
+            if (wordCosts)
+                wordCosts->push_back(h.cost - cells[h.from].hyp[h.fromHyp].cost);
             pos = h.from;
             k = h.fromHyp;
         }
-        std::reverse(lengths->begin(), lengths->end());
+        if (lengths)
+            std::reverse(lengths->begin(), lengths->end());
+        if (wordCosts)
+            std::reverse(wordCosts->begin(), wordCosts->end());
     }
     return total;
 }

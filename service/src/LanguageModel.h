@@ -37,7 +37,9 @@ public:
     // Cost (-ln P, in nats) of the best segmentation of s[0..n), starting from
     // the model's empty history; with lengths, that segmentation as word lengths
     // in order. A character the model does not know costs kUnknownCost.
-    double cost(const char32_t* s, size_t n, std::vector<size_t>* lengths = nullptr) const;
+    // With wordCosts, each of those words' cost.
+    double cost(const char32_t* s, size_t n, std::vector<size_t>* lengths = nullptr,
+                std::vector<double>* wordCosts = nullptr) const;
     double cost(const std::u32string& s) const { return cost(s.data(), s.size()); }
     // The model's id of the word s[0..n), 0 when it is not one of its words.
     unsigned wordId(const char32_t* s, size_t n) const;

@@ -33,6 +33,26 @@ uint64_t sequenceHash(const char32_t* s, size_t n, size_t open = std::u32string:
     return mix(h);
 }
 
+// Levenshtein distance of two short codes.
+size_t editDistance(const std::string& a, const std::string& b)
+{
+    if (a.size() > 15 || b.size() > 15)
+        return 99;
+    size_t row[16];
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
 std::vector<std::string> split(const std::string& line, char sep)
 {
     std::vector<std::string> out;
@@ -152,9 +172,12 @@ uint16_t Lexicon::syllableId(const std::string& s)
 }
 
 void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common,
-                      const std::vector<int>& phonetic, int strokes)
+                      const std::vector<int>& phonetic, int strokes, const std::u32string& variants,
+                      const std::string& cangjie)
 {
     CharInfo info;
+    info.variants = variants;
+    info.cangjie = cangjie;
     for (int ph : phonetic) {
         if (ph > 0 && ph < 0x10000)
             info.phonetic.push_back(uint16_t(ph));
@@ -173,6 +196,7 @@ void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int 
     info.common = common;
     const auto index = int32_t(m_chars.size());
     m_chars.push_back(std::move(info));
+    m_charList.push_back(c);
     if (c < 0x30000) {
         if (m_charIndex.size() <= c)
             m_charIndex.resize(0x30000, -1);
@@ -182,13 +206,14 @@ void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int 
     }
 }
 
-void Lexicon::addLearnt(char32_t wrong, char32_t right, uint32_t count)
+void Lexicon::addLearnt(char32_t wrong, char32_t right, uint32_t count, uint32_t meant)
 {
     if (wrong == right || count == 0)
         return;
+    const double channel = -std::log(double(count) / double(std::max(count, meant)));
     std::vector<Learnt>& list = m_learnt[wrong];
     const auto at = std::find_if(list.begin(), list.end(), [&](const Learnt& l) { return l.count < count; });
-    list.insert(at, Learnt{right, count});
+    list.insert(at, Learnt{right, count, channel});
 }
 
 const std::vector<Lexicon::Learnt>* Lexicon::learnt(char32_t c) const
@@ -247,6 +272,43 @@ void Lexicon::finish()
     if (m_total == 0)
         m_total = 1;
     m_logTotal = std::log(double(m_total));
+
+    // Frequent characters by reading, for homophones().
+    std::unordered_map<uint16_t, std::vector<std::pair<uint32_t, char32_t>>> bySyllable;
+    for (size_t i = 0; i < m_chars.size(); ++i) {
+        const char32_t c = m_charList[i];
+        const uint32_t freq = frequency(&c, 1);
+        if (freq < kMinHomophoneFrequency || !m_chars[i].common)
+            continue;
+        for (uint16_t s : m_chars[i].syllables)
+            bySyllable[s].emplace_back(freq, c);
+    }
+    m_homophones.clear();
+    for (size_t i = 0; i < m_chars.size(); ++i) {
+        std::vector<std::pair<uint32_t, char32_t>> all;
+        for (uint16_t s : m_chars[i].syllables) {
+            const auto it = bySyllable.find(s);
+            if (it == bySyllable.end())
+                continue;
+            for (const auto& entry : it->second) {
+                if (entry.second != m_charList[i] && std::find(all.begin(), all.end(), entry) == all.end())
+                    all.push_back(entry);
+            }
+        }
+        if (all.empty())
+            continue;
+        std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        std::vector<char32_t>& list = m_homophones[m_charList[i]];
+        for (size_t k = 0; k < all.size() && k < kMaxHomophones; ++k)
+            list.push_back(all[k].second);
+    }
+}
+
+const std::vector<char32_t>& Lexicon::homophones(char32_t c) const
+{
+    static const std::vector<char32_t> none;
+    const auto it = m_homophones.find(c);
+    return it == m_homophones.end() ? none : it->second;
 }
 
 bool Lexicon::load(const std::string& path, std::string* error)
@@ -283,15 +345,18 @@ bool Lexicon::load(const std::string& path, std::string* error)
                         phonetic.push_back(std::atoi(ph.c_str()));
                 }
                 addChar(c[0], f[2].empty() ? std::vector<std::string>() : split(f[2], ','), std::atoi(f[3].c_str()),
-                        std::atoi(f[4].c_str()), f[5] == "1", phonetic, f.size() > 7 ? std::atoi(f[7].c_str()) : 0);
+                        std::atoi(f[4].c_str()), f[5] == "1", phonetic, f.size() > 7 ? std::atoi(f[7].c_str()) : 0,
+                        f.size() > 8 ? toU32(f[8]) : std::u32string(), f.size() > 9 ? f[9] : std::string());
                 ok = true;
             }
-        } else if (f[0] == "P" && f.size() >= 4) {
+        } else if (f[0] == "P" && f.size() >= 5) {
             const std::u32string wrong = toU32(f[1]);
             const std::u32string right = toU32(f[2]);
             const unsigned long count = std::strtoul(f[3].c_str(), nullptr, 10);
+            const unsigned long meant = std::strtoul(f[4].c_str(), nullptr, 10);
             if (wrong.size() == 1 && right.size() == 1 && count > 0) {
-                addLearnt(wrong[0], right[0], uint32_t(std::min<unsigned long>(count, 0xFFFFFFFFu)));
+                addLearnt(wrong[0], right[0], uint32_t(std::min<unsigned long>(count, 0xFFFFFFFFu)),
+                          uint32_t(std::min<unsigned long>(meant, 0xFFFFFFFFu)));
                 ok = true;
             }
         } else if (f[0] == "T" && f.size() >= 2) {
@@ -359,7 +424,7 @@ int Lexicon::confusion(char32_t a, char32_t b) const
         return ConfusionNone;
     const CharInfo* x = charInfo(a);
     const CharInfo* y = charInfo(b);
-    if (!x || !y)
+    if (!x || !y || x->variants.find(b) != std::u32string::npos || y->variants.find(a) != std::u32string::npos)
         return ConfusionNone;
     int bits = ConfusionNone;
     for (uint16_t s : x->syllables) {
@@ -376,7 +441,11 @@ int Lexicon::confusion(char32_t a, char32_t b) const
             }
         }
     }
-    if (x->radical && x->radical == y->radical && std::abs(int(x->residual) - int(y->residual)) <= 1)
+    const size_t codeDistance = editDistance(x->cangjie, y->cangjie);
+    if (x->cangjie.size() >= 3 && y->cangjie.size() >= 3 && codeDistance <= 1)
+        bits |= ConfusionShape;
+    if (x->radical && x->radical == y->radical && std::abs(int(x->residual) - int(y->residual)) <= 1
+        && !x->cangjie.empty() && codeDistance <= 2)
         bits |= ConfusionShape;
     if (!(bits & ConfusionShape) && x->strokes && y->strokes && std::abs(int(x->strokes) - int(y->strokes)) <= 2) {
         for (uint16_t ph : x->phonetic) {
@@ -387,6 +456,13 @@ int Lexicon::confusion(char32_t a, char32_t b) const
         }
     }
     return bits;
+}
+
+bool Lexicon::areVariants(char32_t a, char32_t b) const
+{
+    const CharInfo* x = charInfo(a);
+    const CharInfo* y = charInfo(b);
+    return (x && x->variants.find(b) != std::u32string::npos) || (y && y->variants.find(a) != std::u32string::npos);
 }
 
 std::vector<std::string> Lexicon::readings(char32_t c) const
