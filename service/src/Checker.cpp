@@ -27,6 +27,8 @@ constexpr uint32_t kMinShapeWordFrequency = 300;
 // word is at most this long, otherwise the character alone.
 constexpr size_t kMaxFindingWord = 4;
 constexpr size_t kMaxSuggestions = 3;
+// Words looked at per window and open position (see proposeCandidates).
+constexpr size_t kMaxWordsPerWindow = 24;
 // The lexicon's verdict counts up to this much either way: it knows words the
 // model lacks, but a rare word must not outweigh the model's context.
 constexpr double kMaxWordGain = 5.0;
@@ -162,12 +164,24 @@ Checker::Checker(const Lexicon& lexicon, const LanguageModel& model, const Thres
 {
 }
 
+// ln(freq): looked up for the small frequencies most words have.
+static double logFrequency(uint32_t freq)
+{
+    static const std::vector<float> table = [] {
+        std::vector<float> t(1 << 16);
+        for (size_t i = 1; i < t.size(); ++i)
+            t[i] = float(std::log(double(i)));
+        return t;
+    }();
+    return freq < table.size() ? double(table[freq]) : std::log(double(freq));
+}
+
 double Checker::wordScore(const char32_t* s, size_t n) const
 {
     const uint32_t freq = m_lexicon.frequency(s, n);
     if (freq == 0)
         return n == 1 ? -m_lexicon.logTotal() : kImpossible;
-    return std::log(double(freq)) - m_lexicon.logTotal();
+    return logFrequency(freq) - m_lexicon.logTotal();
 }
 
 double Checker::bestScore(const char32_t* s, size_t n) const
@@ -218,8 +232,8 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
     const std::u32string& text = run.text;
     const size_t n = text.size();
     std::vector<char32_t> seen;
-    auto typeOf = [&](char32_t written, char32_t meant, bool learnt, uint32_t wordFreq) {
-        const int bits = m_lexicon.confusion(written, meant);
+    std::vector<std::pair<char32_t, int>> judged;
+    auto typeOf = [&](char32_t written, char32_t meant, bool learnt, uint32_t wordFreq, int bits) {
         if (options.homophone && (bits & ConfusionHomophone))
             return int(ErrorHomophone);
         if (options.homophone && (bits & ConfusionNearSound))
@@ -256,6 +270,7 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
     for (size_t p = 0; p < n; ++p) {
         const char32_t written = text[p];
         seen.clear();
+        judged.clear();
         if (surprising[p]) {
             for (char32_t meant : m_lexicon.homophones(written)) {
                 if (m_lexicon.areVariants(written, meant))
@@ -271,7 +286,7 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
         }
         if (const std::vector<Lexicon::Learnt>* learnt = m_lexicon.learnt(written)) {
             for (const Lexicon::Learnt& l : *learnt) {
-                const int type = typeOf(written, l.c, true, 0);
+                const int type = typeOf(written, l.c, true, 0, m_lexicon.confusion(written, l.c));
                 if (!type)
                     continue;
                 const auto known = std::find(seen.begin(), seen.end(), l.c);
@@ -301,6 +316,9 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
             for (size_t s = first; s <= p && s + length <= n; ++s) {
                 size_t count = 0;
                 const Lexicon::Candidate* list = m_lexicon.candidates(text.data() + s, length, p - s, &count);
+                // Most frequent words first; the long tail of rare words rarely
+                // holds the meant one and would cost most of the time.
+                count = std::min(count, kMaxWordsPerWindow);
                 for (size_t k = 0; k < count; ++k) {
                     const char32_t meant = list[k].c;
                     if (meant == written)
@@ -313,10 +331,20 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                         }
                         continue;
                     }
-                    const Lexicon::CharInfo* info = m_lexicon.charInfo(meant);
-                    if (!info || !info->common)
+                    // The same character comes up in many words: judge the pair once.
+                    int bits = -1;
+                    for (const auto& [c, b] : judged) {
+                        if (c == meant)
+                            bits = b;
+                    }
+                    if (bits < 0) {
+                        const Lexicon::CharInfo* info = m_lexicon.charInfo(meant);
+                        bits = info && info->common ? m_lexicon.confusion(written, meant) : ConfusionNone;
+                        judged.emplace_back(meant, bits);
+                    }
+                    if (bits == ConfusionNone)
                         continue;
-                    const int type = typeOf(written, meant, false, list[k].freq);
+                    const int type = typeOf(written, meant, false, list[k].freq, bits);
                     if (!type)
                         continue;
                     seen.push_back(meant);

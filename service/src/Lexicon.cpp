@@ -441,12 +441,14 @@ int Lexicon::confusion(char32_t a, char32_t b) const
             }
         }
     }
-    const size_t codeDistance = editDistance(x->cangjie, y->cangjie);
-    if (x->cangjie.size() >= 3 && y->cangjie.size() >= 3 && codeDistance <= 1)
-        bits |= ConfusionShape;
-    if (x->radical && x->radical == y->radical && std::abs(int(x->residual) - int(y->residual)) <= 1
-        && !x->cangjie.empty() && codeDistance <= 2)
-        bits |= ConfusionShape;
+    const size_t shorter = std::min(x->cangjie.size(), y->cangjie.size());
+    const size_t longer = std::max(x->cangjie.size(), y->cangjie.size());
+    const bool sameRadical = x->radical && x->radical == y->radical && std::abs(int(x->residual) - int(y->residual)) <= 1;
+    if (shorter > 0 && longer - shorter <= 2 && (sameRadical || shorter >= 3)) {
+        const size_t codeDistance = editDistance(x->cangjie, y->cangjie);
+        if ((shorter >= 3 && codeDistance <= 1) || (sameRadical && codeDistance <= 2))
+            bits |= ConfusionShape;
+    }
     if (!(bits & ConfusionShape) && x->strokes && y->strokes && std::abs(int(x->strokes) - int(y->strokes)) <= 2) {
         for (uint16_t ph : x->phonetic) {
             if (std::find(y->phonetic.begin(), y->phonetic.end(), ph) != y->phonetic.end()) {
