@@ -273,6 +273,8 @@ void Lexicon::finish()
         m_total = 1;
     m_logTotal = std::log(double(m_total));
 
+    buildConfusions();
+
     // Frequent characters by reading, for homophones().
     std::unordered_map<uint16_t, std::vector<std::pair<uint32_t, char32_t>>> bySyllable;
     for (size_t i = 0; i < m_chars.size(); ++i) {
@@ -302,6 +304,61 @@ void Lexicon::finish()
         for (size_t k = 0; k < all.size() && k < kMaxHomophones; ++k)
             list.push_back(all[k].second);
     }
+}
+
+void Lexicon::buildConfusions()
+{
+    // Pairs of common characters that can be confused can only share a
+    // reading, a folded reading, a phonetic, a radical or a Cangjie code with
+    // one letter left out: gather those groups, then judge each pair in them.
+    std::unordered_map<uint64_t, std::vector<uint32_t>> groups;
+    auto key = [](uint64_t kind, uint64_t value) { return (kind << 56) ^ value; };
+    for (uint32_t i = 0; i < m_chars.size(); ++i) {
+        const CharInfo& info = m_chars[i];
+        if (!info.common)
+            continue;
+        for (uint16_t s : info.syllables)
+            groups[key(1, s)].push_back(i);
+        for (uint16_t s : info.folded)
+            groups[key(2, s)].push_back(i);
+        for (uint16_t ph : info.phonetic)
+            groups[key(3, ph)].push_back(i);
+        if (info.radical)
+            groups[key(4, info.radical)].push_back(i);
+        if (info.cangjie.size() >= 3) {
+            groups[key(5, std::hash<std::string>()(info.cangjie) >> 8)].push_back(i);
+            for (size_t k = 0; k < info.cangjie.size(); ++k) {
+                std::string shorter = info.cangjie;
+                shorter.erase(k, 1);
+                groups[key(5, std::hash<std::string>()(shorter) >> 8)].push_back(i);
+            }
+        }
+    }
+    std::vector<std::vector<uint32_t>> related(m_chars.size());
+    for (const auto& entry : groups) {
+        const std::vector<uint32_t>& members = entry.second;
+        for (uint32_t i : members) {
+            for (uint32_t j : members) {
+                if (i != j)
+                    related[i].push_back(j);
+            }
+        }
+    }
+    for (uint32_t i = 0; i < m_chars.size(); ++i) {
+        std::vector<uint32_t>& list = related[i];
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+        CharInfo& info = m_chars[i];
+        info.confusable.clear();
+        for (uint32_t j : list) {
+            const int bits = confusionOf(info, m_chars[j], m_charList[i], m_charList[j]);
+            if (bits)
+                info.confusable.emplace_back(m_charList[j], uint8_t(bits));
+        }
+        std::sort(info.confusable.begin(), info.confusable.end());
+        std::vector<uint32_t>().swap(list);
+    }
+    m_confusionsBuilt = true;
 }
 
 const std::vector<char32_t>& Lexicon::homophones(char32_t c) const
@@ -424,7 +481,21 @@ int Lexicon::confusion(char32_t a, char32_t b) const
         return ConfusionNone;
     const CharInfo* x = charInfo(a);
     const CharInfo* y = charInfo(b);
-    if (!x || !y || x->variants.find(b) != std::u32string::npos || y->variants.find(a) != std::u32string::npos)
+    if (!x || !y)
+        return ConfusionNone;
+    if (x->common && y->common && m_confusionsBuilt) {
+        const auto it = std::lower_bound(x->confusable.begin(), x->confusable.end(), b,
+                                         [](const std::pair<char32_t, uint8_t>& e, char32_t c) { return e.first < c; });
+        return it != x->confusable.end() && it->first == b ? int(it->second) : int(ConfusionNone);
+    }
+    return confusionOf(*x, *y, a, b);
+}
+
+int Lexicon::confusionOf(const CharInfo& xi, const CharInfo& yi, char32_t a, char32_t b)
+{
+    const CharInfo* x = &xi;
+    const CharInfo* y = &yi;
+    if (x->variants.find(b) != std::u32string::npos || y->variants.find(a) != std::u32string::npos)
         return ConfusionNone;
     int bits = ConfusionNone;
     for (uint16_t s : x->syllables) {

@@ -39,6 +39,9 @@ public:
         uint16_t strokes = 0;            // total strokes, 0 when unknown
         std::u32string variants;         // other forms of the same character
         std::string cangjie;             // Cangjie code: its shape as components
+        // For a common character: the common characters it can be confused
+        // with and how (Confusion bits), by code point.
+        std::vector<std::pair<char32_t, uint8_t>> confusable;
         bool common = false;
     };
     // A character writers put in place of another, and how often that was seen.
@@ -108,6 +111,8 @@ public:
 private:
     class Table;
     uint16_t syllableId(const std::string& s);
+    static int confusionOf(const CharInfo& x, const CharInfo& y, char32_t a, char32_t b);
+    void buildConfusions();
 
     Table* m_words;      // word hash -> (freq, tag id)
     Table* m_candidates; // masked word hash -> (offset, count) into m_candidateList
@@ -121,6 +126,7 @@ private:
     std::unordered_map<char32_t, std::vector<Learnt>> m_learnt;
     std::unordered_map<char32_t, std::vector<char32_t>> m_homophones;
     std::vector<char32_t> m_charList; // code point of each entry of m_chars
+    bool m_confusionsBuilt = false;
     std::vector<std::pair<std::u32string, uint32_t>> m_pending; // words awaiting finish()
     size_t m_wordCount = 0;
     size_t m_maxWordLength = 1;
