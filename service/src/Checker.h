@@ -79,7 +79,7 @@ public:
         // rarely the meant character comes out as the written one.
         double learnt = 2.0;
         double channelWeight = 0.5;
-        double homophone = 10.0; // same reading, making a word of the lexicon
+        double homophone = 9.5;  // same reading, making a word of the lexicon
         double nearSound = 9.0;  // similar reading
         double shape = 11.0;     // similar shape
         double single = 11.0;    // a frequent homophone that makes no longer word

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <fstream>
 #include <limits>
 #include <sys/stat.h>
 
@@ -53,6 +54,53 @@ bool isFile(const std::string& path)
 {
     struct stat info{};
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// libsunpinyin trusts its files: a truncated one makes it read past the end.
+// These checks hold its readers to what the headers promise.
+
+// lm_sc.t3g: order N, log flag, N+1 level sizes, the probability and back-off
+// tables, then N levels of 12-byte nodes and one of 8-byte leaves.
+bool modelFileIsWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in)
+        return false;
+    const uint64_t size = uint64_t(in.tellg());
+    in.seekg(0);
+    uint32_t header[2] = {0, 0};
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header) || header[0] < 1 || header[0] > 8)
+        return false;
+    const uint32_t order = header[0];
+    std::vector<uint32_t> levels(order + 1);
+    if (!in.read(reinterpret_cast<char*>(levels.data()), std::streamsize(levels.size() * sizeof(uint32_t))))
+        return false;
+    uint64_t expected = 4ull * (2 + levels.size()) + 4ull * (1u << CThreadSlm::BITS_PR) + 4ull * (1u << CThreadSlm::BITS_BOW);
+    for (uint32_t level = 0; level <= order; ++level)
+        expected += uint64_t(levels[level]) * (level < order ? sizeof(CThreadSlm::TNode) : sizeof(CThreadSlm::TLeaf));
+    return expected == size;
+}
+
+// pydict_sc.bin: word count, node count, offset of the word strings; then the
+// trie and one zero-terminated UCS-4 string per word.
+bool dictionaryFileIsWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in)
+        return false;
+    const uint64_t size = uint64_t(in.tellg());
+    in.seekg(0);
+    uint32_t header[3] = {0, 0, 0};
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header))
+        return false;
+    const uint32_t words = header[0], stringOffset = header[2];
+    if (words == 0 || stringOffset < sizeof header || stringOffset >= size || (size - stringOffset) % 4 != 0)
+        return false;
+    in.seekg(stringOffset);
+    std::vector<uint32_t> strings((size - stringOffset) / 4);
+    if (!in.read(reinterpret_cast<char*>(strings.data()), std::streamsize(strings.size() * 4)))
+        return false;
+    return uint64_t(std::count(strings.begin(), strings.end(), 0u)) >= words && strings.back() == 0;
 }
 
 // Hypotheses kept per position of the segmentation: the cheapest few model states.
@@ -141,6 +189,12 @@ bool LanguageModel::load(const std::string& folder, std::string* error)
                     + " (apt-get install " + kPackage + ")";
             return false;
         }
+    }
+    if (!modelFileIsWhole(model) || !dictionaryFileIsWhole(dictionary)) {
+        if (error)
+            *error = "the language model in " + folder + " is damaged (a file is truncated or not sunpinyin's); "
+                "reinstall the Debian package " + kPackage;
+        return false;
     }
     d = std::make_unique<Impl>();
     if (!d->slm.load(model.c_str(), true) || !d->trie.load(dictionary.c_str())) {
