@@ -20,7 +20,7 @@ constexpr size_t kMaxSegmentWord = 10;
 // Characters on either side of a replaced one that the model scores with it:
 // enough for the two words before it (the model's history) and the words after
 // it that it is the history of.
-constexpr size_t kContext = 6;
+constexpr size_t kContext = 4;
 // A word that a similar-looking replacement makes must be at least this frequent.
 constexpr uint32_t kMinShapeWordFrequency = 300;
 // A finding spans the corrected word around the replaced character when that

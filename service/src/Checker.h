@@ -78,7 +78,7 @@ public:
         // A pair writers are known to confuse; plus channelWeight times how
         // rarely the meant character comes out as the written one.
         double learnt = 2.0;
-        double channelWeight = 0.5;
+        double channelWeight = 0.6;
         double homophone = 9.5;  // same reading, making a word of the lexicon
         double nearSound = 9.0;  // similar reading
         double shape = 11.0;     // similar shape
