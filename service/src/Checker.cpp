@@ -102,8 +102,8 @@ std::vector<std::pair<size_t, const SensitiveWord*>> SensitiveList::find(const s
         const SensitiveWord* best = nullptr;
         for (size_t index : it->second) {
             const SensitiveWord& entry = m_words[index];
-            if (entry.word.size() <= text.size() - i && text.compare(i, entry.word.size(), entry.word) == 0
-                && (!best || entry.word.size() > best->word.size()))
+            if (entry.word.size() <= text.size() - i && text.compare(i, entry.word.size(), entry.word) == 0 &&
+                (!best || entry.word.size() > best->word.size()))
                 best = &entry;
         }
         if (best) {
@@ -128,7 +128,7 @@ struct Checker::Run
 // One character of a run that might have been meant in place of the one written.
 struct Checker::Candidate
 {
-    size_t position = 0;   // in the run
+    size_t position = 0; // in the run
     char32_t written = 0;
     char32_t replacement = 0;
     int type = 0;          // error-type bit
@@ -389,11 +389,11 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
     window[position - lo] = candidate.replacement;
     candidate.gain = baseline.modelCost - m_model.cost(window, hi - lo);
     candidate.wordGain = bestScore(window, hi - lo) - baseline.wordScore;
-    const double weight = candidate.learnt ? m_thresholds.learntWordWeight
-        : !candidate.fromWord              ? m_thresholds.singleWordWeight
-        : candidate.type == ErrorHomophone ? m_thresholds.wordWeight
-        : candidate.type == ErrorShape     ? m_thresholds.shapeWordWeight
-                                           : 0.0;
+    const double weight = candidate.learnt                   ? m_thresholds.learntWordWeight
+                          : !candidate.fromWord              ? m_thresholds.singleWordWeight
+                          : candidate.type == ErrorHomophone ? m_thresholds.wordWeight
+                          : candidate.type == ErrorShape     ? m_thresholds.shapeWordWeight
+                                                             : 0.0;
     candidate.score = candidate.gain + weight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
 }
 
@@ -404,16 +404,16 @@ double Checker::threshold(const Candidate& candidate) const
 
 double Checker::baseThreshold(const Candidate& candidate) const
 {
-    if (kParticles.find(candidate.written) != std::u32string::npos
-        && kParticles.find(candidate.replacement) != std::u32string::npos)
+    if (kParticles.find(candidate.written) != std::u32string::npos &&
+        kParticles.find(candidate.replacement) != std::u32string::npos)
         return m_thresholds.particle;
     if (candidate.learnt)
         return m_thresholds.learnt + m_thresholds.channelWeight * candidate.channel;
     if (!candidate.fromWord)
         return m_thresholds.single;
-    return candidate.type == ErrorShape ? m_thresholds.shape
-        : candidate.type == ErrorNearSound ? m_thresholds.nearSound
-                                           : m_thresholds.homophone;
+    return candidate.type == ErrorShape       ? m_thresholds.shape
+           : candidate.type == ErrorNearSound ? m_thresholds.nearSound
+                                              : m_thresholds.homophone;
 }
 
 // Step 2: the model's verdict on each candidate in the text as it stands.
@@ -549,8 +549,8 @@ void Checker::applyRules(const Run& run, const Options& options, std::vector<Raw
     }
     for (size_t t = 0; t + 1 < lengths.size(); ++t) {
         const size_t a = starts[t];
-        if (options.homophone && lengths[t] == 1 && lengths[t + 1] == 1 && text[a] == text[a + 1]
-            && kNoDoubleChars.find(text[a]) != std::u32string::npos && m_lexicon.frequency(text.data() + a, 2) == 0) {
+        if (options.homophone && lengths[t] == 1 && lengths[t + 1] == 1 && text[a] == text[a + 1] &&
+            kNoDoubleChars.find(text[a]) != std::u32string::npos && m_lexicon.frequency(text.data() + a, 2) == 0) {
             out.push_back(Raw{run.start + a, 2, ErrorLoneChar, {{text.substr(a, 1), -1}}});
             ++t;
             continue;

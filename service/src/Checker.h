@@ -64,9 +64,9 @@ class Checker
 public:
     struct Options
     {
-        bool homophone = true;   // homophones, similar sounds and lone characters
-        bool shape = false;      // similar-looking characters
-        bool sensitive = false;  // the operator's sensitive words
+        bool homophone = true;  // homophones, similar sounds and lone characters
+        bool shape = false;     // similar-looking characters
+        bool sensitive = false; // the operator's sensitive words
         bool collocation = false;
     };
 
@@ -79,10 +79,10 @@ public:
         // rarely the meant character comes out as the written one.
         double learnt = 2.0;
         double channelWeight = 0.6;
-        double homophone = 9.5;  // same reading, making a word of the lexicon
-        double nearSound = 9.0;  // similar reading
-        double shape = 11.0;     // similar shape
-        double single = 11.0;    // a frequent homophone that makes no longer word
+        double homophone = 9.5; // same reading, making a word of the lexicon
+        double nearSound = 9.0; // similar reading
+        double shape = 11.0;    // similar shape
+        double single = 11.0;   // a frequent homophone that makes no longer word
         // 的, 地 and 得 for one another: writers and the model's own text mix
         // them up, so its verdict needs a wider margin.
         double particle = 6.0;

@@ -52,7 +52,9 @@ uint64_t wordHash(const char32_t* s, size_t n)
 
 bool isFile(const std::string& path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
@@ -75,7 +77,8 @@ bool modelFileIsWhole(const std::string& path)
     std::vector<uint32_t> levels(order + 1);
     if (!in.read(reinterpret_cast<char*>(levels.data()), std::streamsize(levels.size() * sizeof(uint32_t))))
         return false;
-    uint64_t expected = 4ull * (2 + levels.size()) + 4ull * (1u << CThreadSlm::BITS_PR) + 4ull * (1u << CThreadSlm::BITS_BOW);
+    uint64_t expected =
+        4ull * (2 + levels.size()) + 4ull * (1u << CThreadSlm::BITS_PR) + 4ull * (1u << CThreadSlm::BITS_BOW);
     for (uint32_t level = 0; level <= order; ++level)
         expected += uint64_t(levels[level]) * (level < order ? sizeof(CThreadSlm::TNode) : sizeof(CThreadSlm::TLeaf));
     return expected == size;
@@ -115,8 +118,8 @@ struct LanguageModel::Impl
     struct Slot
     {
         uint64_t key = 0;
-        unsigned id = 0;      // 0: not a word itself
-        bool prefix = false;  // some longer word starts with it
+        unsigned id = 0;     // 0: not a word itself
+        bool prefix = false; // some longer word starts with it
     };
 
     // libsunpinyin's reading calls are not declared const but only read the
@@ -185,15 +188,17 @@ bool LanguageModel::load(const std::string& folder, std::string* error)
     for (const std::string& path : {model, dictionary}) {
         if (!isFile(path)) {
             if (error)
-                *error = "language model file " + path + " is missing; install the Debian package " + kPackage
-                    + " (apt-get install " + kPackage + ")";
+                *error = "language model file " + path + " is missing; install the Debian package " + kPackage +
+                         " (apt-get install " + kPackage + ")";
             return false;
         }
     }
     if (!modelFileIsWhole(model) || !dictionaryFileIsWhole(dictionary)) {
         if (error)
-            *error = "the language model in " + folder + " is damaged (a file is truncated or not sunpinyin's); "
-                "reinstall the Debian package " + kPackage;
+            *error = "the language model in " + folder +
+                     " is damaged (a file is truncated or not sunpinyin's); "
+                     "reinstall the Debian package " +
+                     kPackage;
         return false;
     }
     d = std::make_unique<Impl>();
@@ -264,8 +269,8 @@ double LanguageModel::cost(const char32_t* s, size_t n, std::vector<size_t>* len
     {
         CThreadSlm::TState state;
         double cost;
-        uint32_t from;     // position the last word starts at
-        uint32_t fromHyp;  // hypothesis there
+        uint32_t from;    // position the last word starts at
+        uint32_t fromHyp; // hypothesis there
     };
     struct Cell
     {

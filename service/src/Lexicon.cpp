@@ -514,7 +514,8 @@ int Lexicon::confusionOf(const CharInfo& xi, const CharInfo& yi, char32_t a, cha
     }
     const size_t shorter = std::min(x->cangjie.size(), y->cangjie.size());
     const size_t longer = std::max(x->cangjie.size(), y->cangjie.size());
-    const bool sameRadical = x->radical && x->radical == y->radical && std::abs(int(x->residual) - int(y->residual)) <= 1;
+    const bool sameRadical =
+        x->radical && x->radical == y->radical && std::abs(int(x->residual) - int(y->residual)) <= 1;
     if (shorter > 0 && longer - shorter <= 2 && (sameRadical || shorter >= 3)) {
         const size_t codeDistance = editDistance(x->cangjie, y->cangjie);
         if ((shorter >= 3 && codeDistance <= 1) || (sameRadical && codeDistance <= 2))

@@ -10,11 +10,11 @@ namespace quillet {
 // Ways in which one character can be mistaken for another.
 enum Confusion : int {
     ConfusionNone = 0,
-    ConfusionHomophone = 1,   // a reading in common (tones ignored)
-    ConfusionNearSound = 2,   // readings equal after folding zh/z, ch/c, sh/s, n/l, -ng/-n
-    ConfusionShape = 4,       // same phonetic with total stroke counts at most two apart, or
-                              // Cangjie codes one edit apart, or same radical with residual
-                              // stroke counts at most one apart and Cangjie codes two edits apart
+    ConfusionHomophone = 1, // a reading in common (tones ignored)
+    ConfusionNearSound = 2, // readings equal after folding zh/z, ch/c, sh/s, n/l, -ng/-n
+    ConfusionShape = 4,     // same phonetic with total stroke counts at most two apart, or
+                            // Cangjie codes one edit apart, or same radical with residual
+                            // stroke counts at most one apart and Cangjie codes two edits apart
 };
 
 // The checker's lexical data: words with frequencies and tags, and per
@@ -26,8 +26,8 @@ class Lexicon
 public:
     struct Candidate
     {
-        char32_t c;     // the character that fills the open position
-        uint32_t freq;  // frequency of the whole word
+        char32_t c;    // the character that fills the open position
+        uint32_t freq; // frequency of the whole word
     };
     struct CharInfo
     {
@@ -36,9 +36,9 @@ public:
         std::vector<uint16_t> phonetic;  // phonetic classes (Casey's numbers)
         uint16_t radical = 0;
         uint16_t residual = 0;
-        uint16_t strokes = 0;            // total strokes, 0 when unknown
-        std::u32string variants;         // other forms of the same character
-        std::string cangjie;             // Cangjie code: its shape as components
+        uint16_t strokes = 0;    // total strokes, 0 when unknown
+        std::u32string variants; // other forms of the same character
+        std::string cangjie;     // Cangjie code: its shape as components
         // For a common character: the common characters it can be confused
         // with and how (Confusion bits), by code point.
         std::vector<std::pair<char32_t, uint8_t>> confusable;
@@ -47,9 +47,9 @@ public:
     // A character writers put in place of another, and how often that was seen.
     struct Learnt
     {
-        char32_t c;      // the character meant
+        char32_t c; // the character meant
         uint32_t count;
-        double channel;  // -ln of the share of c's uses that came out as the wrong one
+        double channel; // -ln of the share of c's uses that came out as the wrong one
     };
 
     Lexicon();

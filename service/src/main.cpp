@@ -57,7 +57,8 @@ while the service runs, it is reread on change). The lexicon is built with the
 program (quillet-lexicon.txt next to the executable); a lexicon.txt in DIR or
 --lexicon FILE takes its place. The language model is read from the folder
 where Debian's sunpinyin-data installs it (lm_sc.t3g and pydict_sc.bin), or
-from --model DIR.
+from --model DIR; the model data is by the SunPinyin developers, licensed under
+CC BY-SA 3.0 (https://creativecommons.org/licenses/by-sa/3.0/).
 Options may come in any order after the subcommand.
 )";
 
@@ -74,8 +75,8 @@ struct Arguments
 Arguments parseArguments(int argc, char** argv, int first)
 {
     Arguments args;
-    static const char* const withValue[] = {"--listen", "--data", "--lexicon", "--public-url", "--threads", "--types",
-                                                 "--model"};
+    static const char* const withValue[] = {"--listen",  "--data",  "--lexicon", "--public-url",
+                                            "--threads", "--types", "--model"};
     for (int i = first; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -135,13 +136,17 @@ bool makeDirs(const std::string& path)
             mkdir(partial.c_str(), 0700);
         start = end + 1;
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool fileExists(const std::string& path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 

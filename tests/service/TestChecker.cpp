@@ -58,15 +58,14 @@ void TestChecker::findsMisspeltWords_data()
                                        << QStringLiteral("应该") << int(ErrorNearSound) << 1 << false;
     QTest::newRow("rare variant of an idiom") << QStringLiteral("大家再接再励。") << QStringLiteral("再接再励")
                                               << QStringLiteral("再接再厉") << int(ErrorHomophone) << 2 << false;
-    QTest::newRow("the word, not its neighbour") << QStringLiteral("下载以后再按装这个软件。")
-                                                 << QStringLiteral("按装") << QStringLiteral("安装")
-                                                 << int(ErrorHomophone) << 5 << false;
-    QTest::newRow("a pair writers confuse, read in context") << QStringLiteral("我明天在来看你。")
-                                                             << QStringLiteral("在来") << QStringLiteral("再来")
-                                                             << int(ErrorHomophone) << 3 << false;
-    QTest::newRow("similar shape, same phonetic") << QStringLiteral("他的建议得到了领导的支特。")
-                                                  << QStringLiteral("支特") << QStringLiteral("支持")
-                                                  << int(ErrorShape) << 10 << true;
+    QTest::newRow("the word, not its neighbour") << QStringLiteral("下载以后再按装这个软件。") << QStringLiteral("按装")
+                                                 << QStringLiteral("安装") << int(ErrorHomophone) << 5 << false;
+    QTest::newRow("a pair writers confuse, read in context")
+        << QStringLiteral("我明天在来看你。") << QStringLiteral("在来") << QStringLiteral("再来") << int(ErrorHomophone)
+        << 3 << false;
+    QTest::newRow("similar shape, same phonetic")
+        << QStringLiteral("他的建议得到了领导的支特。") << QStringLiteral("支特") << QStringLiteral("支持")
+        << int(ErrorShape) << 10 << true;
     QTest::newRow("doubled function character") << QStringLiteral("这是我们的的工作。") << QStringLiteral("的的")
                                                 << QStringLiteral("的") << int(ErrorLoneChar) << 4 << false;
 }
@@ -118,14 +117,13 @@ void TestChecker::leavesCorrectTextAlone()
 void TestChecker::cleanParagraphHasNoFinding()
 {
     // Correct prose of several registers, in one piece as the client sends it.
-    const QString paragraph = QStringLiteral(
-        "国务院新闻办公室今天上午举行新闻发布会，介绍今年前三季度的经济运行情况。"
-        "请各部门于本周五前将年度工作总结报送办公室，逾期不再受理。"
-        "根据合同法的规定，双方应当按照约定全面履行自己的义务。"
-        "被告人对起诉书指控的犯罪事实没有异议，当庭表示认罪。"
-        "患者入院后给予抗感染、补液等对症治疗，三天后体温恢复正常。"
-        "这家医院的医生和护士都很负责，病人的情况一直很稳定。"
-        "我们已经完成了今年的全部任务，明天再讨论下一步的安排。");
+    const QString paragraph = QStringLiteral("国务院新闻办公室今天上午举行新闻发布会，介绍今年前三季度的经济运行情况。"
+                                             "请各部门于本周五前将年度工作总结报送办公室，逾期不再受理。"
+                                             "根据合同法的规定，双方应当按照约定全面履行自己的义务。"
+                                             "被告人对起诉书指控的犯罪事实没有异议，当庭表示认罪。"
+                                             "患者入院后给予抗感染、补液等对症治疗，三天后体温恢复正常。"
+                                             "这家医院的医生和护士都很负责，病人的情况一直很稳定。"
+                                             "我们已经完成了今年的全部任务，明天再讨论下一步的安排。");
     Checker checker(*m_lexicon, *m_model);
     Checker::Options options;
     options.shape = options.collocation = true;
@@ -237,7 +235,8 @@ void TestChecker::sensitiveWords()
     QTemporaryDir dir;
     QFile file(dir.filePath("words.txt"));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("# comment\n\n\xE5\x9D\x8F\xE8\xAF\x8D\t\xE5\xA5\xBD\xE8\xAF\x8D\n\xE5\x9D\x8F\xE8\xAF\x8D\xE8\xAF\xAD\r\n");
+    file.write(
+        "# comment\n\n\xE5\x9D\x8F\xE8\xAF\x8D\t\xE5\xA5\xBD\xE8\xAF\x8D\n\xE5\x9D\x8F\xE8\xAF\x8D\xE8\xAF\xAD\r\n");
     file.close();
     SensitiveList sensitive;
     QVERIFY(sensitive.load(file.fileName().toStdString()));

@@ -34,14 +34,14 @@ void TestLanguageModel::prefersTheRightWordInContext_data()
     QTest::addColumn<QString>("right");
     QTest::addColumn<QString>("wrong");
     QTest::addColumn<QString>("word"); // a word the right sentence must be read with
-    QTest::newRow("以经") << QStringLiteral("我们已经完成了今年的全部任务") << QStringLiteral("我们以经完成了今年的全部任务")
-                         << QStringLiteral("已经");
+    QTest::newRow("以经") << QStringLiteral("我们已经完成了今年的全部任务")
+                          << QStringLiteral("我们以经完成了今年的全部任务") << QStringLiteral("已经");
     QTest::newRow("因该") << QStringLiteral("你应该早点休息") << QStringLiteral("你因该早点休息")
-                         << QStringLiteral("应该");
+                          << QStringLiteral("应该");
     QTest::newRow("按装") << QStringLiteral("下载以后再安装这个软件") << QStringLiteral("下载以后再按装这个软件")
-                         << QStringLiteral("安装");
+                          << QStringLiteral("安装");
     QTest::newRow("在/再") << QStringLiteral("我们明天再讨论这个问题") << QStringLiteral("我们明天在讨论这个问题")
-                          << QStringLiteral("讨论");
+                           << QStringLiteral("讨论");
 }
 
 void TestLanguageModel::prefersTheRightWordInContext()
@@ -87,8 +87,8 @@ void TestLanguageModel::missingModelIsAClearError()
         QFile source(QStringLiteral("%1/%2").arg(LanguageModel::kDefaultFolder, name));
         QFile target(dir.filePath(name));
         target.remove();
-        return source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly)
-            && target.write(bytes < 0 ? source.readAll() : source.read(bytes)) >= 0;
+        return source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly) &&
+               target.write(bytes < 0 ? source.readAll() : source.read(bytes)) >= 0;
     };
     for (const char* name : {"lm_sc.t3g", "pydict_sc.bin"}) {
         QVERIFY(truncatedCopy("lm_sc.t3g", -1) && truncatedCopy("pydict_sc.bin", -1));
@@ -105,8 +105,8 @@ void TestLanguageModel::serviceRefusesToStartWithoutModel()
 {
     QTemporaryDir data, empty;
     QProcess service;
-    service.start(QStringLiteral(QUILLET_SERVICE_BINARY), {"serve", "--listen", "127.0.0.1:0", "--data", data.path(),
-                                                           "--model", empty.path()});
+    service.start(QStringLiteral(QUILLET_SERVICE_BINARY),
+                  {"serve", "--listen", "127.0.0.1:0", "--data", data.path(), "--model", empty.path()});
     QVERIFY(service.waitForFinished(30000));
     QCOMPARE(service.exitStatus(), QProcess::NormalExit);
     QCOMPARE(service.exitCode(), 1);
