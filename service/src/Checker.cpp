@@ -131,15 +131,16 @@ struct Checker::Candidate
     size_t position = 0; // in the run
     char32_t written = 0;
     char32_t replacement = 0;
-    int type = 0;          // error-type bit
-    uint32_t learnt = 0;   // how often writers were seen to confuse the pair, 0 when never
-    double channel = 0;    // for a learnt pair: -ln of how often the meant character comes out so
-    bool fromWord = false; // it makes a word of the lexicon
-    bool inWord = false;   // the written character is part of a frequent word
-    double gain = 0;       // how much more likely the model finds the text with it (nats)
-    double wordGain = 0;   // how much better the text reads as the lexicon's words with it
-    double score = 0;      // the two combined, compared with the threshold
-    bool settled = false;  // chosen, or its position has been corrected
+    int type = 0;              // error-type bit
+    uint32_t learnt = 0;       // how often writers were seen to confuse the pair, 0 when never
+    double channel = 0;        // for a learnt pair: -ln of how often the meant character comes out so
+    bool fromWord = false;     // it makes a word of the lexicon
+    bool inWord = false;       // the written character is part of a frequent word
+    bool replacesWord = false; // the text it replaces is a word itself, however rare
+    double gain = 0;           // how much more likely the model finds the text with it (nats)
+    double wordGain = 0;       // how much better the text reads as the lexicon's words with it
+    double score = 0;          // the two combined, compared with the threshold
+    bool settled = false;      // chosen, or its position has been corrected
 };
 
 // A finding before merging: where it stands in the decoded text.
@@ -319,15 +320,20 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                 // Most frequent words first; the long tail of rare words rarely
                 // holds the meant one and would cost most of the time.
                 count = std::min(count, kMaxWordsPerWindow);
+                const bool writtenIsWord = count > 0 && (m_lexicon.frequency(text.data() + s, length) > 0 ||
+                                                         m_model.wordId(text.data() + s, length) != 0);
                 for (size_t k = 0; k < count; ++k) {
                     const char32_t meant = list[k].c;
                     if (meant == written)
                         continue;
                     if (std::find(seen.begin(), seen.end(), meant) != seen.end()) {
-                        // Tried already: note that it makes a word.
+                        // Tried already: note that it makes a word, and whether
+                        // it makes one out of a non-word here.
                         for (auto c = out.rbegin(); c != out.rend() && c->position == p; ++c) {
-                            if (c->replacement == meant)
+                            if (c->replacement == meant) {
+                                c->replacesWord = c->fromWord ? c->replacesWord && writtenIsWord : writtenIsWord;
                                 c->fromWord = true;
+                            }
                         }
                         continue;
                     }
@@ -354,6 +360,7 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                     c.replacement = meant;
                     c.type = type;
                     c.fromWord = true;
+                    c.replacesWord = writtenIsWord;
                     out.push_back(c);
                 }
             }
@@ -395,6 +402,19 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
                           : candidate.type == ErrorShape     ? m_thresholds.shapeWordWeight
                                                              : 0.0;
     candidate.score = candidate.gain + weight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
+}
+
+// How far a candidate clears its threshold (positive: it is proposed). A
+// character that turns a non-word into a frequent word of the lexicon by a
+// wide margin is proposed as long as the model does not object.
+double Checker::margin(const Candidate& candidate) const
+{
+    const double byModel = candidate.score - threshold(candidate);
+    if (byModel <= 0 && candidate.fromWord && !candidate.replacesWord && !candidate.inWord && !candidate.learnt &&
+        candidate.type != ErrorShape && candidate.wordGain >= m_thresholds.wordRule &&
+        candidate.gain >= m_thresholds.wordRuleModel)
+        return 0.01;
+    return byModel;
 }
 
 double Checker::threshold(const Candidate& candidate) const
@@ -442,7 +462,7 @@ void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, st
         double bestMargin = 0;
         for (size_t k = 0; k < candidates.size(); ++k) {
             const Candidate& c = candidates[k];
-            const double margin = c.score - threshold(c);
+            const double margin = this->margin(c);
             if (!c.settled && margin > bestMargin) {
                 best = k;
                 bestMargin = margin;
@@ -516,7 +536,7 @@ void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, st
             const Candidate& first = candidates[span.corrections.front()];
             std::vector<const Candidate*> others;
             for (const Candidate& c : candidates) {
-                if (c.position == first.position && &c != &first && c.score > threshold(c))
+                if (c.position == first.position && &c != &first && margin(c) > 0)
                     others.push_back(&c);
             }
             std::stable_sort(others.begin(), others.end(),

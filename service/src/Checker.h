@@ -95,6 +95,11 @@ public:
         double wordWeight = 1.0;
         double singleWordWeight = 0.0;
         double shapeWordWeight = 0.5;
+        // The lexicon's own rule: a replacement making a frequent word out of
+        // a non-word by this much (ln of frequencies) is proposed when the
+        // model prefers it by at least wordRuleModel.
+        double wordRule = 6.5;
+        double wordRuleModel = 3.0;
     };
 
     // model must be loaded; lexicon and model must outlive the checker.
@@ -129,6 +134,7 @@ private:
     void score(const std::u32string& text, Candidate& candidate, Baseline& baseline) const;
     double bestScore(const char32_t* s, size_t n) const;
     double threshold(const Candidate& candidate) const;
+    double margin(const Candidate& candidate) const;
     double baseThreshold(const Candidate& candidate) const;
     double wordScore(const char32_t* s, size_t n) const;
 
