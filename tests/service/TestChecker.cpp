@@ -14,6 +14,8 @@ class TestChecker : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void confusionSets_data();
+    void confusionSets();
     void findsMisspeltWords_data();
     void findsMisspeltWords();
     void leavesCorrectTextAlone_data();
@@ -41,6 +43,37 @@ void TestChecker::initTestCase()
     QVERIFY(m_lexicon->wordCount() > 100000);
     m_model = std::make_unique<LanguageModel>();
     QVERIFY2(m_model->load(LanguageModel::kDefaultFolder, &error), error.c_str());
+}
+
+// The confusion sets the build derives from Unihan and the learnt table.
+void TestChecker::confusionSets_data()
+{
+    QTest::addColumn<QString>("pair");
+    QTest::addColumn<int>("bits");
+    QTest::newRow("same reading") << QStringLiteral("以已") << int(ConfusionHomophone);
+    QTest::newRow("in/ing folded") << QStringLiteral("因应") << int(ConfusionNearSound);
+    QTest::newRow("same phonetic") << QStringLiteral("特持") << int(ConfusionShape);
+    QTest::newRow("Cangjie one apart") << QStringLiteral("末未") << int(ConfusionShape);
+    QTest::newRow("unrelated") << QStringLiteral("水火") << int(ConfusionNone);
+    QTest::newRow("traditional form") << QStringLiteral("著着") << int(ConfusionNone);
+    QTest::newRow("semantic variant") << QStringLiteral("他她") << int(ConfusionNone);
+}
+
+void TestChecker::confusionSets()
+{
+    QFETCH(QString, pair);
+    QFETCH(int, bits);
+    const std::u32string p = pair.toStdU32String();
+    QCOMPARE(m_lexicon->confusion(p[0], p[1]) & bits, bits);
+    if (bits == ConfusionNone)
+        QCOMPARE(m_lexicon->confusion(p[0], p[1]), int(ConfusionNone));
+    QCOMPARE(m_lexicon->confusion(p[0], p[1]), m_lexicon->confusion(p[1], p[0]));
+    // Learnt pairs come with how rarely the meant character comes out wrong.
+    const std::vector<Lexicon::Learnt>* learnt = m_lexicon->learnt(U'再');
+    QVERIFY(learnt && !learnt->empty());
+    const auto it = std::find_if(learnt->begin(), learnt->end(), [](const Lexicon::Learnt& l) { return l.c == U'在'; });
+    QVERIFY(it != learnt->end() && it->count > 0 && it->channel > 0);
+    QVERIFY(!m_lexicon->homophones(U'已').empty());
 }
 
 void TestChecker::findsMisspeltWords_data()
