@@ -12,6 +12,7 @@ Output (UTF-8 text, one record a line, fields separated by a tab):
                         variants: its other forms (simplified, traditional, semantic
                         and z-variants), never proposed for it
                         cangjie: its Cangjie code (Unihan kCangjie), a description of its shape
+                        traditional: 1 when it is the traditional form of another character
     W  word  freq  pos  a word of Han characters with its frequency and tag
     P  wrong  right  count  meant
                         a character writers put where another was meant, how often
@@ -131,6 +132,7 @@ def main():
     # or old form): such learnt pairs are left out.
     script_variants = set()
     variants = {}
+    traditional = set()
     for ch, key, value in unihan(unihan_dir, "Unihan_Variants"):
         if key in ("kSimplifiedVariant", "kTraditionalVariant", "kZVariant", "kSemanticVariant"):
             for item in value.split():
@@ -139,6 +141,8 @@ def main():
                     continue
                 variants.setdefault(ch, set()).add(other)
                 variants.setdefault(other, set()).add(ch)
+                if key == "kSimplifiedVariant":
+                    traditional.add(ch)
                 if key != "kSemanticVariant":
                     script_variants.add((ch, other))
                     script_variants.add((other, ch))
@@ -177,9 +181,10 @@ def main():
         out.write("T\t%d\n" % total)
         for ch in sorted(chars):
             rad, res = radical.get(ch, (0, 0))
-            out.write("C\t%s\t%s\t%d\t%d\t%d\t%s\t%d\t%s\t%s\n" % (
+            out.write("C\t%s\t%s\t%d\t%d\t%d\t%s\t%d\t%s\t%s\t%d\n" % (
                 ch, ",".join(readings.get(ch, [])), rad, res, 1 if ch in common else 0, ",".join(phonetic.get(ch, [])),
-                strokes.get(ch, 0), "".join(sorted(variants.get(ch, ()))), cangjie.get(ch, "")))
+                strokes.get(ch, 0), "".join(sorted(variants.get(ch, ()))), cangjie.get(ch, ""),
+                1 if ch in traditional else 0))
         for word, freq, pos in words:
             out.write("W\t%s\t%d\t%s\n" % (word, freq, pos))
         for wrong, right, count, meant in learnt:

@@ -269,6 +269,8 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
     const size_t first = out.size();
     for (size_t p = 0; p < n; ++p) {
         const char32_t written = text[p];
+        if (m_lexicon.isOtherForm(written))
+            continue;
         seen.clear();
         judged.clear();
         if (surprising[p]) {

@@ -85,7 +85,7 @@ public:
         double single = 11.0;   // a frequent homophone that makes no longer word
         // 的, 地 and 得 for one another: writers and the model's own text mix
         // them up, so its verdict needs a wider margin.
-        double particle = 6.0;
+        double particle = 5.0;
         // Added when the written character is part of a known word as it
         // stands (pairs not learnt only): replacing a character of a real word
         // needs stronger evidence.

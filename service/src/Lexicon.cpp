@@ -173,9 +173,10 @@ uint16_t Lexicon::syllableId(const std::string& s)
 
 void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common,
                       const std::vector<int>& phonetic, int strokes, const std::u32string& variants,
-                      const std::string& cangjie)
+                      const std::string& cangjie, bool traditional)
 {
     CharInfo info;
+    info.traditional = traditional;
     info.variants = variants;
     info.cangjie = cangjie;
     for (int ph : phonetic) {
@@ -403,7 +404,8 @@ bool Lexicon::load(const std::string& path, std::string* error)
                 }
                 addChar(c[0], f[2].empty() ? std::vector<std::string>() : split(f[2], ','), std::atoi(f[3].c_str()),
                         std::atoi(f[4].c_str()), f[5] == "1", phonetic, f.size() > 7 ? std::atoi(f[7].c_str()) : 0,
-                        f.size() > 8 ? toU32(f[8]) : std::u32string(), f.size() > 9 ? f[9] : std::string());
+                        f.size() > 8 ? toU32(f[8]) : std::u32string(), f.size() > 9 ? f[9] : std::string(),
+                        f.size() > 10 && f[10] == "1");
                 ok = true;
             }
         } else if (f[0] == "P" && f.size() >= 5) {
@@ -530,6 +532,23 @@ int Lexicon::confusionOf(const CharInfo& xi, const CharInfo& yi, char32_t a, cha
         }
     }
     return bits;
+}
+
+bool Lexicon::isOtherForm(char32_t c) const
+{
+    const CharInfo* info = charInfo(c);
+    if (!info)
+        return false;
+    if (info->traditional)
+        return true;
+    if (info->common)
+        return false;
+    for (char32_t v : info->variants) {
+        const CharInfo* other = charInfo(v);
+        if (other && other->common)
+            return true;
+    }
+    return false;
 }
 
 bool Lexicon::areVariants(char32_t a, char32_t b) const

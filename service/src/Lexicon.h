@@ -36,9 +36,10 @@ public:
         std::vector<uint16_t> phonetic;  // phonetic classes (Casey's numbers)
         uint16_t radical = 0;
         uint16_t residual = 0;
-        uint16_t strokes = 0;    // total strokes, 0 when unknown
-        std::u32string variants; // other forms of the same character
-        std::string cangjie;     // Cangjie code: its shape as components
+        uint16_t strokes = 0;     // total strokes, 0 when unknown
+        std::u32string variants;  // other forms of the same character
+        std::string cangjie;      // Cangjie code: its shape as components
+        bool traditional = false; // the traditional form of another character
         // For a common character: the common characters it can be confused
         // with and how (Confusion bits), by code point.
         std::vector<std::pair<char32_t, uint8_t>> confusable;
@@ -64,7 +65,7 @@ public:
     void addWord(const std::u32string& word, uint32_t freq, const std::string& tag);
     void addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common,
                  const std::vector<int>& phonetic = {}, int strokes = 0, const std::u32string& variants = {},
-                 const std::string& cangjie = {});
+                 const std::string& cangjie = {}, bool traditional = false);
     // Records that wrong was written where right was meant, count times out of
     // the meant times right was meant.
     void addLearnt(char32_t wrong, char32_t right, uint32_t count, uint32_t meant);
@@ -92,6 +93,9 @@ public:
     int confusion(char32_t a, char32_t b) const;
     // True when one character is a traditional, simplified or semantic form of the other.
     bool areVariants(char32_t a, char32_t b) const;
+    // True when c is another script's or region's form of a common character
+    // (著 for 着, 妳 for 你): writing it is a choice, so nothing is proposed for it.
+    bool isOtherForm(char32_t c) const;
     // The characters writers are known to have meant when they wrote c, most
     // frequent first; nullptr when none.
     const std::vector<Learnt>* learnt(char32_t c) const;
