@@ -74,6 +74,9 @@ void TestChecker::confusionSets()
     const auto it = std::find_if(learnt->begin(), learnt->end(), [](const Lexicon::Learnt& l) { return l.c == U'在'; });
     QVERIFY(it != learnt->end() && it->count > 0 && it->channel > 0);
     QVERIFY(!m_lexicon->homophones(U'已').empty());
+    // Another script's or region's form is a choice: nothing is proposed for it.
+    QVERIFY(m_lexicon->isOtherForm(U'著') && m_lexicon->isOtherForm(U'妳'));
+    QVERIFY(!m_lexicon->isOtherForm(U'着') && !m_lexicon->isOtherForm(U'你'));
 }
 
 void TestChecker::findsMisspeltWords_data()
