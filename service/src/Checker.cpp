@@ -321,8 +321,15 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                 // Most frequent words first; the long tail of rare words rarely
                 // holds the meant one and would cost most of the time.
                 count = std::min(count, kMaxWordsPerWindow);
-                const bool writtenIsWord = count > 0 && (m_lexicon.frequency(text.data() + s, length) > 0 ||
-                                                         m_model.wordId(text.data() + s, length) != 0);
+                // Whether the written text of this window is a word itself,
+                // looked up once and only when a candidate needs it.
+                int writtenWord = -1;
+                auto writtenIsWord = [&] {
+                    if (writtenWord < 0)
+                        writtenWord = m_lexicon.frequency(text.data() + s, length) > 0 ||
+                                      m_model.wordId(text.data() + s, length) != 0;
+                    return writtenWord == 1;
+                };
                 for (size_t k = 0; k < count; ++k) {
                     const char32_t meant = list[k].c;
                     if (meant == written)
@@ -332,7 +339,7 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                         // it makes one out of a non-word here.
                         for (auto c = out.rbegin(); c != out.rend() && c->position == p; ++c) {
                             if (c->replacement == meant) {
-                                c->replacesWord = c->fromWord ? c->replacesWord && writtenIsWord : writtenIsWord;
+                                c->replacesWord = c->fromWord ? c->replacesWord && writtenIsWord() : writtenIsWord();
                                 c->fromWord = true;
                             }
                         }
@@ -361,7 +368,7 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                     c.replacement = meant;
                     c.type = type;
                     c.fromWord = true;
-                    c.replacesWord = writtenIsWord;
+                    c.replacesWord = writtenIsWord();
                     out.push_back(c);
                 }
             }
