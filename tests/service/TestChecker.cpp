@@ -94,8 +94,11 @@ void TestChecker::findsMisspeltWords_data()
                                        << QStringLiteral("应该") << int(ErrorNearSound) << 1 << false;
     QTest::newRow("rare variant of an idiom") << QStringLiteral("大家再接再励。") << QStringLiteral("再接再励")
                                               << QStringLiteral("再接再厉") << int(ErrorHomophone) << 2 << false;
-    QTest::newRow("the word, not its neighbour") << QStringLiteral("下载以后再按装这个软件。") << QStringLiteral("按装")
-                                                 << QStringLiteral("安装") << int(ErrorHomophone) << 5 << false;
+    QTest::newRow("the word, not its neighbour") << QStringLiteral("请按装最新版本的软件。") << QStringLiteral("按装")
+                                                 << QStringLiteral("安装") << int(ErrorHomophone) << 1 << false;
+    QTest::newRow("the word, later in the sentence")
+        << QStringLiteral("下载以后再按装这个软件。") << QStringLiteral("按装") << QStringLiteral("安装")
+        << int(ErrorHomophone) << 5 << false;
     QTest::newRow("a pair writers confuse, read in context")
         << QStringLiteral("我明天在来看你。") << QStringLiteral("在来") << QStringLiteral("再来") << int(ErrorHomophone)
         << 3 << false;
