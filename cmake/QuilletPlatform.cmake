@@ -17,4 +17,12 @@ if(QUILLET_PLATFORM STREQUAL "x11")
     pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
     target_sources(Scholia PRIVATE "${PROJECT_SOURCE_DIR}/ui/bridge/FocusWatcherX11.cpp")
     target_link_libraries(Scholia PRIVATE PkgConfig::XCB)
+
+    # Word processor: LibreOffice Writer over UNO (needs libreoffice-dev).
+    include(QuilletUno)
+    if(QUILLET_UNO_FOUND)
+        add_subdirectory("${PROJECT_SOURCE_DIR}/host/libreoffice" "${PROJECT_BINARY_DIR}/host/libreoffice")
+    else()
+        message(WARNING "LibreOffice SDK not found (install libreoffice-dev): building without the Writer backend")
+    endif()
 endif()
