@@ -1,7 +1,8 @@
 # The one place where platform code enters the build. Each platform adds its
 # sources and libraries to the targets that hold its interfaces:
 # - Scholia: the focus watcher behind ClientHelper (FocusWatcher);
-# - revisor_core: the word-processor backends behind the automation interface.
+# - revisor_core: the word-processor backends behind the automation interface,
+#   and the crash reporter behind host/crash/CrashReporter.h.
 # Included after the targets exist.
 if(WIN32)
     set(QUILLET_PLATFORM win32)
@@ -14,9 +15,12 @@ if(QUILLET_PLATFORM STREQUAL "x11")
     find_package(PkgConfig REQUIRED)
 
     # Focus watcher: its own xcb connection to the X server.
-    pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+    pkg_check_modules(XCB REQUIRED IMPORTED_TARGET GLOBAL xcb)
     target_sources(Scholia PRIVATE "${PROJECT_SOURCE_DIR}/ui/bridge/FocusWatcherX11.cpp")
     target_link_libraries(Scholia PRIVATE PkgConfig::XCB)
+
+    # Crash reporter: POSIX signal handlers.
+    target_sources(revisor_core PRIVATE "${PROJECT_SOURCE_DIR}/host/crash/CrashReporterPosix.cpp")
 
     # Word processor: LibreOffice Writer over UNO (needs libreoffice-dev).
     include(QuilletUno)

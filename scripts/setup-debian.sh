@@ -14,8 +14,9 @@ packages=(
     libcpp-httplib-dev libsqlite3-dev libsodium-dev nlohmann-json3-dev libssl-dev
     # lexical data the checker is built from
     unicode-data python3-jieba
-    # headless GUI tests: virtual X server, window manager, window automation
-    xvfb xauth openbox xdotool x11-utils
+    # headless GUI tests and the headless run: virtual X server, window manager,
+    # window automation, screenshots
+    xvfb xauth openbox xdotool x11-utils imagemagick
 )
 
 SUDO=""

@@ -53,7 +53,7 @@ enum : int {
 
 // Colours in the word processor's 0x00BBGGRR encoding.
 constexpr int ColorAutomatic = static_cast<int>(0xFF000000); // -16777216
-constexpr int MarkColor = 0x000001F0;                          // 496: red 240, green 1, blue 0
+constexpr int MarkColor = 0x000001F0;                        // 496: red 240, green 1, blue 0
 
 // Read from a range whose characters differ in that property.
 constexpr int Undefined = 9999999;
@@ -65,11 +65,11 @@ constexpr long ResultInvalidArg = static_cast<long>(0x80070057);
 
 // Event ids of the application's events.
 enum : int {
-    EventDocumentBeforeClose = 6, // parameters: cancel flag, document
-    EventDocumentBeforeSave = 8,  // parameters: cancel flag, save-as-dialog flag, document
-    EventWindowDeactivate = 11,   // parameters: window, document
+    EventDocumentBeforeClose = 6,    // parameters: cancel flag, document
+    EventDocumentBeforeSave = 8,     // parameters: cancel flag, save-as-dialog flag, document
+    EventWindowDeactivate = 11,      // parameters: window, document
     EventWindowSelectionChange = 12, // parameters: selection
-    EventWindowSize = 25,         // parameters: window, document
+    EventWindowSize = 25,            // parameters: window, document
 };
 
 class Object;

@@ -84,6 +84,8 @@ public:
     int markedPage() const { return m_markedPage; }
     ContextShow* popup() const { return m_popup; }
     QTimer* selectionTimer() const { return m_selectionTimer; }
+    // The error the popup shows (and its actions work on); null when none.
+    const std::shared_ptr<automation::Range>& currentErrorRange() const { return m_currentErrorRange; }
     int shownStart() const { return m_shownStart; }
     int shownEnd() const { return m_shownEnd; }
 
@@ -121,6 +123,9 @@ private:
     bool removeMarks(const std::shared_ptr<automation::Range>& range, bool all);
     void unmark(const std::shared_ptr<automation::Range>& range);
     bool stepToError(bool forward);
+    // Removes the marks of the error the popup shows: this occurrence, or
+    // (all) every occurrence of its findings together with the findings.
+    void ignoreCurrentError(bool all);
     // Shows the popup for range; with error tips off, navigation (forced)
     // still selects the error so that the next step moves on.
     void showPopup(std::shared_ptr<automation::Range> range, bool forced);

@@ -90,6 +90,18 @@
         <translation>没有探测到 WPS 或 Word 文档！</translation>
     </message>
     <message>
+        <source>Can't attach LibreOffice Writer!</source>
+        <translation>没有探测到 LibreOffice Writer 文档！</translation>
+    </message>
+    <message>
+        <source>Can't Get Current Page Text from LibreOffice Writer</source>
+        <translation>没有取到当前页文字！请确认文档已在 LibreOffice Writer 中打开。</translation>
+    </message>
+    <message>
+        <source>Can't Get All Page Text from LibreOffice Writer</source>
+        <translation>没有取到所有页文字！请确认文档已在 LibreOffice Writer 中打开。</translation>
+    </message>
+    <message>
         <source>Check</source>
         <translation>校对</translation>
     </message>

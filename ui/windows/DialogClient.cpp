@@ -24,6 +24,19 @@ const char kKeyExpand[] = "DialogClientExpand";
 // Position and fold state are restored once per process, on the first show.
 bool s_firstShow = true;
 
+// The messages that name the word processor: Word or WPS on Windows,
+// LibreOffice Writer elsewhere. Both sets stay in the catalogue.
+#ifdef Q_OS_WIN
+const char* const kNoEditor = QT_TRANSLATE_NOOP("DialogClient", "Can't attach WPS or Word!");
+const char* const kNoCurrentPageText = QT_TRANSLATE_NOOP("DialogClient", "Can't Get Current Page Text");
+const char* const kNoPagesText = QT_TRANSLATE_NOOP("DialogClient", "Can't Get All Page Text");
+#else
+const char* const kNoEditor = QT_TRANSLATE_NOOP("DialogClient", "Can't attach LibreOffice Writer!");
+const char* const kNoCurrentPageText =
+    QT_TRANSLATE_NOOP("DialogClient", "Can't Get Current Page Text from LibreOffice Writer");
+const char* const kNoPagesText = QT_TRANSLATE_NOOP("DialogClient", "Can't Get All Page Text from LibreOffice Writer");
+#endif
+
 // Created on first use, kept until exit.
 DialogLogin* s_dialogLogin = nullptr;
 DialogAbout* s_dialogAbout = nullptr;
@@ -61,7 +74,7 @@ DialogClient::DialogClient(QWidget* parent)
     if (next->sizeHint().width() > next->width())
         next->setFixedWidth(next->sizeHint().width());
 
-    ui->labelMsg->setText(tr("Can't attach WPS or Word!"));
+    ui->labelMsg->setText(tr(kNoEditor));
 }
 
 DialogClient::~DialogClient()
@@ -121,15 +134,14 @@ void DialogClient::startCheck(Fetch fetch, const QString& emptyTextMessage)
 
 void DialogClient::on_btnCheckCurrentPage_clicked()
 {
-    startCheck([this](Revisor*, HWND hWnd) { return m_helper->getCurrentPageText(hWnd); },
-               tr("Can't Get Current Page Text"));
+    startCheck([this](Revisor*, HWND hWnd) { return m_helper->getCurrentPageText(hWnd); }, tr(kNoCurrentPageText));
 }
 
 void DialogClient::on_btnCheckNext10Pages_clicked()
 {
     startCheck(
         [this](Revisor* revisor, HWND hWnd) { return m_helper->getNextPageText(hWnd, revisor->getMaxPageCount()); },
-        tr("Can't Get All Page Text"));
+        tr(kNoPagesText));
 }
 
 void DialogClient::on_btnExpand_clicked()

@@ -154,7 +154,7 @@ void TestDialogClient::startsDetached()
     QVERIFY(!child<QToolButton>("btnRemoveAll")->isEnabled());
     QVERIFY(!child<QToolButton>("btnPrevious")->isEnabled());
     QVERIFY(!child<QToolButton>("btnNext")->isEnabled());
-    QCOMPARE(child<QLabel>("labelMsg")->text(), QStringLiteral("Can't attach WPS or Word!"));
+    QCOMPARE(child<QLabel>("labelMsg")->text(), QStringLiteral("Can't attach LibreOffice Writer!"));
     QVERIFY(child<QToolButton>("btnPin")->isChecked());
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Revisor 2.2"));
 
@@ -293,7 +293,7 @@ void TestDialogClient::detectionStartsOnlyWhenAsked()
     m_window->setClientHelper(m_bridge, false);
     m_bridge->announce(kTitleA, kWriterA);
     QVERIFY(m_bridge->callsOf("beginDetectEditor").isEmpty());
-    QCOMPARE(child<QLabel>("labelMsg")->text(), QStringLiteral("Can't attach WPS or Word!"));
+    QCOMPARE(child<QLabel>("labelMsg")->text(), QStringLiteral("Can't attach LibreOffice Writer!"));
 
     m_window->setClientHelper(m_bridge, true);
     QCOMPARE(m_bridge->callsOf("beginDetectEditor").size(), 1);
@@ -527,9 +527,9 @@ void TestDialogClient::emptyPageText_data()
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("message");
     QTest::newRow("current page") << "btnCheckCurrentPage"
-                                  << "Can't Get Current Page Text";
+                                  << "Can't Get Current Page Text from LibreOffice Writer";
     QTest::newRow("next pages") << "btnCheckNext10Pages"
-                                << "Can't Get All Page Text";
+                                << "Can't Get All Page Text from LibreOffice Writer";
 }
 
 void TestDialogClient::emptyPageText()
@@ -624,7 +624,7 @@ void TestDialogClient::emptyTextKeepsRunningCheck()
     // Document B yields no text: a message, no run, and A's run still ends in A.
     m_bridge->announce(kTitleB, kWriterB);
     child<QToolButton>("btnCheckCurrentPage")->click();
-    QCOMPARE(m_watcher->messages(), QStringList{"Can't Get Current Page Text"});
+    QCOMPARE(m_watcher->messages(), QStringList{"Can't Get Current Page Text from LibreOffice Writer"});
     QTRY_COMPARE(m_bridge->callsOf("showErrors").size(), 1);
     QCOMPARE(m_bridge->callsOf("showErrors").first().hWnd, kWriterA);
     QCOMPARE(m_service->requestsTo(FakeService::checkPath()).size(), 1);
