@@ -7,6 +7,7 @@
 #include "WriterApplication.h"
 #include "WriterFont.h"
 #include "WriterRange.h"
+#include "bridge/WordHelper.h"
 
 #include <com/sun/star/awt/FontUnderline.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -86,6 +87,7 @@ private slots:
     void selectionAndEvents();
     void saveNeverHoldsMarks();
     void windowPoint();
+    void checkingIsNotEditing();
     void closeEvent();
     // Last: it kills the office.
     void officeGoesAway();
@@ -613,6 +615,59 @@ void TestWriterBackend::windowPoint()
     QVERIFY(!window->getPoint(left, top, width, height, nullptr));
 }
 
+void TestWriterBackend::checkingIsNotEditing()
+{
+    // The document logic on the real office: marking a page and clearing are
+    // one undo step each, leave the document unmodified, and bring back the
+    // user's own formatting exactly; a save writes no mark.
+    const int word = offsetOf(QStringLiteral("错别字"));
+    const Font own{kDouble, 0x00FF00};
+    m_document->range(word + 1, word + 2)->setFont(own);
+    Reference<document::XUndoManagerSupplier>(OfficeFixture::model(m_frame), UNO_QUERY_THROW)
+        ->getUndoManager()
+        ->clear();
+    m_document->setModified(false);
+    m_document->range(0, 0)->select();
+
+    auto helper = std::make_unique<WordHelper>();
+    QVERIFY(helper->attach(handleFromWindowId(0x4242), m_application));
+    auto finding = std::make_shared<CCheckData>();
+    finding->text = "错别字";
+    finding->spans = {{0, 2}};
+    helper->showErrors({finding});
+    QVERIFY(helper->hasData());
+    QCOMPARE(*m_document->range(word, word + 3)->font(), kMark);
+    QCOMPARE(*m_document->range(word + 3, word + 4)->font(), kPlain);
+    QVERIFY(!m_document->isModified());
+    QCOMPARE(undoCount(), 1);
+
+    // The user saves: the file holds no mark, the findings stay.
+    const QString path = m_office.tempPath("checked.odt");
+    beans::PropertyValue filter;
+    filter.Name = "FilterName";
+    filter.Value <<= rtl::OUString("writer8");
+    Reference<frame::XStorable>(OfficeFixture::model(m_frame), UNO_QUERY_THROW)
+        ->storeAsURL(office::toOUString(QUrl::fromLocalFile(path).toString()),
+                     uno::Sequence<beans::PropertyValue>(&filter, 1));
+    QVERIFY(helper->hasData());
+    QCOMPARE(*m_document->range(word, word + 1)->font(), kPlain);
+    QCOMPARE(*m_document->range(word + 1, word + 2)->font(), own);
+
+    // Marked again by the next selection change, then cleared.
+    m_document->range(2, 2)->select();
+    QTRY_COMPARE(*m_document->range(word, word + 1)->font(), kMark);
+    m_document->setModified(false);
+    const int steps = undoCount();
+    helper->clearErrors();
+    QVERIFY(!helper->hasData());
+    QCOMPARE(*m_document->range(word, word + 1)->font(), kPlain);
+    QCOMPARE(*m_document->range(word + 1, word + 2)->font(), own);
+    QCOMPARE(*m_document->range(word + 2, word + 3)->font(), kPlain);
+    QVERIFY(!m_document->isModified());
+    QCOMPARE(undoCount(), steps + 1);
+    helper.reset();
+}
+
 void TestWriterBackend::closeEvent()
 {
     auto sink = std::make_shared<RecordingSink>();
@@ -653,5 +708,5 @@ void TestWriterBackend::officeGoesAway()
     QVERIFY(!OfficeConnection::connect(m_office.pipeName()));
 }
 
-QTEST_GUILESS_MAIN(TestWriterBackend)
+QTEST_MAIN(TestWriterBackend)
 #include "TestWriterBackend.moc"
