@@ -21,4 +21,12 @@ if(QUILLET_PLATFORM STREQUAL "x11")
 
     # Crash reporter: POSIX signal handlers.
     target_sources(revisor_core PRIVATE "${PROJECT_SOURCE_DIR}/host/crash/CrashReporterPosix.cpp")
+
+    # Word processor: LibreOffice Writer over UNO (needs libreoffice-dev).
+    include(QuilletUno)
+    if(QUILLET_UNO_FOUND)
+        add_subdirectory("${PROJECT_SOURCE_DIR}/host/libreoffice" "${PROJECT_BINARY_DIR}/host/libreoffice")
+    else()
+        message(WARNING "LibreOffice SDK not found (install libreoffice-dev): building without the Writer backend")
+    endif()
 endif()

@@ -1,0 +1,143 @@
+#include "OfficeConnection.h"
+#include "UnoSupport.h"
+
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridgeFactory2.hpp>
+#include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/connection/XConnection.hpp>
+#include <com/sun/star/connection/XConnector.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XEventListener.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <cppuhelper/implbase1.hxx>
+#include <rtl/bootstrap.hxx>
+
+#include <QMetaObject>
+#include <QPointer>
+
+#include <mutex>
+
+Q_LOGGING_CATEGORY(lcOffice, "quillet.office")
+
+using namespace css;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+namespace {
+
+// Where the UNO runtime finds its bootstrap file: without it the first UNO
+// call of the process crashes.
+constexpr char kUreBootstrap[] = "vnd.sun.star.pathname:/usr/lib/libreoffice/program/fundamentalrc";
+
+Reference<uno::XComponentContext> localContext()
+{
+    static const Reference<uno::XComponentContext> context = [] {
+        return office::guarded<Reference<uno::XComponentContext>>("UNO bootstrap", {}, [] {
+            const QByteArray fromEnvironment = qgetenv("URE_BOOTSTRAP");
+            rtl::Bootstrap::set("URE_BOOTSTRAP", fromEnvironment.isEmpty()
+                                                     ? rtl::OUString::createFromAscii(kUreBootstrap)
+                                                     : rtl::OUString::fromUtf8(fromEnvironment.constData()));
+            return cppu::defaultBootstrap_InitialComponentContext();
+        });
+    }();
+    return context;
+}
+
+} // namespace
+
+// Learns of the bridge's end on one of UNO's threads and hands it to the
+// connection's thread.
+class BridgeWatch : public cppu::WeakImplHelper1<lang::XEventListener>
+{
+public:
+    explicit BridgeWatch(OfficeConnection* owner)
+        : m_owner(owner)
+    {
+    }
+
+    void detach()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_owner = nullptr;
+    }
+
+    void SAL_CALL disposing(const lang::EventObject&) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_owner)
+            QMetaObject::invokeMethod(
+                m_owner, [owner = m_owner] { owner->bridgeDisposed(); }, Qt::QueuedConnection);
+    }
+
+private:
+    std::mutex m_mutex;
+    QPointer<OfficeConnection> m_owner;
+};
+
+bool OfficeConnection::bootstrap()
+{
+    return localContext().is();
+}
+
+OfficeConnection::OfficeConnection(const QString& pipeName)
+    : m_pipeName(pipeName)
+{
+}
+
+std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeName)
+{
+    const Reference<uno::XComponentContext> local = localContext();
+    if (!local.is() || pipeName.isEmpty())
+        return nullptr;
+
+    std::shared_ptr<OfficeConnection> connection(new OfficeConnection(pipeName));
+    const bool ok = office::guarded("connecting to the office", false, [&] {
+        const Reference<connection::XConnector> connector = connection::Connector::create(local);
+        const Reference<connection::XConnection> pipe = connector->connect("pipe,name=" + office::toOUString(pipeName));
+        const Reference<bridge::XBridgeFactory2> factory = bridge::BridgeFactory::create(local);
+        connection->m_bridge = factory->createBridge("", "urp", pipe, {});
+        connection->m_watch = new BridgeWatch(connection.get());
+        connection->m_watchRef.set(static_cast<lang::XEventListener*>(connection->m_watch));
+        Reference<lang::XComponent>(connection->m_bridge, UNO_QUERY_THROW)->addEventListener(connection->m_watchRef);
+        connection->m_context.set(connection->m_bridge->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
+        connection->m_desktop = frame::Desktop::create(connection->m_context);
+        return true;
+    });
+    if (!ok)
+        return nullptr;
+    connection->m_alive = true;
+    return connection;
+}
+
+OfficeConnection::~OfficeConnection()
+{
+    if (m_watch)
+        m_watch->detach();
+    m_desktop.clear();
+    m_context.clear();
+    if (m_bridge.is()) {
+        office::guarded("closing the office connection", [&] {
+            Reference<lang::XComponent> component(m_bridge, UNO_QUERY);
+            if (component.is()) {
+                component->removeEventListener(m_watchRef);
+                component->dispose();
+            }
+        });
+    }
+}
+
+bool OfficeConnection::isAlive() const
+{
+    return m_alive;
+}
+
+void OfficeConnection::bridgeDisposed()
+{
+    if (!m_alive)
+        return;
+    m_alive = false;
+    qCInfo(lcOffice) << "the office on pipe" << m_pipeName << "went away";
+    emit disconnected();
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class BridgeWatch;
+
+// A connection to a running LibreOffice over a named pipe (the office's
+// --accept=pipe,name=...;urp; listener). The connection tells when the office
+// goes away (quit, killed, crashed): from then on isAlive() is false, every
+// call through objects obtained from it fails (and is caught by the backend),
+// and disconnected() is emitted once, on the thread that owns the connection.
+class OfficeConnection : public QObject
+{
+    Q_OBJECT
+public:
+    // Connects to the office listening on pipeName; null when none answers.
+    static std::shared_ptr<OfficeConnection> connect(const QString& pipeName);
+    ~OfficeConnection() override;
+
+    bool isAlive() const;
+    QString pipeName() const { return m_pipeName; }
+    css::uno::Reference<css::uno::XComponentContext> context() const { return m_context; }
+    css::uno::Reference<css::frame::XDesktop2> desktop() const { return m_desktop; }
+
+    // Sets up the UNO runtime of this process (once); false when it cannot be
+    // had. connect() calls it.
+    static bool bootstrap();
+
+signals:
+    void disconnected();
+
+private:
+    friend class BridgeWatch;
+    explicit OfficeConnection(const QString& pipeName);
+    void bridgeDisposed();
+
+    QString m_pipeName;
+    css::uno::Reference<css::bridge::XBridge> m_bridge;
+    css::uno::Reference<css::uno::XComponentContext> m_context;
+    css::uno::Reference<css::frame::XDesktop2> m_desktop;
+    css::uno::Reference<css::lang::XEventListener> m_watchRef;
+    BridgeWatch* m_watch = nullptr;
+    bool m_alive = false;
+};

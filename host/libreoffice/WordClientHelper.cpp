@@ -1,0 +1,290 @@
+#include "WordClientHelper.h"
+#include "OfficeConnection.h"
+#include "UnoSupport.h"
+#include "WriterApplication.h"
+#include "X11Windows.h"
+#include "bridge/WordHelper.h"
+#include "client/Revisor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kWriterClass = QStringLiteral("libreoffice-writer");
+constexpr int kConnectInterval = 100; // ms between tries of the pipe
+constexpr int kConnectTries = 60;     // the office opens its pipe within 0.1 s; allow 6 s
+
+// How a running office was started: its program folder and its profile
+// option (an office with a profile of its own only hears calls naming it).
+struct OfficeProcess
+{
+    QString soffice;
+    QString profileOption;
+};
+
+std::optional<OfficeProcess> officeProcess(qint64 pid)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    const QString executable = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+    if (QFileInfo(executable).fileName() != QLatin1String("soffice.bin"))
+        return std::nullopt;
+    OfficeProcess office;
+    office.soffice = QFileInfo(executable).dir().filePath(QStringLiteral("soffice"));
+    if (!QFileInfo(office.soffice).isExecutable())
+        office.soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (office.soffice.isEmpty())
+        return std::nullopt;
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (cmdline.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& argument : cmdline.readAll().split('\0')) {
+            if (argument.startsWith("-env:UserInstallation="))
+                office.profileOption = QString::fromLocal8Bit(argument);
+        }
+    }
+    return office;
+}
+
+} // namespace
+
+WordClientHelper::WordClientHelper()
+    : m_x11(std::make_unique<X11Windows>())
+    , m_pipeName(QStringLiteral("quillet-%1").arg(getuid()))
+{
+    m_connectTimer.setInterval(kConnectInterval);
+    connect(&m_connectTimer, &QTimer::timeout, this, &WordClientHelper::tryConnect);
+    // A wrapper that was never attached keys its records by the Writer
+    // window under the active window.
+    WordHelper::setForegroundEditorLookup([this] { return handleFromWindowId(writerWindow(m_x11->activeWindow())); });
+}
+
+WordClientHelper::~WordClientHelper()
+{
+    WordHelper::setForegroundEditorLookup(nullptr);
+    m_connectTimer.stop();
+    m_wrappers.clear();
+    if (m_accept.state() != QProcess::NotRunning) {
+        m_accept.kill();
+        m_accept.waitForFinished(1000);
+    }
+}
+
+bool WordClientHelper::isConnected() const
+{
+    return m_connection && m_connection->isAlive();
+}
+
+std::shared_ptr<WordHelper> WordClientHelper::wrapper(HWND hWnd) const
+{
+    const auto it = m_wrappers.find(hWnd);
+    return it == m_wrappers.end() ? nullptr : it->second;
+}
+
+quintptr WordClientHelper::writerWindow(quintptr window)
+{
+    if (!window)
+        return 0;
+    if (m_x11->windowClass(window) == kWriterClass)
+        return window;
+    // An office dialog (Find & Replace, …) belongs to its document window.
+    const quintptr owner = m_x11->transientFor(window);
+    if (owner && m_x11->windowClass(owner) == kWriterClass)
+        return owner;
+    return 0;
+}
+
+void WordClientHelper::focusChanged(HWND hWnd)
+{
+    if (!hWnd)
+        return;
+    const quintptr window = writerWindow(windowIdFromHandle(hWnd));
+    if (!window)
+        return;
+    const HWND editor = handleFromWindowId(window);
+    std::shared_ptr<WordHelper>& helper = m_wrappers[editor];
+    if (!helper) {
+        helper = std::make_shared<WordHelper>();
+        helper->enableErrorTip(m_errorTip);
+    }
+    // A window seen while no office answered is attached when it is active
+    // again and the office can be reached.
+    if (!helper->isAttached()) {
+        if (isConnected())
+            attach(helper, editor);
+        else
+            reachOffice(window);
+    }
+    emit editorDetected(m_x11->title(window), editor);
+}
+
+bool WordClientHelper::attach(const std::shared_ptr<WordHelper>& helper, HWND hWnd)
+{
+    if (!isConnected())
+        return false;
+    const auto frame = WriterApplication::frameForWindow(*m_connection, windowIdFromHandle(hWnd));
+    std::shared_ptr<WriterApplication> application = WriterApplication::create(m_connection, frame);
+    if (!application || !helper->attach(hWnd, application))
+        return false;
+    if (Revisor* revisor = getRevisor()) {
+        const QString title = m_x11->title(windowIdFromHandle(hWnd)).toLower();
+        revisor->setHost(title.contains(QLatin1String("wps")) ? QStringLiteral("wps") : QStringLiteral("word"),
+                         application->version());
+    }
+    return true;
+}
+
+void WordClientHelper::reachOffice(quintptr window)
+{
+    if (isConnected() || m_connectTimer.isActive())
+        return;
+    // The office may listen already (an earlier run asked it).
+    tryConnect();
+    if (isConnected())
+        return;
+    const std::optional<OfficeProcess> office = officeProcess(m_x11->pid(window));
+    if (!office) {
+        qCInfo(lcOffice) << "the Writer window belongs to no office on this machine";
+        return;
+    }
+    QStringList arguments{QStringLiteral("--accept=pipe,name=%1;urp;").arg(m_pipeName)};
+    if (!office->profileOption.isEmpty())
+        arguments << office->profileOption;
+    if (m_accept.state() == QProcess::NotRunning) {
+        m_accept.setStandardOutputFile(QProcess::nullDevice());
+        m_accept.setStandardErrorFile(QProcess::nullDevice());
+        m_accept.start(office->soffice, arguments);
+    }
+    m_connectTries = 0;
+    m_connectTimer.start();
+}
+
+void WordClientHelper::tryConnect()
+{
+    if (isConnected()) {
+        m_connectTimer.stop();
+        return;
+    }
+    m_connection = OfficeConnection::connect(m_pipeName);
+    if (!m_connection) {
+        if (m_connectTimer.isActive() && ++m_connectTries >= kConnectTries) {
+            m_connectTimer.stop();
+            qCInfo(lcOffice) << "the office did not open pipe" << m_pipeName;
+        }
+        return;
+    }
+    m_connectTimer.stop();
+    connect(m_connection.get(), &OfficeConnection::disconnected, this, &WordClientHelper::officeGone);
+    qCInfo(lcOffice) << "connected to the office on pipe" << m_pipeName;
+    for (auto& [hWnd, helper] : m_wrappers) {
+        if (!helper->isAttached())
+            attach(helper, hWnd);
+    }
+    emit officeConnected();
+}
+
+void WordClientHelper::officeGone()
+{
+    // Called from the connection's signal: let go of it afterwards.
+    QTimer::singleShot(0, this, [this] {
+        const std::shared_ptr<OfficeConnection> gone = m_connection;
+        m_connection.reset();
+        for (auto it = m_wrappers.begin(); it != m_wrappers.end();) {
+            auto application = std::dynamic_pointer_cast<WriterApplication>(it->second->application());
+            if (application && application->connection() == gone)
+                it = m_wrappers.erase(it); // its windows have gone with the office
+            else
+                ++it;
+        }
+    });
+}
+
+void WordClientHelper::setForegroundEditor()
+{
+    const quintptr window = writerWindow(m_x11->activeWindow());
+    if (window)
+        focusChanged(handleFromWindowId(window));
+}
+
+QString WordClientHelper::getCurrentPageText(HWND hWnd)
+{
+    const auto helper = wrapper(hWnd);
+    return helper ? helper->getCurrentPageText() : QString();
+}
+
+QString WordClientHelper::getAllPageText(HWND hWnd)
+{
+    const auto helper = wrapper(hWnd);
+    return helper ? helper->getAllPageText() : QString();
+}
+
+QString WordClientHelper::getNextPageText(HWND hWnd, int pageCount)
+{
+    const auto helper = wrapper(hWnd);
+    return helper ? helper->getNextPageText(pageCount) : QString();
+}
+
+bool WordClientHelper::hasData(HWND hWnd)
+{
+    if (!hWnd)
+        return false;
+    const auto helper = wrapper(hWnd);
+    return helper && helper->hasData();
+}
+
+void WordClientHelper::showErrors(std::vector<std::shared_ptr<CCheckData>>& checkDatas, HWND hWnd)
+{
+    if (const auto helper = wrapper(hWnd))
+        helper->showErrors(checkDatas);
+}
+
+void WordClientHelper::reportError(HWND hWnd)
+{
+    if (const auto helper = wrapper(hWnd)) {
+        helper->onReportError();
+        return;
+    }
+    if (Revisor* revisor = getRevisor())
+        revisor->reportError(QString(), QString());
+}
+
+CHECK_DATAS* WordClientHelper::getCheckDatas(HWND hWnd)
+{
+    const auto helper = wrapper(hWnd);
+    return helper ? helper->getCheckDatas() : nullptr;
+}
+
+void WordClientHelper::clearErrors(HWND hWnd)
+{
+    if (!hWnd)
+        return;
+    if (const auto helper = wrapper(hWnd))
+        helper->clearErrors();
+}
+
+bool WordClientHelper::nextError(HWND hWnd)
+{
+    if (!hWnd)
+        return false;
+    const auto helper = wrapper(hWnd);
+    return helper && helper->onNext();
+}
+
+bool WordClientHelper::prevError(HWND hWnd)
+{
+    if (!hWnd)
+        return false;
+    const auto helper = wrapper(hWnd);
+    return helper && helper->onPrev();
+}
+
+void WordClientHelper::enableErrorTip(bool enable)
+{
+    m_errorTip = enable;
+    for (auto& [hWnd, helper] : m_wrappers)
+        helper->enableErrorTip(enable);
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "bridge/ClientHelper.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+#include <QString>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class OfficeConnection;
+class WordHelper;
+class X11Windows;
+
+// The editor bridge for LibreOffice Writer on X11. It recognises Writer
+// document windows (WM_CLASS class "libreoffice-writer"; an office dialog
+// leads to its document window through WM_TRANSIENT_FOR) when they become
+// active, attaches a WordHelper to the office frame whose container window is
+// that X11 window, tells the service client which word processor it talks to,
+// and announces the window with editorDetected. Every per-document operation
+// goes to the wrapper of the handle the caller passes.
+//
+// The office is reached without any configuration by the user: once a Writer
+// window has been seen, the running office (the one that owns the window, with
+// its own profile) is asked to open a pipe of this user (soffice --accept=…;
+// an office already running starts no second one) and the bridge connects to
+// it. No office is ever started by the bridge. While no office answers, the
+// bridge keeps running and attaches when a Writer window is next activated;
+// when the office goes away, its wrappers are dropped and the next office is
+// reached the same way.
+class WordClientHelper : public ClientHelper
+{
+    Q_OBJECT
+public:
+    WordClientHelper();
+    ~WordClientHelper() override;
+
+    // The pipe this user's office is asked to open ("quillet-<uid>" unless set).
+    void setPipeName(const QString& name) { m_pipeName = name; }
+    QString pipeName() const { return m_pipeName; }
+    bool isConnected() const;
+    // The wrapper of hWnd; null when the window was never seen.
+    std::shared_ptr<WordHelper> wrapper(HWND hWnd) const;
+
+    void setForegroundEditor() override;
+    QString getCurrentPageText(HWND hWnd) override;
+    QString getAllPageText(HWND hWnd) override;
+    QString getNextPageText(HWND hWnd, int pageCount) override;
+    void focusChanged(HWND hWnd) override;
+    bool hasData(HWND hWnd) override;
+    void showErrors(std::vector<std::shared_ptr<CCheckData>>& checkDatas, HWND hWnd) override;
+    void reportError(HWND hWnd) override;
+    CHECK_DATAS* getCheckDatas(HWND hWnd) override;
+    void clearErrors(HWND hWnd) override;
+    bool nextError(HWND hWnd) override;
+    bool prevError(HWND hWnd) override;
+    void enableErrorTip(bool enable) override;
+
+signals:
+    // The connection to an office was made (after a Writer window was seen).
+    void officeConnected();
+
+private:
+    // The Writer window that window stands for (itself, or the document window
+    // an office dialog belongs to); 0 when it is not one.
+    quintptr writerWindow(quintptr window);
+    bool attach(const std::shared_ptr<WordHelper>& helper, HWND hWnd);
+    void reachOffice(quintptr window);
+    void tryConnect();
+    void officeGone();
+
+    std::unique_ptr<X11Windows> m_x11;
+    std::map<HWND, std::shared_ptr<WordHelper>> m_wrappers;
+    bool m_errorTip = true;
+    QString m_pipeName;
+    std::shared_ptr<OfficeConnection> m_connection;
+    QProcess m_accept;     // soffice --accept=… sent to the running office
+    QTimer m_connectTimer; // tries the pipe until the office opens it
+    int m_connectTries = 0;
+};

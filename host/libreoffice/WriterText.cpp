@@ -1,0 +1,408 @@
+#include "WriterText.h"
+#include "OfficeConnection.h"
+#include "UnoSupport.h"
+
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/text/XTextDocument.hpp>
+#include <cppuhelper/implbase1.hxx>
+#include <com/sun/star/text/XTextTable.hpp>
+#include <com/sun/star/text/XTextTablesSupplier.hpp>
+#include <com/sun/star/text/XTextViewCursorSupplier.hpp>
+
+#include <QMetaObject>
+
+#include <algorithm>
+
+using namespace css;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+namespace {
+
+constexpr int kMaxStep = 32767; // the most goRight moves in one call
+
+// Learns that the document is being closed (on any thread).
+class CloseWatch : public cppu::WeakImplHelper1<lang::XEventListener>
+{
+public:
+    explicit CloseWatch(std::shared_ptr<std::atomic<bool>> closed)
+        : m_closed(std::move(closed))
+    {
+    }
+    void SAL_CALL disposing(const lang::EventObject&) override { *m_closed = true; }
+
+private:
+    std::shared_ptr<std::atomic<bool>> m_closed;
+};
+
+} // namespace
+
+WriterText::WriterText(std::shared_ptr<OfficeConnection> connection, Reference<frame::XModel> model)
+    : m_connection(std::move(connection))
+    , m_model(std::move(model))
+    , m_context(std::make_unique<QObject>())
+{
+    office::guarded("reading the document's text", [&] {
+        Reference<text::XTextDocument> document(m_model, UNO_QUERY_THROW);
+        m_body = document->getText();
+        m_closeWatch.set(static_cast<lang::XEventListener*>(new CloseWatch(m_closed)));
+        Reference<lang::XComponent>(m_model, UNO_QUERY_THROW)->addEventListener(m_closeWatch);
+    });
+}
+
+WriterText::~WriterText()
+{
+    if (isAlive())
+        office::guarded("forgetting the document", [&] {
+            Reference<lang::XComponent>(m_model, UNO_QUERY_THROW)->removeEventListener(m_closeWatch);
+        });
+}
+
+bool WriterText::isAlive() const
+{
+    return m_connection && m_connection->isAlive() && m_body.is() && !*m_closed;
+}
+
+Reference<frame::XController> WriterText::controller()
+{
+    if (!isAlive())
+        return {};
+    return office::guarded<Reference<frame::XController>>("reading the controller", {},
+                                                          [&] { return m_model->getCurrentController(); });
+}
+
+Reference<text::XTextViewCursor> WriterText::viewCursor()
+{
+    if (!isAlive())
+        return {};
+    if (!m_viewCursor.is()) {
+        m_viewCursor = office::guarded<Reference<text::XTextViewCursor>>("reading the view cursor", {}, [&] {
+            Reference<text::XTextViewCursorSupplier> supplier(m_model->getCurrentController(), UNO_QUERY_THROW);
+            return supplier->getViewCursor();
+        });
+    }
+    return m_viewCursor;
+}
+
+QString WriterText::text()
+{
+    ensureMap();
+    return m_text;
+}
+
+void WriterText::textChanged()
+{
+    m_mapValid = false;
+    ++m_generation;
+}
+
+void WriterText::ensureMap()
+{
+    if (m_mapValid || !isAlive())
+        return;
+    m_text.clear();
+    m_lowSurrogates.clear();
+    m_tables.clear();
+    const bool ok = office::guarded("reading the document's text", false, [&] {
+        m_text = office::toQString(m_body->getString());
+        readTables();
+        return true;
+    });
+    if (!ok) {
+        m_text.clear();
+        m_tables.clear();
+    }
+    for (int i = 0; i < m_text.size(); ++i) {
+        if (m_text.at(i).isLowSurrogate() && i > 0 && m_text.at(i - 1).isHighSurrogate())
+            m_lowSurrogates.push_back(i);
+    }
+    m_mapValid = true;
+    // The user may edit as soon as control returns to the event loop.
+    if (!m_invalidationPosted) {
+        m_invalidationPosted = true;
+        QMetaObject::invokeMethod(
+            m_context.get(),
+            [this] {
+                m_invalidationPosted = false;
+                textChanged();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void WriterText::readTables()
+{
+    Reference<text::XTextTablesSupplier> supplier(m_model, UNO_QUERY);
+    if (!supplier.is())
+        return;
+    Reference<container::XIndexAccess> tables(supplier->getTextTables(), UNO_QUERY);
+    if (!tables.is() || tables->getCount() == 0)
+        return;
+
+    // Tables in the body, in document order, each closed by the offset of the
+    // paragraph after it (adjacent tables share that paragraph).
+    std::vector<Reference<text::XTextTable>> pending;
+    auto close = [&](int after) {
+        for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+            Table table;
+            table.end = after;
+            int length = 0;
+            const uno::Sequence<rtl::OUString> names = (*it)->getCellNames();
+            for (const rtl::OUString& name : names) {
+                Reference<text::XText> cellText((*it)->getCellByName(name), UNO_QUERY);
+                if (!cellText.is())
+                    continue;
+                Cell cell;
+                cell.text = cellText;
+                cell.length = cellText->getString().getLength();
+                length += cell.length + 1;
+                table.cells.push_back(cell);
+            }
+            table.start = after - length;
+            int position = table.start;
+            bool consistent = table.start >= 0;
+            for (Cell& cell : table.cells) {
+                cell.start = position;
+                position += cell.length + 1;
+                if (position - 1 > m_text.size() || (position - 1 < m_text.size() && m_text.at(position - 1) != '\n'))
+                    consistent = false;
+            }
+            if (!consistent) {
+                // Cells in an order we cannot follow (merged or nested
+                // cells): the table's text is read, its cells are not reached.
+                qCDebug(lcOffice) << "table cells not mapped";
+                table.cells.clear();
+                table.start = std::max(0, table.start);
+            }
+            after = table.start;
+            m_tables.push_back(table);
+        }
+        pending.clear();
+    };
+
+    Reference<container::XEnumerationAccess> access(m_body, UNO_QUERY_THROW);
+    Reference<container::XEnumeration> elements = access->createEnumeration();
+    while (elements->hasMoreElements()) {
+        const uno::Any element = elements->nextElement();
+        Reference<text::XTextTable> table(element, UNO_QUERY);
+        if (table.is()) {
+            pending.push_back(table);
+            continue;
+        }
+        if (pending.empty())
+            continue;
+        Reference<text::XTextRange> paragraph(element, UNO_QUERY);
+        if (paragraph.is())
+            close(offsetOf(m_body, paragraph->getStart()));
+    }
+    if (!pending.empty())
+        close(m_text.size() + 1);
+    std::sort(m_tables.begin(), m_tables.end(), [](const Table& a, const Table& b) { return a.start < b.start; });
+}
+
+int WriterText::codePoints(int offset) const
+{
+    return offset -
+           int(std::lower_bound(m_lowSurrogates.begin(), m_lowSurrogates.end(), offset) - m_lowSurrogates.begin());
+}
+
+const WriterText::Cell* WriterText::cellAt(int offset) const
+{
+    for (const Table& table : m_tables) {
+        if (offset < table.start || offset >= table.end)
+            continue;
+        for (const Cell& cell : table.cells) {
+            if (offset >= cell.start && offset <= cell.start + cell.length)
+                return &cell;
+        }
+        return nullptr;
+    }
+    return nullptr;
+}
+
+bool WriterText::goRight(const Reference<text::XTextCursor>& cursor, int count, bool expand)
+{
+    while (count > 0) {
+        const int step = std::min(count, kMaxStep);
+        if (!cursor->goRight(sal_Int16(step), expand))
+            return false;
+        count -= step;
+    }
+    return true;
+}
+
+Reference<text::XTextCursor> WriterText::bodyCursorAt(int offset)
+{
+    Reference<text::XTextCursor> cursor = m_body->createTextCursor();
+    cursor->gotoStart(false);
+    int current = 0;
+    while (current < offset) {
+        int next = std::min(offset, current + kMaxStep);
+        int landing = next;
+        for (const Table& table : m_tables) {
+            if (next >= table.start && next < table.end)
+                landing = table.end; // a body cursor cannot stop inside a table
+        }
+        if (!cursor->goRight(sal_Int16(codePoints(next) - codePoints(current)), false))
+            return {};
+        current = landing;
+    }
+    return cursor;
+}
+
+WriterText::Position WriterText::positionAt(int offset)
+{
+    ensureMap();
+    if (!isAlive() || offset < 0 || offset > m_text.size())
+        return {};
+    return office::guarded<Position>("reaching a text position", {}, [&]() -> Position {
+        for (const Table& table : m_tables) {
+            if (offset < table.start || offset >= table.end)
+                continue;
+            const Cell* cell = cellAt(offset);
+            if (!cell)
+                return {};
+            Reference<text::XTextCursor> cursor = cell->text->createTextCursor();
+            cursor->gotoStart(false);
+            if (!goRight(cursor, codePoints(offset) - codePoints(cell->start), false))
+                return {};
+            return {cell->text, cursor};
+        }
+        Reference<text::XTextCursor> cursor = bodyCursorAt(offset);
+        if (!cursor.is())
+            return {};
+        return {m_body, cursor};
+    });
+}
+
+Reference<text::XTextCursor> WriterText::cursorFor(int start, int end)
+{
+    if (end < start)
+        return {};
+    Position position = positionAt(start);
+    if (!position.cursor.is())
+        return {};
+    // Both ends in the same text: the same cell, or the body with no table
+    // between them.
+    const Cell* startCell = cellAt(start);
+    if (startCell) {
+        if (end > startCell->start + startCell->length)
+            return {};
+    } else {
+        for (const Table& table : m_tables) {
+            if (table.start > start && table.start <= end)
+                return {};
+        }
+    }
+    return office::guarded<Reference<text::XTextCursor>>("reaching a text range", {}, [&] {
+        if (!goRight(position.cursor, codePoints(end) - codePoints(start), true))
+            return Reference<text::XTextCursor>();
+        return position.cursor;
+    });
+}
+
+bool WriterText::knows(const Reference<text::XText>& text)
+{
+    if (!text.is())
+        return false;
+    if (text == m_body)
+        return true;
+    ensureMap();
+    for (const Table& table : m_tables) {
+        for (const Cell& cell : table.cells) {
+            if (cell.text == text)
+                return true;
+        }
+    }
+    return false;
+}
+
+int WriterText::offsetOf(const Reference<text::XText>& text, const Reference<text::XTextRange>& position)
+{
+    if (!isAlive() || !text.is() || !position.is())
+        return -1;
+    int base = -1;
+    if (text == m_body) {
+        base = 0;
+    } else {
+        ensureMap();
+        for (const Table& table : m_tables) {
+            for (const Cell& cell : table.cells) {
+                if (cell.text == text)
+                    base = cell.start;
+            }
+        }
+    }
+    if (base < 0)
+        return -1;
+    return office::guarded("reading a text position", -1, [&] {
+        Reference<text::XTextCursor> cursor = text->createTextCursorByRange(position->getStart());
+        cursor->gotoStart(true);
+        return base + cursor->getString().getLength();
+    });
+}
+
+std::vector<Reference<text::XTextCursor>> WriterText::pieces(int start, int end)
+{
+    std::vector<Reference<text::XTextCursor>> result;
+    ensureMap();
+    if (start == end) {
+        if (auto cursor = cursorFor(start, end); cursor.is())
+            result.push_back(cursor);
+        return result;
+    }
+    // The stretches that lie in one text each, in document order.
+    std::vector<std::pair<int, int>> stretches;
+    int bodyFrom = 0;
+    for (const Table& table : m_tables) {
+        if (table.start - 1 > bodyFrom)
+            stretches.emplace_back(bodyFrom, table.start - 1);
+        for (const Cell& cell : table.cells)
+            stretches.emplace_back(cell.start, cell.start + cell.length);
+        bodyFrom = table.end;
+    }
+    stretches.emplace_back(bodyFrom, int(m_text.size()));
+    for (const auto& [from, to] : stretches) {
+        const int low = std::max(from, start);
+        const int high = std::min(to, end);
+        if (low >= high)
+            continue;
+        if (auto cursor = cursorFor(low, high); cursor.is())
+            result.push_back(cursor);
+    }
+    return result;
+}
+
+WriterText::ViewMove::ViewMove(WriterText& text)
+    : m_text(text)
+{
+    ++m_text.m_viewMoves;
+    m_cursor = text.viewCursor();
+    if (!m_cursor.is())
+        return;
+    office::guarded("saving the selection", [&] {
+        m_text.m_model->lockControllers();
+        m_locked = true;
+        m_start = m_cursor->getStart();
+        m_end = m_cursor->getEnd();
+    });
+}
+
+WriterText::ViewMove::~ViewMove()
+{
+    if (m_cursor.is()) {
+        office::guarded("restoring the selection", [&] {
+            if (m_start.is() && m_end.is()) {
+                m_cursor->gotoRange(m_start, false);
+                m_cursor->gotoRange(m_end, true);
+            }
+        });
+    }
+    if (m_locked)
+        office::guarded("unlocking the view", [&] { m_text.m_model->unlockControllers(); });
+    --m_text.m_viewMoves;
+}

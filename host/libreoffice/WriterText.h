@@ -1,0 +1,133 @@
+#pragma once
+
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/lang/XEventListener.hpp>
+#include <com/sun/star/text/XText.hpp>
+#include <com/sun/star/text/XTextCursor.hpp>
+#include <com/sun/star/text/XTextViewCursor.hpp>
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class OfficeConnection;
+
+// The shared state of one Writer document behind its automation objects, and
+// the translation between the positions the logic uses (offsets in UTF-16
+// units into the document's text, as the body's getString() gives it, table
+// cells included) and UNO text positions.
+//
+// Positions are reached with text cursors: goRight counts code points (so
+// offsets are converted), moves at most 32767 at a time, counts the text of a
+// table it crosses but cannot stop inside one (a body cursor jumps past the
+// table). Positions inside a table are therefore reached through the cell's
+// own text. The map of tables and cells is read with the text and kept until
+// control returns to the event loop or one of our own edits changes the text.
+class WriterText
+{
+public:
+    WriterText(std::shared_ptr<OfficeConnection> connection, css::uno::Reference<css::frame::XModel> model);
+    ~WriterText();
+
+    const std::shared_ptr<OfficeConnection>& connection() const { return m_connection; }
+    const css::uno::Reference<css::frame::XModel>& model() const { return m_model; }
+    css::uno::Reference<css::frame::XController> controller();
+    css::uno::Reference<css::text::XText> body() const { return m_body; }
+    css::uno::Reference<css::text::XTextViewCursor> viewCursor();
+    // False once the office has gone or the document was closed: Writer
+    // crashes on some calls into a closed document, so none is made then.
+    bool isAlive() const;
+
+    // The document's text; empty when it cannot be read.
+    QString text();
+    // Counts changes of offsets: a range's cached offsets are good while this
+    // stays the same.
+    quint64 generation() const { return m_generation; }
+    // Our own edit changed the text: the map is read again when next needed.
+    void textChanged();
+
+    // A text position: the text (body or cell) that holds it and a collapsed
+    // cursor there.
+    struct Position
+    {
+        css::uno::Reference<css::text::XText> text;
+        css::uno::Reference<css::text::XTextCursor> cursor;
+    };
+    // The position at offset; an empty Position when offset is outside the
+    // document or cannot be reached. An offset on the separator after a cell's
+    // last character is that cell's end.
+    Position positionAt(int offset);
+    // A cursor spanning [start, end) when both lie in the same text (body or
+    // one cell); null otherwise.
+    css::uno::Reference<css::text::XTextCursor> cursorFor(int start, int end);
+    // The offset of position (which lies in text); -1 when unknown.
+    int offsetOf(const css::uno::Reference<css::text::XText>& text,
+                 const css::uno::Reference<css::text::XTextRange>& position);
+    // Whether text is the body or a cell of a top-level table.
+    bool knows(const css::uno::Reference<css::text::XText>& text);
+
+    // The pieces of [start, end) that lie in one text each (body stretches
+    // between tables, cells), as cursors spanning them.
+    std::vector<css::uno::Reference<css::text::XTextCursor>> pieces(int start, int end);
+
+    // Moves of the view cursor that the user must not see: the controllers
+    // are locked, the selection is put back afterwards, and selection events
+    // raised meanwhile on this thread are dropped.
+    class ViewMove
+    {
+    public:
+        explicit ViewMove(WriterText& text);
+        ~ViewMove();
+        const css::uno::Reference<css::text::XTextViewCursor>& cursor() const { return m_cursor; }
+
+    private:
+        WriterText& m_text;
+        css::uno::Reference<css::text::XTextViewCursor> m_cursor;
+        css::uno::Reference<css::text::XTextRange> m_start;
+        css::uno::Reference<css::text::XTextRange> m_end;
+        bool m_locked = false;
+    };
+    bool suppressingSelectionEvents() const { return m_viewMoves > 0; }
+
+private:
+    struct Cell
+    {
+        css::uno::Reference<css::text::XText> text;
+        int start = 0;
+        int length = 0;
+    };
+    struct Table
+    {
+        int start = 0; // first character of the first cell
+        int end = 0;   // first position after the table (its last separator included)
+        std::vector<Cell> cells;
+    };
+
+    void ensureMap();
+    void readTables();
+    int codePoints(int offset) const;
+    const Cell* cellAt(int offset) const;
+    css::uno::Reference<css::text::XTextCursor> bodyCursorAt(int offset);
+    bool goRight(const css::uno::Reference<css::text::XTextCursor>& cursor, int count, bool expand);
+
+    std::shared_ptr<OfficeConnection> m_connection;
+    css::uno::Reference<css::frame::XModel> m_model;
+    css::uno::Reference<css::text::XText> m_body;
+    css::uno::Reference<css::text::XTextViewCursor> m_viewCursor;
+    std::unique_ptr<QObject> m_context; // receives the end of the event-loop turn
+    std::shared_ptr<std::atomic<bool>> m_closed = std::make_shared<std::atomic<bool>>(false);
+    css::uno::Reference<css::lang::XEventListener> m_closeWatch;
+
+    bool m_mapValid = false;
+    bool m_invalidationPosted = false;
+    quint64 m_generation = 1;
+    QString m_text;
+    std::vector<int> m_lowSurrogates; // offsets of the second halves of surrogate pairs
+    std::vector<Table> m_tables;
+    int m_viewMoves = 0;
+};

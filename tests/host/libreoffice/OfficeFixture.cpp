@@ -1,0 +1,196 @@
+#include "OfficeFixture.h"
+#include "UnoSupport.h"
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/text/ControlCharacter.hpp>
+#include <com/sun/star/text/XText.hpp>
+#include <com/sun/star/text/XTextContent.hpp>
+#include <com/sun/star/text/XTextCursor.hpp>
+#include <com/sun/star/text/XTextDocument.hpp>
+#include <com/sun/star/text/XTextTable.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <csignal>
+#include <cstdlib>
+#include <exception>
+
+using namespace css;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+namespace {
+OfficeFixture* g_running = nullptr;
+}
+
+OfficeFixture::OfficeFixture()
+    : m_pipeName(QStringLiteral("quillet_test_%1").arg(QCoreApplication::applicationPid()))
+{
+    // A test that dies on an exception takes its office along.
+    g_running = this;
+    static const std::terminate_handler previous = std::set_terminate([] {
+        if (g_running)
+            g_running->kill();
+        if (previous)
+            previous();
+        std::abort();
+    });
+}
+
+OfficeFixture::~OfficeFixture()
+{
+    stop();
+    if (g_running == this)
+        g_running = nullptr;
+}
+
+QString OfficeFixture::profileUrl() const
+{
+    return QStringLiteral("file://") + m_dir.filePath(QStringLiteral("profile"));
+}
+
+bool OfficeFixture::start(QString* reason, bool withDisplay)
+{
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (soffice.isEmpty()) {
+        *reason = QStringLiteral("LibreOffice (soffice) is not installed");
+        return false;
+    }
+    if (!m_dir.isValid()) {
+        *reason = QStringLiteral("no temporary folder");
+        return false;
+    }
+    QStringList arguments{QStringLiteral("--invisible"),
+                          QStringLiteral("--norestore"),
+                          QStringLiteral("--nologo"),
+                          QStringLiteral("--nodefault"),
+                          QStringLiteral("--accept=pipe,name=%1;urp;").arg(m_pipeName),
+                          QStringLiteral("-env:UserInstallation=%1").arg(profileUrl())};
+    if (!withDisplay)
+        arguments.prepend(QStringLiteral("--headless"));
+    // The office's output goes nowhere: an office that outlives a crashed test
+    // must not hold the test's output open.
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    if (qEnvironmentVariableIsEmpty("OFFICE_STDERR"))
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+    else
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(soffice, arguments);
+    if (!m_process.waitForStarted(10000)) {
+        *reason = QStringLiteral("soffice did not start");
+        return false;
+    }
+    // A new profile makes the office restart once before it listens.
+    QDeadlineTimer deadline(90000);
+    while (!deadline.hasExpired()) {
+        m_connection = OfficeConnection::connect(m_pipeName);
+        if (m_connection)
+            return true;
+        QThread::msleep(200);
+    }
+    *reason = QStringLiteral("the office did not open its pipe");
+    stop();
+    return false;
+}
+
+void OfficeFixture::stop()
+{
+    if (m_connection && m_connection->isAlive()) {
+        office::guarded("ending the office", [&] { m_connection->desktop()->terminate(); });
+    }
+    m_connection.reset();
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(15000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    for (qint64 pid : officePids())
+        ::kill(pid_t(pid), SIGKILL);
+}
+
+void OfficeFixture::kill()
+{
+    for (qint64 pid : officePids())
+        ::kill(pid_t(pid), SIGKILL);
+}
+
+QList<qint64> OfficeFixture::officePids() const
+{
+    QList<qint64> pids;
+    const QByteArray marker = QStringLiteral("name=%1;").arg(m_pipeName).toUtf8();
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (!cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = cmdline.readAll();
+        if (text.contains("soffice.bin") && text.contains(marker))
+            pids << pid;
+    }
+    return pids;
+}
+
+Reference<frame::XModel> OfficeFixture::model(const Reference<frame::XFrame>& frame)
+{
+    return office::guarded<Reference<frame::XModel>>("reading the model", {},
+                                                     [&] { return frame->getController()->getModel(); });
+}
+
+Reference<frame::XFrame> OfficeFixture::newDocument(const QStringList& paragraphs, const QStringList& cells,
+                                                    int columns, int tableAfter)
+{
+    if (!m_connection)
+        return {};
+    return office::guarded<Reference<frame::XFrame>>("making a test document", {}, [&] {
+        Reference<frame::XComponentLoader> loader(m_connection->desktop(), UNO_QUERY_THROW);
+        Reference<text::XTextDocument> document(
+            loader->loadComponentFromURL("private:factory/swriter", "_blank", 0, {}), UNO_QUERY_THROW);
+        Reference<text::XText> body = document->getText();
+        auto appendEnd = [&] { return body->getEnd(); };
+        for (int i = 0; i < paragraphs.size(); ++i) {
+            if (i > 0)
+                body->insertControlCharacter(appendEnd(), text::ControlCharacter::PARAGRAPH_BREAK, false);
+            body->insertString(appendEnd(), office::toOUString(paragraphs.at(i)), false);
+            if (i + 1 == tableAfter && !cells.isEmpty()) {
+                body->insertControlCharacter(appendEnd(), text::ControlCharacter::PARAGRAPH_BREAK, false);
+                Reference<lang::XMultiServiceFactory> factory(document, UNO_QUERY_THROW);
+                Reference<text::XTextTable> table(factory->createInstance("com.sun.star.text.TextTable"),
+                                                  UNO_QUERY_THROW);
+                const int rows = int((cells.size() + columns - 1) / columns);
+                table->initialize(rows, columns);
+                body->insertTextContent(appendEnd(), Reference<text::XTextContent>(table, UNO_QUERY_THROW), false);
+                const uno::Sequence<rtl::OUString> names = table->getCellNames();
+                for (int c = 0; c < cells.size() && c < names.getLength(); ++c)
+                    Reference<text::XText>(table->getCellByName(names[c]), UNO_QUERY_THROW)
+                        ->setString(office::toOUString(cells.at(c)));
+                // The table went in before the empty paragraph: the next
+                // paragraph's text goes there.
+                if (i + 1 < paragraphs.size())
+                    body->insertString(appendEnd(), office::toOUString(paragraphs.at(++i)), false);
+            }
+        }
+        Reference<frame::XModel> model(document, UNO_QUERY_THROW);
+        return model->getCurrentController()->getFrame();
+    });
+}
+
+void OfficeFixture::closeDocument(const Reference<frame::XFrame>& frame)
+{
+    office::guarded("closing a test document", [&] {
+        Reference<util::XCloseable> closeable(model(frame), UNO_QUERY);
+        if (closeable.is())
+            closeable->close(true);
+    });
+}
