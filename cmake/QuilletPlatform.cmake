@@ -14,7 +14,7 @@ if(QUILLET_PLATFORM STREQUAL "x11")
     find_package(PkgConfig REQUIRED)
 
     # Focus watcher: its own xcb connection to the X server.
-    pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+    pkg_check_modules(XCB REQUIRED IMPORTED_TARGET GLOBAL xcb)
     target_sources(Scholia PRIVATE "${PROJECT_SOURCE_DIR}/ui/bridge/FocusWatcherX11.cpp")
     target_link_libraries(Scholia PRIVATE PkgConfig::XCB)
 endif()

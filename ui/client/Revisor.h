@@ -123,6 +123,9 @@ private:
     QByteArray encodeBody(const QString& url, const QList<QPair<QString, QString>>& items) const;
     QList<QPair<QString, QString>> commonItems() const;
     void prepareRequest(QNetworkRequest& request) const;
+    // Whether check requests may go to url: http(s) with a host, and https
+    // whenever the base URL is https.
+    bool checkerUrlAllowed(const QString& url) const;
     QString serviceHostName() const;
     bool openUrl(const QString& url);
 
