@@ -12,6 +12,7 @@
 #include <cctype>
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 namespace quillet {
 
@@ -124,16 +125,21 @@ Service::Service(Store& store, const Lexicon& lexicon, Settings settings)
     , m_loginFailuresByAddress(m_settings.loginFailuresPerMinute, 60)
     , m_registrationsByAddress(m_settings.registrationsPerHour, 3600)
 {
+    // cpp-httplib gives each connection a worker for as long as it stays open,
+    // so the pool is sized for concurrent connections rather than for cores, and
+    // idle or slow connections are let go soon.
     const size_t threads = size_t(std::max(2, m_settings.threads));
     m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // Every worker may hash a password at once; no more can ask.
-    m_store.setHashConcurrency(int(threads));
+    // Each hash takes 64 MiB and a core: as many at once as there are cores,
+    // never more than there are workers, and never one at a time for everyone.
+    const int cores = int(std::max(2u, std::thread::hardware_concurrency()));
+    m_store.setHashConcurrency(std::min(int(threads), cores));
     m_server->set_payload_max_length(kMaxBody);
-    m_server->set_keep_alive_timeout(5);
-    m_server->set_keep_alive_max_count(1000);
+    m_server->set_keep_alive_timeout(2);
+    m_server->set_keep_alive_max_count(100);
     // Replies are small and written in pieces; without this, delayed ACKs add ~40 ms.
     m_server->set_tcp_nodelay(true);
-    m_server->set_read_timeout(10);
+    m_server->set_read_timeout(5);
     m_server->set_write_timeout(10);
     setupRoutes();
 }

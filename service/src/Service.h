@@ -33,7 +33,7 @@ public:
     {
         std::string dataDir;   // holds sensitive-words.txt
         std::string publicUrl; // base URL to announce (ends in "/"); empty: from the Host header
-        int threads = 16;
+        int threads = 64;      // workers: one per open connection
         bool openRegistration = true;
         // Behind a reverse proxy: read the client's scheme from X-Forwarded-Proto
         // and its address from the last X-Forwarded-For entry. Only when the proxy

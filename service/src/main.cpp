@@ -33,7 +33,10 @@ Usage:
       --public-url  the base URL clients reach the service under (for a service
                     behind a reverse proxy), announced as the checker address;
                     by default it is built from the Host header of each login.
-      --threads     worker threads (default 16).
+      --threads     worker threads (default 64); each open connection holds one.
+                    Facing the internet, put a reverse proxy in front that
+                    buffers requests (slow clients then hold the proxy, not
+                    the service) and pass --trust-proxy.
       --no-register turn off the registration page; accounts come from "user add".
       --trust-proxy the service sits behind a reverse proxy that sets
                     X-Forwarded-Proto and X-Forwarded-For: the checker address
