@@ -16,8 +16,9 @@ class QNetworkReply;
 class QNetworkRequest;
 class DialogProgress;
 
-// Identifiers of the service's addresses (see getWebUrl).
-enum _URL_ID {
+// Identifiers of the service's addresses (see getWebUrl). The underlying type is
+// fixed so that any int a caller passes is a valid value (unknown ids give the home page).
+enum _URL_ID : int {
     URL_AUTH = 0,
     URL_REGISTER = 1,
     URL_ACCOUNT = 2,
