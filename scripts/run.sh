@@ -13,8 +13,8 @@ cmake --build "$BUILD_DIR"
 SERVICE="$BUILD_DIR/service/quillet-service"
 mkdir -p "$DATA_DIR"
 if [ -z "$("$SERVICE" user list --data "$DATA_DIR")" ]; then
-    echo demo | "$SERVICE" user add demo --data "$DATA_DIR" >/dev/null
-    echo "No account existed: created user \"demo\" with password \"demo\" in $DATA_DIR."
+    echo demo-password | "$SERVICE" user add demo --data "$DATA_DIR" >/dev/null
+    echo "No account existed: created user \"demo\" with password \"demo-password\" in $DATA_DIR."
 fi
 
 log="$DATA_DIR/service.log"
