@@ -28,6 +28,7 @@ for target in "${TARGETS[@]}"; do
     mkdir -p "$work" "$crashes"
     log="$BUILD_DIR/fuzz/$target.log"
     status=ok
+    started=$SECONDS
     # Texts for the checker stay within one check request's size.
     if ! "$BUILD_DIR/tests/fuzz/$target" -max_total_time="$SECONDS_EACH" -max_len=4096 -timeout=20 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$crashes/" \
@@ -36,7 +37,7 @@ for target in "${TARGETS[@]}"; do
         failed=1
     fi
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
-    took=$(grep -o 'Done [0-9]* runs in [0-9]* second' "$log" | grep -o 'in [0-9]*' | grep -o '[0-9]*' || echo "$SECONDS_EACH")
+    took=$((SECONDS - started))
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*' || echo "?")
     summary+=("$(printf '%-18s %12s executions %5s s  coverage %6s  %s' "$target" "$runs" "$took" "$cov" "$status")")
 done

@@ -17,7 +17,7 @@ LEAK_CHECKED_TESTS=(TestJsonDecode TestTextUtil TestFormData TestChecker TestSto
 FUZZERS=(FuzzReplyDecoders FuzzFormData FuzzUtf FuzzChecker)
 
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER=clang++-14 -DQUILLET_WERROR="${QUILLET_WERROR:-OFF}" -DQUILLET_FUZZ=ON \
+    -DCMAKE_CXX_COMPILER=clang++-14 ${QUILLET_WERROR:+-DQUILLET_WERROR=$QUILLET_WERROR} -DQUILLET_FUZZ=ON \
     -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
     >/dev/null
 # The build runs tools of its own (icons, lexicon) built the same way.
