@@ -537,9 +537,18 @@ void Service::pageRegister(const httplib::Request& request, const FormData* form
         answer("注册过于频繁，请稍后再试。", true, 429);
         return;
     }
+    // Invalid and taken names are answered without hashing; every attempt that hashes counts.
+    if (!Store::validUserName(name)) {
+        answer("用户名须为 1 到 64 个字符、不含控制字符且首尾无空格。", true);
+        return;
+    }
+    if (m_store.findUser(name)) {
+        answer("这个用户名已经有人使用。", true);
+        return;
+    }
+    m_registrationsByAddress.record(address, now());
     switch (m_store.addUser(name, password, false)) {
     case Store::AddResult::Added:
-        m_registrationsByAddress.record(address, now());
         answer("注册成功。现在可以在客户端里用 " + name + " 登录了。", false);
         break;
     case Store::AddResult::Exists:

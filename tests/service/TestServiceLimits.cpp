@@ -27,6 +27,7 @@ private slots:
     void init();
     void failedLoginsPerName();
     void failedLoginsPerAddress();
+    void forwardedAddressIsIgnoredWithoutTrust();
     void tokenIsHandedBack();
     void checkerFollowsTheProxyScheme_data();
     void checkerFollowsTheProxyScheme();
@@ -43,7 +44,7 @@ private:
     void start(Running& running, bool trustProxy);
     json post(const std::string& path, const std::string& body, const httplib::Headers& headers = {}, int port = 0);
     json login(const std::string& user, const std::string& password, const std::string& address,
-               const std::string& token = {});
+               const std::string& token = {}, int port = 0);
     std::string registerUser(const std::string& name, const std::string& password, const std::string& address);
 
     QTemporaryDir m_dir;
@@ -105,13 +106,13 @@ json TestServiceLimits::post(const std::string& path, const std::string& body, c
 }
 
 json TestServiceLimits::login(const std::string& user, const std::string& password, const std::string& address,
-                              const std::string& token)
+                              const std::string& token, int port)
 {
     const std::string body =
         "http://x/api/v2/auth/?client_id=client&client_id=client&client_ver=2.2&access_token=" + token +
         "&password=" + QUrl::toPercentEncoding(QString::fromStdString(password)).toStdString() +
         "&text_length=0&user_name=" + user;
-    return post("/api/v2/auth/", body, {{"X-Forwarded-For", "192.0.2.99, " + address}});
+    return post("/api/v2/auth/", body, {{"X-Forwarded-For", "192.0.2.99, " + address}}, port);
 }
 
 std::string TestServiceLimits::registerUser(const std::string& name, const std::string& password,
@@ -158,6 +159,17 @@ void TestServiceLimits::failedLoginsPerAddress()
     QVERIFY(!login("bob", "bobs-password", "10.9.9.10")["access_token"].get<std::string>().empty());
     m_now += 60;
     QVERIFY(!login("bob", "bobs-password", "10.9.9.9")["access_token"].get<std::string>().empty());
+}
+
+void TestServiceLimits::forwardedAddressIsIgnoredWithoutTrust()
+{
+    // Without a trusted proxy, a client cannot escape the address limit by
+    // naming a new address in each request: the connection's peer counts.
+    QCOMPARE(m_store.addUser("frank", "franks-password", false), Store::AddResult::Added);
+    for (int i = 0; i < 10; ++i)
+        login("ghost" + std::to_string(i), "guess", "10.8.0." + std::to_string(i), {}, m_direct.port);
+    QVERIFY(
+        login("frank", "franks-password", "10.8.1.1", {}, m_direct.port)["access_token"].get<std::string>().empty());
 }
 
 void TestServiceLimits::tokenIsHandedBack()
