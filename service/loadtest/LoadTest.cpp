@@ -348,8 +348,9 @@ void runClient(int index, int port, const Users& users, Clock::time_point deadli
         } else if (roll < 55) {
             post("token login", "/api/v2/auth/", loginBody(users.names[size_t(user)], "", token));
         } else if (roll < 58) {
+            // A client without a token yet: the password is hashed.
             post("password login", "/api/v2/auth/",
-                 loginBody(users.names[size_t(user)], users.passwords[size_t(user)], token));
+                 loginBody(users.names[size_t(user)], users.passwords[size_t(user)], ""));
         } else if (roll < 60) {
             post("wrong password", "/api/v2/auth/", loginBody("ghost" + std::to_string(index), "guess-guess", ""));
         } else if (roll < 72) {

@@ -6,6 +6,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -141,6 +142,11 @@ Service::Service(Store& store, const Lexicon& lexicon, Settings settings)
     m_server->set_tcp_nodelay(true);
     m_server->set_read_timeout(5);
     m_server->set_write_timeout(10);
+    // Remember the listening socket: bind() widens its accept queue.
+    m_server->set_socket_options([this](socket_t sock) {
+        httplib::default_socket_options(sock);
+        m_listenSocket = int(sock);
+    });
     setupRoutes();
 }
 
@@ -153,6 +159,12 @@ int Service::bind(const std::string& host, int port)
         m_boundPort = m_server->bind_to_any_port(host);
     else
         m_boundPort = m_server->bind_to_port(host, port) ? port : -1;
+    // cpp-httplib listens with a queue of 5 pending connections: past that,
+    // new connections are dropped and the client retries a second later, so
+    // a burst of connects made every one of them wait a second. Listening
+    // again on the same socket only changes the queue's length.
+    if (m_boundPort > 0 && m_listenSocket >= 0)
+        ::listen(m_listenSocket, SOMAXCONN);
     return m_boundPort;
 }
 

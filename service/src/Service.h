@@ -33,7 +33,7 @@ public:
     {
         std::string dataDir;   // holds sensitive-words.txt
         std::string publicUrl; // base URL to announce (ends in "/"); empty: from the Host header
-        int threads = 64;      // workers: one per open connection
+        int threads = 128;     // workers: one per open connection
         bool openRegistration = true;
         // Behind a reverse proxy: read the client's scheme from X-Forwarded-Proto
         // and its address from the last X-Forwarded-For entry. Only when the proxy
@@ -122,6 +122,7 @@ private:
     Settings m_settings;
     std::string m_boundHost;
     int m_boundPort = -1;
+    int m_listenSocket = -1;
     std::unique_ptr<httplib::Server> m_server;
     RateLimiter m_loginFailuresByName;
     RateLimiter m_loginFailuresByAddress;

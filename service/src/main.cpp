@@ -33,7 +33,7 @@ Usage:
       --public-url  the base URL clients reach the service under (for a service
                     behind a reverse proxy), announced as the checker address;
                     by default it is built from the Host header of each login.
-      --threads     worker threads (default 64); each open connection holds one.
+      --threads     worker threads (default 128); each open connection holds one.
                     Facing the internet, put a reverse proxy in front that
                     buffers requests (slow clients then hold the proxy, not
                     the service) and pass --trust-proxy.
