@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # toolchain
     build-essential cmake ninja-build ccache pkg-config python3 openssl ca-certificates
+    # sanitizer and fuzzing build (scripts/sanitize.sh, scripts/fuzz.sh): clang with libFuzzer
+    clang-14 libclang-rt-14-dev
     # client: Qt 5 widgets/network, translations tools, X11 focus watcher
     qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5 libxcb1-dev
     # icon font and a CJK font so the Chinese texts render

@@ -6,14 +6,65 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <nlohmann/json.hpp>
+
 #include <cmath>
 #include <limits>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
+
+// Nesting deeper than any reply needs is refused before it is built.
+constexpr int kMaxDepth = 64;
+
+// A first pass over a reply that builds nothing: true when it is well-formed
+// JSON in valid UTF-8, nests at most kMaxDepth deep and repeats no key within
+// an object (keys compared after their escapes are decoded). Qt's parser
+// leaks the earlier value of a repeated key when that value is an array or an
+// object, so a hostile service could make the client grow with every reply.
+class ReplyShape : public nlohmann::json_sax<nlohmann::json>
+{
+public:
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return false; }
+    bool start_object(std::size_t) override
+    {
+        m_keys.emplace_back();
+        return ++m_depth <= kMaxDepth;
+    }
+    bool key(string_t& key) override { return m_keys.back().insert(key).second; }
+    bool end_object() override
+    {
+        m_keys.pop_back();
+        --m_depth;
+        return true;
+    }
+    bool start_array(std::size_t) override { return ++m_depth <= kMaxDepth; }
+    bool end_array() override
+    {
+        --m_depth;
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    std::vector<std::set<std::string>> m_keys;
+    int m_depth = 0;
+};
 
 bool parseObject(const std::string& json, QJsonObject& object)
 {
     if (json.empty() || json.size() > kMaxReplyBytes)
+        return false;
+    ReplyShape shape;
+    if (!nlohmann::json::sax_parse(json, &shape, nlohmann::json::input_format_t::json, true, false))
         return false;
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromRawData(json.data(), int(json.size())), &error);

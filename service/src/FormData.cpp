@@ -59,8 +59,14 @@ bool FormData::parse(const std::string& body, bool plusAsSpace)
                 if (question != std::string::npos)
                     keyStart = question + 1;
             }
+            // The address prefix alone ("?" of an empty check body) is no item.
+            if (keyStart == item.size()) {
+                start = end + 1;
+                continue;
+            }
             std::string key, value;
-            if (!percentDecode(item.substr(keyStart, eq == std::string::npos ? std::string::npos : eq - keyStart), key, plusAsSpace))
+            if (!percentDecode(item.substr(keyStart, eq == std::string::npos ? std::string::npos : eq - keyStart), key,
+                               plusAsSpace))
                 return false;
             if (eq != std::string::npos && !percentDecode(item.substr(eq + 1), value, plusAsSpace))
                 return false;

@@ -6,10 +6,14 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 namespace quillet {
 
@@ -25,6 +29,7 @@ const char kTokenError[] = "token_error";
 const char kBadRequest[] = "bad_request";
 const char kServerError[] = "server_error";
 const char kNotFoundError[] = "not_found_error";
+const char kLimitError[] = "limit_error";
 
 const char kMsgAuth[] = "用户名或密码错误。";
 const char kMsgToken[] = "登录已失效，请重新登录。";
@@ -51,7 +56,9 @@ void sendHtml(httplib::Response& response, const std::string& html, int status =
 
 long long fileStamp(const std::string& path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (stat(path.c_str(), &info) != 0)
         return -1;
     return (long long)info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec + (long long)info.st_size;
@@ -59,8 +66,7 @@ long long fileStamp(const std::string& path)
 
 long long nowMs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -70,8 +76,8 @@ bool plausibleHost(const std::string& host)
     if (host.empty() || host.size() > 255)
         return false;
     for (char c : host) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.'
-            || c == '-' || c == ':' || c == '[' || c == ']' || c == '_';
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                        c == '-' || c == ':' || c == '[' || c == ']' || c == '_';
         if (!ok)
             return false;
     }
@@ -116,16 +122,31 @@ Service::Service(Store& store, const Lexicon& lexicon, const LanguageModel& mode
     , m_checker(lexicon, model)
     , m_settings(std::move(settings))
     , m_server(std::make_unique<httplib::Server>())
+    , m_loginFailuresByName(m_settings.loginFailuresPerMinute, 60)
+    , m_loginFailuresByAddress(m_settings.loginFailuresPerMinute, 60)
+    , m_registrationsByAddress(m_settings.registrationsPerHour, 3600)
 {
+    // cpp-httplib gives each connection a worker for as long as it stays open,
+    // so the pool is sized for concurrent connections rather than for cores, and
+    // idle or slow connections are let go soon.
     const size_t threads = size_t(std::max(2, m_settings.threads));
     m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    // Each hash takes 64 MiB and a core: as many at once as there are cores,
+    // never more than there are workers, and never one at a time for everyone.
+    const int cores = int(std::max(2u, std::thread::hardware_concurrency()));
+    m_store.setHashConcurrency(std::min(int(threads), cores));
     m_server->set_payload_max_length(kMaxBody);
-    m_server->set_keep_alive_timeout(5);
-    m_server->set_keep_alive_max_count(1000);
+    m_server->set_keep_alive_timeout(2);
+    m_server->set_keep_alive_max_count(100);
     // Replies are small and written in pieces; without this, delayed ACKs add ~40 ms.
     m_server->set_tcp_nodelay(true);
-    m_server->set_read_timeout(10);
+    m_server->set_read_timeout(5);
     m_server->set_write_timeout(10);
+    // Remember the listening socket: bind() widens its accept queue.
+    m_server->set_socket_options([this](socket_t sock) {
+        httplib::default_socket_options(sock);
+        m_listenSocket = int(sock);
+    });
     setupRoutes();
 }
 
@@ -138,6 +159,12 @@ int Service::bind(const std::string& host, int port)
         m_boundPort = m_server->bind_to_any_port(host);
     else
         m_boundPort = m_server->bind_to_port(host, port) ? port : -1;
+    // cpp-httplib listens with a queue of 5 pending connections: past that,
+    // new connections are dropped and the client retries a second later, so
+    // a burst of connects made every one of them wait a second. Listening
+    // again on the same socket only changes the queue's length.
+    if (m_boundPort > 0 && m_listenSocket >= 0)
+        ::listen(m_listenSocket, SOMAXCONN);
     return m_boundPort;
 }
 
@@ -151,15 +178,64 @@ void Service::stop()
     m_server->stop();
 }
 
+int64_t Service::now() const
+{
+    if (m_settings.clock)
+        return m_settings.clock();
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 std::string Service::baseUrl(const httplib::Request& request) const
 {
     if (!m_settings.publicUrl.empty())
         return m_settings.publicUrl;
+    // The checker address keeps the scheme the client used: a TLS-terminating
+    // proxy says so in X-Forwarded-Proto, which only counts when it is trusted.
+    std::string scheme = "http";
+    if (m_settings.trustProxy) {
+        std::string proto = request.get_header_value("X-Forwarded-Proto");
+        proto = proto.substr(0, proto.find(','));
+        std::transform(proto.begin(), proto.end(), proto.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        proto.erase(std::remove(proto.begin(), proto.end(), ' '), proto.end());
+        if (proto == "https")
+            scheme = "https";
+    }
     const std::string host = request.get_header_value("Host");
     if (plausibleHost(host))
-        return "http://" + host + "/";
+        return scheme + "://" + host + "/";
     const bool v6 = m_boundHost.find(':') != std::string::npos;
-    return "http://" + (v6 ? "[" + m_boundHost + "]" : m_boundHost) + ":" + std::to_string(m_boundPort) + "/";
+    return scheme + "://" + (v6 ? "[" + m_boundHost + "]" : m_boundHost) + ":" + std::to_string(m_boundPort) + "/";
+}
+
+std::string Service::clientAddress(const httplib::Request& request) const
+{
+    if (m_settings.trustProxy) {
+        // The proxy appends the address it saw; earlier entries are the client's to write.
+        const std::string forwarded = request.get_header_value("X-Forwarded-For");
+        std::string last = forwarded.substr(forwarded.rfind(',') == std::string::npos ? 0 : forwarded.rfind(',') + 1);
+        last.erase(std::remove(last.begin(), last.end(), ' '), last.end());
+        if (!last.empty() && last.size() <= 64)
+            return last;
+    }
+    return request.remote_addr;
+}
+
+int64_t Service::loginWait(const std::string& name, const std::string& address) const
+{
+    return std::max(m_loginFailuresByName.wait(name, now()), m_loginFailuresByAddress.wait(address, now()));
+}
+
+std::optional<Store::User> Service::checkPassword(const std::string& name, const std::string& password,
+                                                  const std::string& address)
+{
+    auto user = m_store.verifyPassword(name, password);
+    if (!user) {
+        m_loginFailuresByName.record(name, now());
+        m_loginFailuresByAddress.record(address, now());
+    }
+    return user;
 }
 
 std::shared_ptr<const SensitiveList> Service::sensitiveWords()
@@ -181,208 +257,187 @@ std::shared_ptr<const SensitiveList> Service::sensitiveWords()
     return m_sensitive;
 }
 
+json Service::replyTemplate(ReplyKind kind, const httplib::Request& request) const
+{
+    switch (kind) {
+    case ReplyKind::Login:
+        // A login reply always carries every key.
+        return json{{"access_token", ""},
+                    {"checker_url", baseUrl(request) + "api/v2/check/"},
+                    {"piece_length", kPieceLength},
+                    {"is_vip", false},
+                    {"user_name", ""},
+                    {"error_code", ""},
+                    {"error_msg", ""}};
+    case ReplyKind::Check:
+        return json{{"error_code", ""}, {"error_msg", ""}, {"errors", json::array()}};
+    case ReplyKind::Feedback:
+        break;
+    }
+    return errorReply("", "");
+}
+
 void Service::setupRoutes()
 {
-    httplib::Server& server = *m_server;
+    apiRoute("/api/v2/auth/", ReplyKind::Login, false, nullptr, &Service::handleAuth);
+    apiRoute("/api/v2/check/", ReplyKind::Check, true, "text", &Service::handleCheck);
+    apiRoute("/api/v2/report-error/", ReplyKind::Feedback, true, nullptr, &Service::handleReport);
+    apiRoute("/api/v2/add-to-dict/", ReplyKind::Feedback, true, nullptr, &Service::handleAddToDict);
 
-    auto api = [this](void (Service::*handler)(const httplib::Request&, const std::string&, httplib::Response&)) {
-        return [this, handler](const httplib::Request& request, httplib::Response& response,
-                               const httplib::ContentReader& reader) {
+    pageRoute("GET", "/", &Service::pageHome);
+    pageRoute("GET", "/register/?", &Service::pageRegisterForm);
+    pageRoute("POST", "/register/?", &Service::pageRegister);
+    pageRoute("GET", "/account/?", &Service::pageAccountForm);
+    pageRoute("POST", "/account/?", &Service::pageAccount);
+    pageRoute("GET", "/contact/?", &Service::pageContact);
+    pageRoute("GET", "/update/?", &Service::pageUpdate);
+    pageRoute("GET", "/dict/?", &Service::pageDict);
+
+    m_server->set_error_handler([](const httplib::Request&, httplib::Response& response) {
+        if (response.status == 404)
+            sendHtml(response, pages::notFound(), 404);
+        else if (response.body.empty())
+            response.set_content("HTTP error " + std::to_string(response.status) + "\n", "text/plain");
+    });
+    m_server->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+        sendJson(response, errorReply(kServerError, kMsgServer));
+    });
+}
+
+void Service::apiRoute(const char* path, ReplyKind kind, bool needsToken, const char* requiredKey, ApiHandler handler)
+{
+    m_server->Post(
+        path, [=](const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
             std::string body;
             if (!readBody(reader, body)) {
                 response.status = 413;
                 response.set_content("payload too large", "text/plain");
                 return;
             }
-            (this->*handler)(request, body, response);
-        };
-    };
-    server.Post("/api/v2/auth/", api(&Service::handleAuth));
-    server.Post("/api/v2/check/", api(&Service::handleCheck));
-    server.Post("/api/v2/report-error/",
-                [this](const httplib::Request&, httplib::Response& response, const httplib::ContentReader& reader) {
-                    std::string body;
-                    if (!readBody(reader, body)) {
-                        response.status = 413;
-                        return;
-                    }
-                    handleReport(body, response);
-                });
-    server.Post("/api/v2/add-to-dict/",
-                [this](const httplib::Request&, httplib::Response& response, const httplib::ContentReader& reader) {
-                    std::string body;
-                    if (!readBody(reader, body)) {
-                        response.status = 413;
-                        return;
-                    }
-                    handleAddToDict(body, response);
-                });
-
-    server.Get("/", [this](const httplib::Request&, httplib::Response& response) {
-        sendHtml(response, pages::home(m_settings.openRegistration));
-    });
-    server.Get("/register/?", [this](const httplib::Request&, httplib::Response& response) {
-        sendHtml(response, pages::registration(m_settings.openRegistration, {}, false, {}));
-    });
-    server.Post("/register/?", [this](const httplib::Request&, httplib::Response& response,
-                                      const httplib::ContentReader& reader) {
-        std::string body;
-        FormData form;
-        if (!readBody(reader, body) || !form.parse(body, true)) {
-            sendHtml(response, pages::registration(m_settings.openRegistration, kMsgBadRequest, true, {}), 400);
-            return;
-        }
-        const std::string name = form.value("user_name");
-        if (!m_settings.openRegistration) {
-            sendHtml(response, pages::registration(false, {}, false, {}), 403);
-            return;
-        }
-        std::string message;
-        bool error = true;
-        if (form.value("password") != form.value("password2")) {
-            message = "两次输入的密码不一致。";
-        } else {
-            switch (m_store.addUser(name, form.value("password"), false)) {
-            case Store::AddResult::Added:
-                message = "注册成功。现在可以在客户端里用 " + name + " 登录了。";
-                error = false;
-                break;
-            case Store::AddResult::Exists:
-                message = "这个用户名已经有人使用。";
-                break;
-            case Store::AddResult::Invalid:
-                message = "用户名须为 1 到 64 个字符、不含控制字符且首尾无空格；密码不能为空。";
-                break;
-            case Store::AddResult::Failed:
-                message = kMsgServer;
-                break;
+            ApiCall call{request, FormData(), std::nullopt, replyTemplate(kind, request)};
+            const auto fail = [&](const char* code, const char* message) {
+                call.reply["error_code"] = code;
+                call.reply["error_msg"] = message;
+                sendJson(response, call.reply);
+            };
+            if (!call.form.parse(body) || (requiredKey && !call.form.has(requiredKey))) {
+                fail(kBadRequest, kMsgBadRequest);
+                return;
             }
-        }
-        sendHtml(response, pages::registration(true, message, error, error ? name : std::string()));
-    });
-    server.Get("/account/?", [](const httplib::Request&, httplib::Response& response) {
-        sendHtml(response, pages::account({}, {}));
-    });
-    server.Post("/account/?", [this](const httplib::Request&, httplib::Response& response,
-                                     const httplib::ContentReader& reader) {
-        std::string body;
-        FormData form;
-        if (!readBody(reader, body) || !form.parse(body, true)) {
-            sendHtml(response, pages::account({}, kMsgBadRequest), 400);
-            return;
-        }
-        const auto user = m_store.verifyPassword(form.value("user_name"), form.value("password"));
-        if (!user) {
-            sendHtml(response, pages::account({}, kMsgAuth));
-            return;
-        }
-        pages::AccountView view;
-        view.shown = true;
-        view.name = user->name;
-        view.vip = user->vip;
-        view.created = user->created;
-        view.words = m_store.userWords(user->id);
-        sendHtml(response, pages::account(view, {}));
-    });
-    server.Get("/contact/?", [](const httplib::Request&, httplib::Response& response) {
-        sendHtml(response, pages::contact());
-    });
-    server.Get("/update/?", [](const httplib::Request& request, httplib::Response& response) {
-        const std::string version = request.get_param_value("client_ver");
-        sendHtml(response, pages::update(isValidUtf8(version) ? version : std::string()));
-    });
-    server.Get("/dict/?", [this](const httplib::Request& request, httplib::Response& response) {
-        std::string word = request.get_param_value("word");
-        if (!isValidUtf8(word))
-            word.clear();
-        sendHtml(response, pages::dictionary(word, m_lexicon, m_checker));
-    });
-
-    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-        if (response.status == 404)
-            sendHtml(response, pages::notFound(), 404);
-        else if (response.body.empty())
-            response.set_content("HTTP error " + std::to_string(response.status) + "\n", "text/plain");
-    });
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-        sendJson(response, errorReply(kServerError, kMsgServer));
-    });
+            if (needsToken) {
+                call.user = m_store.userForToken(call.form.value("access_token"));
+                if (!call.user) {
+                    fail(kTokenError, kMsgToken);
+                    return;
+                }
+            }
+            (this->*handler)(call);
+            sendJson(response, call.reply);
+        });
 }
 
-void Service::handleAuth(const httplib::Request& request, const std::string& body, httplib::Response& response)
+void Service::pageRoute(const char* method, const char* path, PageHandler handler)
 {
-    FormData form;
-    const std::string checkerUrl = baseUrl(request) + "api/v2/check/";
-    json reply{{"access_token", ""}, {"checker_url", checkerUrl}, {"piece_length", kPieceLength},
-               {"is_vip", false}, {"user_name", ""}, {"error_code", ""}, {"error_msg", ""}};
-    if (!form.parse(body)) {
-        reply["error_code"] = kBadRequest;
-        reply["error_msg"] = kMsgBadRequest;
-        sendJson(response, reply);
+    if (std::string(method) == "GET") {
+        m_server->Get(path, [=](const httplib::Request& request, httplib::Response& response) {
+            (this->*handler)(request, nullptr, response); // GET pages read no form
+        });
         return;
     }
-    const std::string name = form.value("user_name");
-    const std::string password = form.value("password");
-    const std::string token = form.value("access_token");
-    reply["user_name"] = name;
+    m_server->Post(
+        path, [=](const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
+            std::string body;
+            FormData form;
+            const bool decoded = readBody(reader, body) && form.parse(body, true);
+            (this->*handler)(request, decoded ? &form : nullptr, response);
+        });
+}
+
+// ---------------------------------------------------------------------------
+// The API
+
+namespace {
+
+void setError(json& reply, const char* code, const std::string& message)
+{
+    reply["error_code"] = code;
+    reply["error_msg"] = message;
+}
+
+std::string waitMessage(int64_t seconds)
+{
+    return "登录失败次数过多，请 " + std::to_string(seconds) + " 秒后再试。";
+}
+
+} // namespace
+
+void Service::handleAuth(ApiCall& call)
+{
+    const std::string name = call.form.value("user_name");
+    const std::string password = call.form.value("password");
+    const std::string token = call.form.value("access_token");
+    call.reply["user_name"] = name;
+
+    // A token the client already holds for this user is handed back as it is:
+    // the client logs in before every check, and each login must not leave a
+    // new token behind.
+    std::optional<Store::User> tokenUser;
+    if (!token.empty())
+        tokenUser = m_store.userForToken(token);
 
     std::optional<Store::User> user;
-    const char* code = kAuthError;
-    const char* message = kMsgAuth;
     if (!password.empty()) {
-        user = m_store.verifyPassword(name, password);
+        const std::string address = clientAddress(call.request);
+        if (const int64_t wait = loginWait(name, address)) {
+            setError(call.reply, kAuthError, waitMessage(wait));
+            return;
+        }
+        user = checkPassword(name, password, address);
+        if (!user) {
+            setError(call.reply, kAuthError, kMsgAuth);
+            return;
+        }
     } else if (!token.empty()) {
         // A restarted client holds its token but not the password.
-        user = m_store.userForToken(token);
-        if (user && user->name != name)
-            user.reset();
-        if (!user) {
-            code = kTokenError;
-            message = kMsgToken;
+        if (!tokenUser || tokenUser->name != name) {
+            setError(call.reply, kTokenError, kMsgToken);
+            return;
         }
-    }
-    if (!user) {
-        reply["error_code"] = code;
-        reply["error_msg"] = message;
-        sendJson(response, reply);
+        user = tokenUser;
+    } else {
+        setError(call.reply, kAuthError, kMsgAuth);
         return;
     }
-    const std::string fresh = m_store.issueToken(user->id);
-    if (fresh.empty()) {
-        reply["error_code"] = kServerError;
-        reply["error_msg"] = kMsgServer;
-    } else {
-        reply["access_token"] = fresh;
-        reply["is_vip"] = user->vip;
-        reply["user_name"] = user->name;
+
+    const bool keep = tokenUser && tokenUser->id == user->id;
+    const std::string session = keep ? token : m_store.issueToken(user->id);
+    if (session.empty()) {
+        setError(call.reply, kServerError, kMsgServer);
+        return;
     }
-    sendJson(response, reply);
+    call.reply["access_token"] = session;
+    call.reply["is_vip"] = user->vip;
+    call.reply["user_name"] = user->name;
 }
 
-void Service::handleCheck(const httplib::Request&, const std::string& body, httplib::Response& response)
+void Service::handleCheck(ApiCall& call)
 {
-    FormData form;
-    const auto user = authorize(body, form, response, true, "text");
-    if (!user)
-        return;
-    const std::string text = form.value("text");
+    const std::string text = call.form.value("text");
     DecodedText decoded;
     decodeUtf8(text, decoded);
     if (decoded.chars.size() > kMaxCheckText) {
-        json reply = errorReply(kBadRequest, "文本过长，每次最多检查 " + std::to_string(kMaxCheckText) + " 个字。");
-        reply["errors"] = json::array();
-        sendJson(response, reply);
+        setError(call.reply, kBadRequest, "文本过长，每次最多检查 " + std::to_string(kMaxCheckText) + " 个字。");
         return;
     }
 
     Checker::Options options;
-    options.homophone = form.flag("check_tong_yin", true);
-    options.shape = form.flag("check_xing_jin", false);
-    options.sensitive = form.flag("check_min_gan_ci", false);
-    options.collocation = form.flag("check_skip", false);
+    options.homophone = call.form.flag("check_tong_yin", true);
+    options.shape = call.form.flag("check_xing_jin", false);
+    options.sensitive = call.form.flag("check_min_gan_ci", false);
+    options.collocation = call.form.flag("check_skip", false);
 
     std::vector<std::u32string> userWords;
-    for (const std::string& word : m_store.userWords(user->id))
+    for (const std::string& word : m_store.userWords(call.user->id))
         userWords.push_back(toU32(word));
     const std::shared_ptr<const SensitiveList> sensitive = options.sensitive ? sensitiveWords() : nullptr;
     const std::vector<Finding> findings = m_checker.check(text, options, sensitive.get(), userWords);
@@ -403,61 +458,172 @@ void Service::handleCheck(const httplib::Request&, const std::string& body, http
         item["suggestions"] = suggestions;
         errors.push_back(item);
     }
-    json reply = findings.empty() ? errorReply(kNotFoundError, kMsgNotFound) : errorReply("", "");
-    reply["errors"] = errors;
-    sendJson(response, reply);
+    if (findings.empty())
+        setError(call.reply, kNotFoundError, kMsgNotFound);
+    call.reply["errors"] = errors;
 }
 
-std::optional<Store::User> Service::authorize(const std::string& body, FormData& form, httplib::Response& response,
-                                             bool withErrors, const char* requiredKey)
+void Service::handleReport(ApiCall& call)
 {
-    const auto fail = [&](const char* code, const char* message) {
-        json reply = errorReply(code, message);
-        if (withErrors)
-            reply["errors"] = json::array();
-        sendJson(response, reply);
-    };
-    if (!form.parse(body) || (requiredKey && !form.has(requiredKey))) {
-        fail(kBadRequest, kMsgBadRequest);
-        return std::nullopt;
+    const FormData& form = call.form;
+    for (const char* key : {"msg", "text_error", "text_sentence"}) {
+        if (toU32(form.value(key)).size() > kMaxReportField) {
+            setError(call.reply, kBadRequest, "反馈内容过长，每项最多 " + std::to_string(kMaxReportField) + " 个字。");
+            return;
+        }
     }
-    auto user = m_store.userForToken(form.value("access_token"));
-    if (!user)
-        fail(kTokenError, kMsgToken);
-    return user;
-}
-
-void Service::handleReport(const std::string& body, httplib::Response& response)
-{
-    FormData form;
-    const auto user = authorize(body, form, response);
-    if (!user)
-        return;
-    const std::string client = form.value("client_id") + " " + form.value("client_ver") + " / "
-        + form.value("host_id") + " " + form.value("host_ver");
-    if (!m_store.addReport(user->id, form.value("msg"), form.value("text_error"), form.value("text_sentence"), client)) {
-        sendJson(response, errorReply(kServerError, kMsgServer));
-        return;
+    const std::string client = form.value("client_id") + " " + form.value("client_ver") + " / " +
+                               form.value("host_id") + " " + form.value("host_ver");
+    switch (m_store.addReport(call.user->id, form.value("msg"), form.value("text_error"), form.value("text_sentence"),
+                              client.substr(0, 200))) {
+    case Store::WriteResult::Stored:
+        break;
+    case Store::WriteResult::Full:
+        setError(call.reply, kLimitError,
+                 "今天的反馈已达上限（每天 " + std::to_string(m_store.limits().reportsPerDay) + " 条），请明天再试。");
+        break;
+    case Store::WriteResult::Failed:
+        setError(call.reply, kServerError, kMsgServer);
+        break;
     }
-    sendJson(response, errorReply("", ""));
 }
 
-void Service::handleAddToDict(const std::string& body, httplib::Response& response)
+void Service::handleAddToDict(ApiCall& call)
 {
-    FormData form;
-    const auto user = authorize(body, form, response);
-    if (!user)
-        return;
-    const std::u32string word = toU32(form.value("new_word"));
+    const std::u32string word = toU32(call.form.value("new_word"));
     if (word.empty() || word.size() > 50) {
-        sendJson(response, errorReply(kBadRequest, "请给出 1 到 50 个字的词语。"));
+        setError(call.reply, kBadRequest, "请给出 1 到 50 个字的词语。");
         return;
     }
-    if (!m_store.addWord(user->id, encodeUtf8(word))) {
-        sendJson(response, errorReply(kServerError, kMsgServer));
+    switch (m_store.addWord(call.user->id, encodeUtf8(word))) {
+    case Store::WriteResult::Stored:
+        break;
+    case Store::WriteResult::Full:
+        setError(call.reply, kLimitError,
+                 "词典已满：每位用户最多 " + std::to_string(m_store.limits().wordsPerUser) + " 个词。");
+        break;
+    case Store::WriteResult::Failed:
+        setError(call.reply, kServerError, kMsgServer);
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Web pages
+
+void Service::pageHome(const httplib::Request&, const FormData*, httplib::Response& response)
+{
+    sendHtml(response, pages::home(m_settings.openRegistration));
+}
+
+void Service::pageRegisterForm(const httplib::Request&, const FormData*, httplib::Response& response)
+{
+    sendHtml(response, pages::registration(m_settings.openRegistration, {}, false, {}));
+}
+
+void Service::pageRegister(const httplib::Request& request, const FormData* form, httplib::Response& response)
+{
+    if (!form) {
+        sendHtml(response, pages::registration(m_settings.openRegistration, kMsgBadRequest, true, {}), 400);
         return;
     }
-    sendJson(response, errorReply("", ""));
+    const std::string name = form->value("user_name");
+    const std::string password = form->value("password");
+    if (!m_settings.openRegistration) {
+        sendHtml(response, pages::registration(false, {}, false, {}), 403);
+        return;
+    }
+    const auto answer = [&](const std::string& message, bool error, int status = 200) {
+        sendHtml(response, pages::registration(true, message, error, error ? name : std::string()), status);
+    };
+    const std::string address = clientAddress(request);
+    if (password != form->value("password2")) {
+        answer("两次输入的密码不一致。", true);
+        return;
+    }
+    if (!Store::strongEnoughPassword(password)) {
+        answer("密码至少需要 " + std::to_string(Store::kMinNewPassword) + " 个字符。", true);
+        return;
+    }
+    if (m_registrationsByAddress.wait(address, now()) > 0) {
+        answer("注册过于频繁，请稍后再试。", true, 429);
+        return;
+    }
+    // Invalid and taken names are answered without hashing; every attempt that hashes counts.
+    if (!Store::validUserName(name)) {
+        answer("用户名须为 1 到 64 个字符、不含控制字符且首尾无空格。", true);
+        return;
+    }
+    if (m_store.findUser(name)) {
+        answer("这个用户名已经有人使用。", true);
+        return;
+    }
+    m_registrationsByAddress.record(address, now());
+    switch (m_store.addUser(name, password, false)) {
+    case Store::AddResult::Added:
+        answer("注册成功。现在可以在客户端里用 " + name + " 登录了。", false);
+        break;
+    case Store::AddResult::Exists:
+        answer("这个用户名已经有人使用。", true);
+        break;
+    case Store::AddResult::Invalid:
+        answer("用户名须为 1 到 64 个字符、不含控制字符且首尾无空格；密码为 8 到 500 个字符。", true);
+        break;
+    case Store::AddResult::Failed:
+        answer(kMsgServer, true);
+        break;
+    }
+}
+
+void Service::pageAccountForm(const httplib::Request&, const FormData*, httplib::Response& response)
+{
+    sendHtml(response, pages::account({}, {}));
+}
+
+void Service::pageAccount(const httplib::Request& request, const FormData* form, httplib::Response& response)
+{
+    if (!form) {
+        sendHtml(response, pages::account({}, kMsgBadRequest), 400);
+        return;
+    }
+    // The same password check as a login, under the same limits.
+    const std::string name = form->value("user_name");
+    const std::string address = clientAddress(request);
+    if (const int64_t wait = loginWait(name, address)) {
+        sendHtml(response, pages::account({}, waitMessage(wait)));
+        return;
+    }
+    const auto user = checkPassword(name, form->value("password"), address);
+    if (!user) {
+        sendHtml(response, pages::account({}, kMsgAuth));
+        return;
+    }
+    pages::AccountView view;
+    view.shown = true;
+    view.name = user->name;
+    view.vip = user->vip;
+    view.created = user->created;
+    view.words = m_store.userWords(user->id);
+    sendHtml(response, pages::account(view, {}));
+}
+
+void Service::pageContact(const httplib::Request&, const FormData*, httplib::Response& response)
+{
+    sendHtml(response, pages::contact());
+}
+
+void Service::pageUpdate(const httplib::Request& request, const FormData*, httplib::Response& response)
+{
+    const std::string version = request.get_param_value("client_ver");
+    sendHtml(response, pages::update(isValidUtf8(version) ? version : std::string()));
+}
+
+void Service::pageDict(const httplib::Request& request, const FormData*, httplib::Response& response)
+{
+    std::string word = request.get_param_value("word");
+    if (!isValidUtf8(word))
+        word.clear();
+    sendHtml(response, pages::dictionary(word, m_lexicon, m_checker));
 }
 
 } // namespace quillet

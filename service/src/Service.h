@@ -3,8 +3,13 @@
 #include "Checker.h"
 #include "FormData.h"
 #include "Lexicon.h"
+#include "RateLimiter.h"
 #include "Store.h"
 
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <mutex>
@@ -26,10 +31,17 @@ class Service
 public:
     struct Settings
     {
-        std::string dataDir;     // holds sensitive-words.txt
-        std::string publicUrl;   // base URL to announce (ends in "/"); empty: from the Host header
-        int threads = 16;
+        std::string dataDir;   // holds sensitive-words.txt
+        std::string publicUrl; // base URL to announce (ends in "/"); empty: from the Host header
+        int threads = 128;     // workers: one per open connection
         bool openRegistration = true;
+        // Behind a reverse proxy: read the client's scheme from X-Forwarded-Proto
+        // and its address from the last X-Forwarded-For entry. Only when the proxy
+        // sets both and nothing else can reach the service.
+        bool trustProxy = false;
+        int loginFailuresPerMinute = 10; // per user name and per client address
+        int registrationsPerHour = 5;    // per client address
+        std::function<int64_t()> clock;  // seconds; empty: the system clock
     };
 
     Service(Store& store, const Lexicon& lexicon, const LanguageModel& model, Settings settings);
@@ -47,6 +59,8 @@ public:
     static constexpr int kPieceLength = 500;
     // Longest text one check request may carry, in characters.
     static constexpr size_t kMaxCheckText = 20 * kPieceLength;
+    // Longest field of a false-alarm report, in characters.
+    static constexpr size_t kMaxReportField = 1000;
 
     // File name of the operator's sensitive-word list inside the data folder.
     static const char* const kSensitiveFile;
@@ -54,19 +68,53 @@ public:
     static void ensureSensitiveFile(const std::string& dataDir);
 
 private:
-    void setupRoutes();
-    std::string baseUrl(const httplib::Request& request) const;
-    std::shared_ptr<const SensitiveList> sensitiveWords();
+    // The shapes of the API's replies: every key a reply of that kind always carries.
+    enum class ReplyKind { Login, Check, Feedback };
+    // One API request on its way through apiRoute(): the decoded form, the
+    // token's user (for routes that need one) and the reply being built.
+    struct ApiCall
+    {
+        const httplib::Request& request;
+        FormData form;
+        std::optional<Store::User> user;
+        nlohmann::json reply;
+    };
+    using ApiHandler = void (Service::*)(ApiCall&);
+    using PageHandler = void (Service::*)(const httplib::Request&, const FormData*, httplib::Response&);
 
-    void handleAuth(const httplib::Request& request, const std::string& body, httplib::Response& response);
-    void handleCheck(const httplib::Request& request, const std::string& body, httplib::Response& response);
-    void handleReport(const std::string& body, httplib::Response& response);
-    // Decodes a form that must carry a valid access token (and requiredKey, when
-    // given). On failure it answers the error itself (with an empty "errors"
-    // array for check replies) and returns nothing.
-    std::optional<Store::User> authorize(const std::string& body, FormData& form, httplib::Response& response,
-                                         bool withErrors = false, const char* requiredKey = nullptr);
-    void handleAddToDict(const std::string& body, httplib::Response& response);
+    void setupRoutes();
+    // Every API route goes through here: the body is read (413 past kMaxBody),
+    // decoded (bad_request), requiredKey looked for and, when needsToken, the
+    // access token checked (token_error); then handler fills in call.reply.
+    void apiRoute(const char* path, ReplyKind kind, bool needsToken, const char* requiredKey, ApiHandler handler);
+    // A web page. For POST the body is read and decoded as browsers send it and
+    // handed over as form, which is null when it could not be; GET pages get null.
+    void pageRoute(const char* method, const char* path, PageHandler handler);
+
+    void handleAuth(ApiCall& call);
+    void handleCheck(ApiCall& call);
+    void handleReport(ApiCall& call);
+    void handleAddToDict(ApiCall& call);
+
+    void pageHome(const httplib::Request& request, const FormData* form, httplib::Response& response);
+    void pageRegisterForm(const httplib::Request& request, const FormData* form, httplib::Response& response);
+    void pageRegister(const httplib::Request& request, const FormData* form, httplib::Response& response);
+    void pageAccountForm(const httplib::Request& request, const FormData* form, httplib::Response& response);
+    void pageAccount(const httplib::Request& request, const FormData* form, httplib::Response& response);
+    void pageContact(const httplib::Request& request, const FormData* form, httplib::Response& response);
+    void pageUpdate(const httplib::Request& request, const FormData* form, httplib::Response& response);
+    void pageDict(const httplib::Request& request, const FormData* form, httplib::Response& response);
+
+    nlohmann::json replyTemplate(ReplyKind kind, const httplib::Request& request) const;
+    std::string baseUrl(const httplib::Request& request) const;
+    std::string clientAddress(const httplib::Request& request) const;
+    int64_t now() const;
+    // Seconds a password login of name from address must wait; 0: it may try.
+    int64_t loginWait(const std::string& name, const std::string& address) const;
+    // The user when the password matches, counting a failure against name and address.
+    std::optional<Store::User> checkPassword(const std::string& name, const std::string& password,
+                                             const std::string& address);
+    std::shared_ptr<const SensitiveList> sensitiveWords();
 
     Store& m_store;
     const Lexicon& m_lexicon;
@@ -74,7 +122,11 @@ private:
     Settings m_settings;
     std::string m_boundHost;
     int m_boundPort = -1;
+    int m_listenSocket = -1;
     std::unique_ptr<httplib::Server> m_server;
+    RateLimiter m_loginFailuresByName;
+    RateLimiter m_loginFailuresByAddress;
+    RateLimiter m_registrationsByAddress;
 
     std::mutex m_sensitiveMutex;
     std::shared_ptr<const SensitiveList> m_sensitive;

@@ -4,13 +4,14 @@
 #include <sodium.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace quillet {
 
 namespace {
 
-int64_t now()
+int64_t systemNow()
 {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -87,6 +88,52 @@ CREATE TABLE IF NOT EXISTS reports (
 
 } // namespace
 
+// Holds one of the store's hashing slots for its lifetime.
+class Store::HashSlot
+{
+public:
+    explicit HashSlot(Store& store)
+        : m_store(store)
+    {
+        std::unique_lock<std::mutex> lock(m_store.m_hashMutex);
+        m_store.m_hashFree.wait(lock, [this] { return m_store.m_hashBusy < m_store.m_hashSlots; });
+        ++m_store.m_hashBusy;
+    }
+    ~HashSlot()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_store.m_hashMutex);
+            --m_store.m_hashBusy;
+        }
+        m_store.m_hashFree.notify_one();
+    }
+    HashSlot(const HashSlot&) = delete;
+    HashSlot& operator=(const HashSlot&) = delete;
+
+private:
+    Store& m_store;
+};
+
+int64_t Store::now() const
+{
+    return m_clock ? m_clock() : systemNow();
+}
+
+void Store::setHashConcurrency(int slots)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_hashMutex);
+        m_hashSlots = std::max(1, slots);
+    }
+    m_hashFree.notify_all();
+}
+
+bool Store::strongEnoughPassword(const std::string& password)
+{
+    DecodedText decoded;
+    return validPassword(password) && decodeUtf8(password, decoded) && decoded.chars.size() >= kMinNewPassword;
+}
+
 Store::~Store()
 {
     if (m_db)
@@ -152,7 +199,7 @@ Store::AddResult Store::addUser(const std::string& name, const std::string& pass
         return AddResult::Invalid;
     char hash[crypto_pwhash_STRBYTES];
     {
-        std::lock_guard<std::mutex> hashLock(m_hashMutex);
+        HashSlot slot(*this);
         if (crypto_pwhash_str(hash, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
                               crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
             return AddResult::Failed;
@@ -169,9 +216,26 @@ Store::AddResult Store::addUser(const std::string& name, const std::string& pass
 bool Store::removeUser(const std::string& name)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Statement remove(m_db, "DELETE FROM users WHERE name = ?1");
-    remove.bind(1, name);
-    return remove.step() == SQLITE_DONE && sqlite3_changes(m_db) > 0;
+    int64_t id = 0;
+    {
+        Statement select(m_db, "SELECT id FROM users WHERE name = ?1");
+        select.bind(1, name);
+        if (select.step() != SQLITE_ROW)
+            return false;
+        id = select.integer(0);
+    }
+    // Explicit deletes: databases made before reports were removed with their
+    // user keep a schema that only clears the reports' user.
+    if (!exec("BEGIN IMMEDIATE", nullptr))
+        return false;
+    bool ok = true;
+    for (const char* sql : {"DELETE FROM tokens WHERE user_id = ?1", "DELETE FROM user_words WHERE user_id = ?1",
+                            "DELETE FROM reports WHERE user_id = ?1", "DELETE FROM users WHERE id = ?1"}) {
+        Statement remove(m_db, sql);
+        remove.bind(1, id);
+        ok = ok && remove.step() == SQLITE_DONE;
+    }
+    return exec(ok ? "COMMIT" : "ROLLBACK", nullptr) && ok;
 }
 
 std::vector<Store::User> Store::listUsers()
@@ -181,8 +245,8 @@ std::vector<Store::User> Store::listUsers()
     Statement select(m_db, "SELECT u.id, u.name, u.is_vip, u.created, "
                            "(SELECT COUNT(*) FROM user_words w WHERE w.user_id = u.id) FROM users u ORDER BY u.name");
     while (select.step() == SQLITE_ROW)
-        users.push_back(User{select.integer(0), select.text(1), select.integer(2) != 0, select.integer(3),
-                             select.integer(4)});
+        users.push_back(
+            User{select.integer(0), select.text(1), select.integer(2) != 0, select.integer(3), select.integer(4)});
     return users;
 }
 
@@ -216,20 +280,24 @@ std::optional<Store::User> Store::verifyPassword(const std::string& name, const 
             hash = select.text(4);
         }
     }
-    std::lock_guard<std::mutex> hashLock(m_hashMutex);
     if (!user) {
         // Spend the same work on unknown names so that timing does not tell them apart.
-        if (m_dummyHash.empty()) {
+        std::call_once(m_dummyOnce, [this] {
             char dummy[crypto_pwhash_STRBYTES];
+            HashSlot slot(*this);
             if (crypto_pwhash_str(dummy, "x", 1, crypto_pwhash_OPSLIMIT_INTERACTIVE,
                                   crypto_pwhash_MEMLIMIT_INTERACTIVE) == 0)
                 m_dummyHash = dummy;
-        }
+        });
+        HashSlot slot(*this);
         if (!m_dummyHash.empty())
             (void)!crypto_pwhash_str_verify(m_dummyHash.c_str(), password.data(), password.size());
         return std::nullopt;
     }
-    if (password.empty() || crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) != 0)
+    if (password.empty())
+        return std::nullopt;
+    HashSlot slot(*this);
+    if (crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) != 0)
         return std::nullopt;
     return user;
 }
@@ -275,12 +343,30 @@ std::optional<Store::User> Store::userForToken(const std::string& token)
     return User{select.integer(0), select.text(1), select.integer(2) != 0, select.integer(3), 0};
 }
 
-bool Store::addWord(int64_t userId, const std::string& word)
+int64_t Store::tokenCount(int64_t userId)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    Statement count(m_db, "SELECT COUNT(*) FROM tokens WHERE user_id = ?1");
+    count.bind(1, userId);
+    return count.step() == SQLITE_ROW ? count.integer(0) : 0;
+}
+
+Store::WriteResult Store::addWord(int64_t userId, const std::string& word)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement known(m_db, "SELECT 1 FROM user_words WHERE user_id = ?1 AND word = ?2");
+    known.bind(1, userId).bind(2, word);
+    if (known.step() == SQLITE_ROW)
+        return WriteResult::Stored;
+    Statement count(m_db, "SELECT COUNT(*) FROM user_words WHERE user_id = ?1");
+    count.bind(1, userId);
+    if (count.step() != SQLITE_ROW)
+        return WriteResult::Failed;
+    if (count.integer(0) >= m_limits.wordsPerUser)
+        return WriteResult::Full;
     Statement insert(m_db, "INSERT OR IGNORE INTO user_words (user_id, word, added) VALUES (?1, ?2, ?3)");
     insert.bind(1, userId).bind(2, word).bind(3, now());
-    return insert.step() == SQLITE_DONE;
+    return insert.step() == SQLITE_DONE ? WriteResult::Stored : WriteResult::Failed;
 }
 
 std::vector<std::string> Store::userWords(int64_t userId)
@@ -294,14 +380,29 @@ std::vector<std::string> Store::userWords(int64_t userId)
     return words;
 }
 
-bool Store::addReport(int64_t userId, const std::string& message, const std::string& errorText,
-                      const std::string& sentence, const std::string& client)
+Store::WriteResult Store::addReport(int64_t userId, const std::string& message, const std::string& errorText,
+                                    const std::string& sentence, const std::string& client)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const int64_t at = now();
+    Statement recent(m_db, "SELECT COUNT(*) FROM reports WHERE user_id = ?1 AND created > ?2");
+    recent.bind(1, userId).bind(2, at - 24 * 3600);
+    if (recent.step() != SQLITE_ROW)
+        return WriteResult::Failed;
+    if (recent.integer(0) >= m_limits.reportsPerDay)
+        return WriteResult::Full;
     Statement insert(m_db, "INSERT INTO reports (user_id, message, text_error, text_sentence, client, created) "
                            "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-    insert.bind(1, userId).bind(2, message).bind(3, errorText).bind(4, sentence).bind(5, client).bind(6, now());
-    return insert.step() == SQLITE_DONE;
+    insert.bind(1, userId).bind(2, message).bind(3, errorText).bind(4, sentence).bind(5, client).bind(6, at);
+    return insert.step() == SQLITE_DONE ? WriteResult::Stored : WriteResult::Failed;
+}
+
+int64_t Store::reportCount(int64_t userId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement count(m_db, "SELECT COUNT(*) FROM reports WHERE user_id = ?1");
+    count.bind(1, userId);
+    return count.step() == SQLITE_ROW ? count.integer(0) : 0;
 }
 
 } // namespace quillet

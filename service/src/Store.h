@@ -1,6 +1,8 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,6 +28,16 @@ public:
         int64_t words = 0; // entries in the user's dictionary (listUsers only)
     };
     enum class AddResult { Added, Exists, Invalid, Failed };
+    // Outcome of a write a user asks for: stored (or already there), refused
+    // because the user's quota is used up, or a database failure.
+    enum class WriteResult { Stored, Full, Failed };
+
+    // Quotas of one user.
+    struct Limits
+    {
+        int64_t wordsPerUser = 10000;
+        int64_t reportsPerDay = 100; // in any 24 hours
+    };
 
     Store() = default;
     ~Store();
@@ -39,8 +51,21 @@ public:
     // surrounding spaces; passwords 1 to 500 characters.
     static bool validUserName(const std::string& name);
     static bool validPassword(const std::string& password);
+    // Passwords chosen for new accounts (registration, "user add") are longer;
+    // existing accounts keep the password they have.
+    static constexpr size_t kMinNewPassword = 8;
+    static bool strongEnoughPassword(const std::string& password);
+
+    // Seconds since the epoch; tests set their own clock.
+    void setClock(std::function<int64_t()> clock) { m_clock = std::move(clock); }
+    void setLimits(const Limits& limits) { m_limits = limits; }
+    const Limits& limits() const { return m_limits; }
+    // How many password hashes may be computed at once (each takes 64 MiB for
+    // a fraction of a second); at least 1. Callers beyond that wait their turn.
+    void setHashConcurrency(int slots);
 
     AddResult addUser(const std::string& name, const std::string& password, bool vip);
+    // Removes the account with its tokens, dictionary and reports.
     bool removeUser(const std::string& name);
     std::vector<User> listUsers();
     int64_t userCount();
@@ -50,26 +75,41 @@ public:
     // names as for a wrong password.
     std::optional<User> verifyPassword(const std::string& name, const std::string& password);
 
-    // A fresh random session token for the user, valid for tokenLifetime seconds.
+    // A fresh random session token for the user, valid for kTokenLifetime
+    // seconds. Deletes every expired token on the way.
     std::string issueToken(int64_t userId);
     // The user a still valid token belongs to.
     std::optional<User> userForToken(const std::string& token);
+    // Stored tokens of a user, expired ones included (until they are deleted).
+    int64_t tokenCount(int64_t userId);
 
-    bool addWord(int64_t userId, const std::string& word);
+    // Adds a word to the user's dictionary; a word already there counts as stored.
+    WriteResult addWord(int64_t userId, const std::string& word);
     std::vector<std::string> userWords(int64_t userId);
 
-    bool addReport(int64_t userId, const std::string& message, const std::string& errorText,
-                   const std::string& sentence, const std::string& client);
+    WriteResult addReport(int64_t userId, const std::string& message, const std::string& errorText,
+                          const std::string& sentence, const std::string& client);
+    int64_t reportCount(int64_t userId);
 
     static constexpr int64_t kTokenLifetime = 30 * 24 * 3600;
 
 private:
+    class HashSlot;
     static std::string tokenHash(const std::string& token);
     bool exec(const char* sql, std::string* error);
+    int64_t now() const;
 
     sqlite3* m_db = nullptr;
     std::mutex m_mutex;
-    std::mutex m_hashMutex; // password hashing is memory-hungry: one at a time
+    std::function<int64_t()> m_clock;
+    Limits m_limits;
+
+    // Password hashing is memory-hungry: at most m_hashSlots at once.
+    std::mutex m_hashMutex;
+    std::condition_variable m_hashFree;
+    int m_hashSlots = 1;
+    int m_hashBusy = 0;
+    std::once_flag m_dummyOnce;
     std::string m_dummyHash;
 };
 

@@ -28,7 +28,7 @@ const char kUsage[] = R"(quillet-service: the checking service of the Quillet pr
 
 Usage:
   quillet-service serve [--listen HOST:PORT] [--data DIR] [--public-url URL]
-                        [--threads N] [--no-register] [--lexicon FILE] [--model DIR]
+                        [--threads N] [--no-register] [--trust-proxy] [--lexicon FILE] [--model DIR]
       Runs the service. HOST:PORT defaults to 127.0.0.1:8790 (loopback only;
       give 0.0.0.0:PORT to serve other machines); PORT 0 picks a free port.
       Prints one line "quillet-service: listening on http://HOST:PORT/" when
@@ -36,14 +36,25 @@ Usage:
       --public-url  the base URL clients reach the service under (for a service
                     behind a reverse proxy), announced as the checker address;
                     by default it is built from the Host header of each login.
-      --threads     worker threads (default 16).
+      --threads     worker threads (default 128); each open connection holds one.
+                    Facing the internet, put a reverse proxy in front that
+                    buffers requests (slow clients then hold the proxy, not
+                    the service) and pass --trust-proxy.
       --no-register turn off the registration page; accounts come from "user add".
+      --trust-proxy the service sits behind a reverse proxy that sets
+                    X-Forwarded-Proto and X-Forwarded-For: the checker address
+                    follows the scheme the client used, and limits count the
+                    client's address instead of the proxy's. Only when nothing
+                    but the proxy can reach the service.
+      Failed logins are limited to 10 a minute per user name and per client
+      address, registrations to 5 an hour per address.
   quillet-service user add NAME [--vip] [--data DIR]
-      Creates an account; reads the password from the first line of standard input.
+      Creates an account; reads the password (8 to 500 characters) from the
+      first line of standard input.
   quillet-service user list [--data DIR]
       Lists the accounts: name, VIP flag, creation date, words in their dictionary.
   quillet-service user remove NAME [--data DIR]
-      Removes an account with its tokens and dictionary.
+      Removes an account with its tokens, dictionary and reports.
   quillet-service check [--data DIR] [--types LIST] [--lexicon FILE] [--model DIR]
       Checks each line of standard input and prints its findings as one JSON
       line (as the check endpoint answers). LIST is a comma-separated subset of
@@ -68,6 +79,7 @@ struct Arguments
     std::map<std::string, std::string> options;
     bool vip = false;
     bool noRegister = false;
+    bool trustProxy = false;
     bool help = false;
     std::string error;
 };
@@ -85,6 +97,8 @@ Arguments parseArguments(int argc, char** argv, int first)
             args.vip = true;
         } else if (a == "--no-register") {
             args.noRegister = true;
+        } else if (a == "--trust-proxy") {
+            args.trustProxy = true;
         } else if (a.rfind("--", 0) == 0) {
             std::string name = a, value;
             const size_t eq = a.find('=');
@@ -235,6 +249,7 @@ int commandServe(const Arguments& args)
     Service::Settings settings;
     settings.dataDir = dataDirOf(args);
     settings.openRegistration = !args.noRegister;
+    settings.trustProxy = args.trustProxy;
     if (args.options.count("--threads"))
         settings.threads = std::max(2, std::atoi(args.options.at("--threads").c_str()));
     if (args.options.count("--public-url")) {
@@ -303,6 +318,11 @@ int commandUser(const Arguments& args)
         std::getline(std::cin, password);
         while (!password.empty() && (password.back() == '\r' || password.back() == '\n'))
             password.pop_back();
+        if (Store::validPassword(password) && !Store::strongEnoughPassword(password)) {
+            std::cerr << "quillet-service: the password must have at least " << Store::kMinNewPassword
+                      << " characters\n";
+            return 1;
+        }
         switch (store.addUser(name, password, args.vip)) {
         case Store::AddResult::Added:
             std::cout << "added user " << name << (args.vip ? " (VIP)" : "") << "\n";
@@ -311,8 +331,8 @@ int commandUser(const Arguments& args)
             std::cerr << "quillet-service: user " << name << " exists already\n";
             return 1;
         case Store::AddResult::Invalid:
-            std::cerr << "quillet-service: invalid name or empty password (name: 1-64 characters, password on "
-                         "standard input)\n";
+            std::cerr << "quillet-service: invalid name or password (name: 1-64 characters, password: 8-500 "
+                         "characters on standard input)\n";
             return 1;
         case Store::AddResult::Failed:
             std::cerr << "quillet-service: could not store the user\n";

@@ -13,6 +13,7 @@ private slots:
     void rejectsMalformedBodies_data();
     void rejectsMalformedBodies();
     void browserFormsTurnPlusIntoSpace();
+    void prefixAloneIsNoItem();
     void flags();
 };
 
@@ -25,16 +26,27 @@ void TestFormData::decodesClientBodies_data()
     const QString login = QStringLiteral("http://127.0.0.1:8790/api/v2/auth/?client_id=client&client_id=client"
                                          "&client_ver=2.2&host_id=&host_ver=&access_token=&password=a+b%25c%26d"
                                          "&text_length=0&user_name=%E5%BC%A0%E4%B8%89");
-    QTest::newRow("client_id behind the URL prefix") << login << "client_id" << "client";
-    QTest::newRow("plus stays a plus, %25 and %26 decode") << login << "password" << "a+b%c&d";
+    QTest::newRow("client_id behind the URL prefix") << login << "client_id"
+                                                     << "client";
+    QTest::newRow("plus stays a plus, %25 and %26 decode") << login << "password"
+                                                           << "a+b%c&d";
     QTest::newRow("UTF-8 escapes") << login << "user_name" << QStringLiteral("张三");
-    QTest::newRow("empty value") << login << "access_token" << "";
-    QTest::newRow("check body starts with ?") << "?client_id=c&client_id=c&text=%E4%BB%A5%20x" << "text"
-                                              << QStringLiteral("以 x");
-    QTest::newRow("first of repeated keys") << "?a=1&a=2" << "a" << "1";
-    QTest::newRow("key without =") << "?client_id=c&flag&x=1" << "x" << "1";
-    QTest::newRow("= inside a value") << "?client_id=c&x=a=b" << "x" << "a=b";
-    QTest::newRow("absent key") << "?client_id=c" << "text" << "";
+    QTest::newRow("empty value") << login << "access_token"
+                                 << "";
+    QTest::newRow("check body starts with ?") << "?client_id=c&client_id=c&text=%E4%BB%A5%20x"
+                                              << "text" << QStringLiteral("以 x");
+    QTest::newRow("first of repeated keys") << "?a=1&a=2"
+                                            << "a"
+                                            << "1";
+    QTest::newRow("key without =") << "?client_id=c&flag&x=1"
+                                   << "x"
+                                   << "1";
+    QTest::newRow("= inside a value") << "?client_id=c&x=a=b"
+                                      << "x"
+                                      << "a=b";
+    QTest::newRow("absent key") << "?client_id=c"
+                                << "text"
+                                << "";
 }
 
 void TestFormData::decodesClientBodies()
@@ -73,6 +85,18 @@ void TestFormData::browserFormsTurnPlusIntoSpace()
     QVERIFY(form.parse("user_name=carol+x&password=a%2Bb", true));
     QCOMPARE(form.value("user_name"), std::string("carol x"));
     QCOMPARE(form.value("password"), std::string("a+b"));
+}
+
+void TestFormData::prefixAloneIsNoItem()
+{
+    // Found by the form fuzzer: the bare prefix made an item with an empty key.
+    FormData form;
+    for (const char* body : {"?", "http://127.0.0.1:8790/api/v2/auth/?", "?&a=1"}) {
+        QVERIFY(form.parse(body));
+        QCOMPARE(form.has(""), false);
+    }
+    QCOMPARE(form.value("a"), std::string("1"));
+    QCOMPARE(int(form.items().size()), 1);
 }
 
 void TestFormData::flags()

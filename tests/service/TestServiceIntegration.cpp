@@ -14,6 +14,8 @@ private slots:
     void checksThreePieces();
     void addedWordIsNotReportedAgain();
     void wrongPasswordShowsTheServiceMessage();
+    void runsKeepTheirToken();
+    void userAddRefusesShortPasswords();
 
 private:
     QStringList runCheck(const QString& text);
@@ -29,8 +31,7 @@ void TestServiceIntegration::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QProcess add;
-    add.start(QStringLiteral(QUILLET_SERVICE_BINARY),
-              {"user", "add", "tester", "--data", m_dir.path()});
+    add.start(QStringLiteral(QUILLET_SERVICE_BINARY), {"user", "add", "tester", "--data", m_dir.path()});
     QVERIFY(add.waitForStarted());
     add.write("secret+1\n");
     add.closeWriteChannel();
@@ -127,6 +128,30 @@ void TestServiceIntegration::wrongPasswordShowsTheServiceMessage()
     QVERIFY(!m_revisor->login(QStringLiteral("tester"), QStringLiteral("secret 1"), 0));
     QCOMPARE(m_watcher->lastMessage(), QStringLiteral("用户名或密码错误。"));
     QVERIFY(!m_revisor->isLogin());
+}
+
+void TestServiceIntegration::runsKeepTheirToken()
+{
+    // The client logs in before every run; the service hands back the token it holds.
+    const std::string token = m_revisor->serverInfo().accessToken;
+    QVERIFY(!token.empty());
+    for (int run = 0; run < 3; ++run) {
+        runCheck(QStringLiteral("我们以经完成了。"));
+        QCOMPARE(m_revisor->serverInfo().accessToken, token);
+    }
+}
+
+void TestServiceIntegration::userAddRefusesShortPasswords()
+{
+    QProcess add;
+    add.start(QStringLiteral(QUILLET_SERVICE_BINARY), {"user", "add", "shorty", "--data", m_dir.path()});
+    QVERIFY(add.waitForStarted());
+    add.write("1234567\n");
+    add.closeWriteChannel();
+    QVERIFY(add.waitForFinished(30000));
+    QCOMPARE(add.exitCode(), 1);
+    QVERIFY(add.readAllStandardError().contains("at least 8 characters"));
+    QVERIFY(!m_revisor->login(QStringLiteral("shorty"), QStringLiteral("1234567"), 0));
 }
 
 QTEST_MAIN(TestServiceIntegration)

@@ -17,6 +17,11 @@ private slots:
     void tokens();
     void dictionaryAndReports();
     void dataSurvivesReopening();
+    void quotas();
+    void expiredTokensAreDeleted();
+    void removingAUserRemovesEverythingOfIt();
+    void newPasswordsAreLong_data();
+    void newPasswordsAreLong();
 
 private:
     QTemporaryDir* m_dir = nullptr;
@@ -108,12 +113,12 @@ void TestStore::dictionaryAndReports()
 {
     QCOMPARE(m_store->addUser("alice", "pw", false), Store::AddResult::Added);
     const int64_t id = m_store->findUser("alice")->id;
-    QVERIFY(m_store->addWord(id, "以经"));
-    QVERIFY(m_store->addWord(id, "以经"));
-    QVERIFY(m_store->addWord(id, "'; --"));
+    QCOMPARE(m_store->addWord(id, "以经"), Store::WriteResult::Stored);
+    QCOMPARE(m_store->addWord(id, "以经"), Store::WriteResult::Stored);
+    QCOMPARE(m_store->addWord(id, "'; --"), Store::WriteResult::Stored);
     QCOMPARE(m_store->userWords(id), (std::vector<std::string>{"'; --", "以经"}));
     QCOMPARE(m_store->listUsers().front().words, int64_t(2));
-    QVERIFY(m_store->addReport(id, "note", "以经", "我们以经到了。", "client 2.2"));
+    QCOMPARE(m_store->addReport(id, "note", "以经", "我们以经到了。", "client 2.2"), Store::WriteResult::Stored);
 }
 
 void TestStore::dataSurvivesReopening()
@@ -125,6 +130,90 @@ void TestStore::dataSurvivesReopening()
     QVERIFY(m_store->open(m_dir->filePath("q.db").toStdString(), nullptr));
     QVERIFY(m_store->verifyPassword("alice", "pw").has_value());
     QVERIFY(m_store->userForToken(token).has_value());
+}
+
+void TestStore::quotas()
+{
+    QCOMPARE(m_store->limits().wordsPerUser, int64_t(10000));
+    int64_t clock = 1000000;
+    m_store->setClock([&clock] { return clock; });
+    m_store->setLimits({3, 2});
+    QCOMPARE(m_store->addUser("alice", "pw", false), Store::AddResult::Added);
+    QCOMPARE(m_store->addUser("bob", "pw", false), Store::AddResult::Added);
+    const int64_t alice = m_store->findUser("alice")->id, bob = m_store->findUser("bob")->id;
+
+    for (const char* word : {"一", "二", "三"})
+        QCOMPARE(m_store->addWord(alice, word), Store::WriteResult::Stored);
+    QCOMPARE(m_store->addWord(alice, "四"), Store::WriteResult::Full);
+    QCOMPARE(m_store->addWord(alice, "二"), Store::WriteResult::Stored); // already there: no new row
+    QCOMPARE(m_store->addWord(bob, "四"), Store::WriteResult::Stored);   // each user has their own quota
+    QCOMPARE(int(m_store->userWords(alice).size()), 3);
+
+    QCOMPARE(m_store->addReport(alice, "a", "b", "c", "d"), Store::WriteResult::Stored);
+    clock += 3600;
+    QCOMPARE(m_store->addReport(alice, "a", "b", "c", "d"), Store::WriteResult::Stored);
+    QCOMPARE(m_store->addReport(alice, "a", "b", "c", "d"), Store::WriteResult::Full);
+    QCOMPARE(m_store->addReport(bob, "a", "b", "c", "d"), Store::WriteResult::Stored);
+    // A day after the first report, one more fits.
+    clock += 23 * 3600 + 1;
+    QCOMPARE(m_store->addReport(alice, "a", "b", "c", "d"), Store::WriteResult::Stored);
+    QCOMPARE(m_store->addReport(alice, "a", "b", "c", "d"), Store::WriteResult::Full);
+    QCOMPARE(m_store->reportCount(alice), int64_t(3));
+}
+
+void TestStore::expiredTokensAreDeleted()
+{
+    int64_t clock = 1000000;
+    m_store->setClock([&clock] { return clock; });
+    QCOMPARE(m_store->addUser("alice", "pw", false), Store::AddResult::Added);
+    const int64_t id = m_store->findUser("alice")->id;
+    const std::string old = m_store->issueToken(id);
+    clock += Store::kTokenLifetime;
+    QVERIFY(m_store->userForToken(old).has_value()); // valid up to the last second
+    clock += 1;
+    QVERIFY(!m_store->userForToken(old).has_value());
+    QCOMPARE(m_store->tokenCount(id), int64_t(1));
+    const std::string fresh = m_store->issueToken(id);
+    QCOMPARE(m_store->tokenCount(id), int64_t(1)); // the expired one is gone
+    QVERIFY(m_store->userForToken(fresh).has_value());
+}
+
+void TestStore::removingAUserRemovesEverythingOfIt()
+{
+    QCOMPARE(m_store->addUser("alice", "pw", false), Store::AddResult::Added);
+    QCOMPARE(m_store->addUser("bob", "pw", false), Store::AddResult::Added);
+    const int64_t alice = m_store->findUser("alice")->id, bob = m_store->findUser("bob")->id;
+    for (int64_t id : {alice, bob}) {
+        m_store->issueToken(id);
+        QCOMPARE(m_store->addWord(id, "以经"), Store::WriteResult::Stored);
+        QCOMPARE(m_store->addReport(id, "a", "b", "c", "d"), Store::WriteResult::Stored);
+    }
+    QVERIFY(m_store->removeUser("alice"));
+    QCOMPARE(m_store->tokenCount(alice), int64_t(0));
+    QVERIFY(m_store->userWords(alice).empty());
+    QCOMPARE(m_store->reportCount(alice), int64_t(0));
+    // Nothing of another user goes with it.
+    QCOMPARE(m_store->tokenCount(bob), int64_t(1));
+    QCOMPARE(int(m_store->userWords(bob).size()), 1);
+    QCOMPARE(m_store->reportCount(bob), int64_t(1));
+}
+
+void TestStore::newPasswordsAreLong_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("strong");
+    QTest::newRow("7 characters") << "1234567" << false;
+    QTest::newRow("8 characters") << "12345678" << true;
+    QTest::newRow("7 Chinese characters, 21 bytes") << QStringLiteral("一二三四五六七") << false;
+    QTest::newRow("8 Chinese characters") << QStringLiteral("一二三四五六七八") << true;
+    QTest::newRow("501 characters") << QString(501, 'a') << false;
+}
+
+void TestStore::newPasswordsAreLong()
+{
+    QFETCH(QString, password);
+    QFETCH(bool, strong);
+    QCOMPARE(Store::strongEnoughPassword(password.toStdString()), strong);
 }
 
 QTEST_APPLESS_MAIN(TestStore)

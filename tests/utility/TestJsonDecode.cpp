@@ -79,6 +79,12 @@ void TestJsonDecode::rejectedCheckReplies_data()
         << QByteArray(R"({"errors":[{"text":"a","type":1,"spans":[],"suggestions":["b"]}]})");
     QTest::newRow("count a string") << QByteArray(
         R"({"errors":[{"text":"a","type":1,"spans":[],"suggestions":[{"text":"b","count":"2"}]}]})");
+    // Qt's parser leaks the first value of a repeated key: such replies are refused.
+    QTest::newRow("repeated key, array first") << QByteArray(R"({"errors":[],"errors":[]})");
+    QTest::newRow("repeated key in a finding")
+        << QByteArray(R"({"errors":[{"text":"a","type":1,"spans":[[0,0]],"spans":[[0,0]]}]})");
+    QTest::newRow("repeated key spelt with an escape") << QByteArray(R"({"errors":[],"\u0065rrors":[]})");
+    QTest::newRow("nested 65 deep") << QByteArray(R"({"x":)" + QByteArray(64, '[') + QByteArray(64, ']') + "}");
     QTest::newRow("bad second finding") << QByteArray(
         R"({"errors":[{"text":"a","type":1,"spans":[]},{"text":"b","type":1,"spans":[[2,1]]}]})");
 }

@@ -46,6 +46,33 @@ std::string bodyText(const QByteArray& body)
     return std::string(body.constData(), strnlen(body.constData(), size_t(body.size())));
 }
 
+// Set on a reply that was aborted because it grew past kMaxReplyBytes.
+const char kOversizedProperty[] = "quillet_oversized";
+
+// Aborts reply as soon as it announces, or has buffered, more than the decoders
+// accept, so that a hostile service cannot make the client hold an unbounded
+// body. The reply then finishes with OperationCanceledError and isOversized().
+void limitReplySize(QNetworkReply* reply)
+{
+    const auto check = [reply] {
+        if (reply->isFinished())
+            return;
+        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+        const qint64 limit = qint64(kMaxReplyBytes);
+        if ((announced.isValid() && announced.toLongLong() > limit) || reply->bytesAvailable() > limit) {
+            reply->setProperty(kOversizedProperty, true);
+            reply->abort();
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, check);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, check);
+}
+
+bool isOversized(const QNetworkReply* reply)
+{
+    return reply->property(kOversizedProperty).toBool();
+}
+
 // Cuts a form value to its first 500 UTF-16 units without splitting a surrogate pair.
 QString cutParam(const QString& value)
 {
@@ -199,6 +226,7 @@ bool Revisor::simplePost(_URL_ID id, const Params& params, bool withProgress, bo
 
     QNetworkAccessManager manager;
     QNetworkReply* reply = manager.post(request, encodeBody(url, items));
+    limitReplySize(reply);
     bool cancelled = false;
     if (withProgress) {
         connect(m_progress, &DialogProgress::cancel, reply, [reply, &cancelled] {
@@ -211,6 +239,11 @@ bool Revisor::simplePost(_URL_ID id, const Params& params, bool withProgress, bo
     if (!reply->isFinished())
         loop.exec();
 
+    if (isOversized(reply)) {
+        qCInfo(lcClient) << "reply larger than" << kMaxReplyBytes << "bytes:" << url;
+        showMsgBox(tr("Parse JSON Data Error!"), QMessageBox::Critical, QMessageBox::Ok);
+        return true;
+    }
     if (reply->error() != QNetworkReply::NoError) {
         qCInfo(lcClient) << "request failed:" << url << reply->errorString();
         showMsgBox(networkErrorText(reply, cancelled), QMessageBox::Critical, QMessageBox::Ok);
@@ -301,6 +334,8 @@ void Revisor::showMsgBox(const QString& text, QMessageBox::Icon icon, QMessageBo
 {
     QMessageBox box;
     box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
+    // Messages carry the service's own text: never let it be read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setWindowTitle(tr("quillet"));
     QFont font = box.font();
@@ -364,14 +399,22 @@ bool Revisor::checkText(const QString& text)
     m_progress->show();
 
     if (login(fromUtf8(m_serverInfo.userName), m_password, text.size()) && !m_serverInfo.accessToken.empty()) {
-        const int pieceLength = m_serverInfo.pieceLength;
-        if (pieceLength > 0 && text.size() > kMaxPieces * pieceLength) {
-            showMsgBox(tr("Max %d words!").replace(QLatin1String("%d"), QString::number(kMaxPieces * pieceLength)),
+        if (!checkerUrlAllowed(getWebUrl(URL_CHECK))) {
+            qCWarning(lcClient) << "refused checker address" << getWebUrl(URL_CHECK) << "for base" << m_baseUrl;
+            showMsgBox(tr("The service named an unsafe checker address; no text was sent:") + QLatin1Char('\n') +
+                           getWebUrl(URL_CHECK),
                        QMessageBox::Critical, QMessageBox::Ok);
+        } else {
+            // 64 bits: the piece length is the service's to choose, up to INT_MAX.
+            const qint64 maxText = qint64(kMaxPieces) * m_serverInfo.pieceLength;
+            if (maxText > 0 && text.size() > maxText) {
+                showMsgBox(tr("Max %d words!").replace(QLatin1String("%d"), QString::number(maxText)),
+                           QMessageBox::Critical, QMessageBox::Ok);
+            }
+            fillList(text, m_pieces);
+            if (checkNext())
+                return true;
         }
-        fillList(text, m_pieces);
-        if (checkNext())
-            return true;
         clearCheckData();
         m_progress->setProgress(100);
     }
@@ -389,7 +432,7 @@ bool Revisor::fillList(const QString& text, QStringList& pieces) const
     const int before = pieces.size();
     int p = 0;
     for (int count = 0; count < kMaxPieces; ++count) {
-        if (p + length > text.size()) {
+        if (qint64(p) + length > text.size()) {
             pieces.append(text.mid(p));
             break;
         }
@@ -409,7 +452,7 @@ bool Revisor::fillList(const QString& text, QStringList& pieces) const
 
 bool Revisor::checkNext()
 {
-    if (m_pieces.isEmpty() || m_nextPiece >= m_pieces.size())
+    if (m_pieces.isEmpty() || m_nextPiece >= m_pieces.size() || !checkerUrlAllowed(getWebUrl(URL_CHECK)))
         return false;
     const QString piece = m_pieces.at(m_nextPiece++);
 
@@ -428,6 +471,7 @@ bool Revisor::checkNext()
     QNetworkRequest request{QUrl(getWebUrl(URL_CHECK))};
     prepareRequest(request);
     m_inFlight = m_manager->post(request, encodeBody(QString(), items));
+    limitReplySize(m_inFlight);
     return true;
 }
 
@@ -440,7 +484,8 @@ void Revisor::finishedSlot(QNetworkReply* reply)
         return; // a reply of a run that has already ended
     m_inFlight = nullptr;
 
-    if (reply->error() == QNetworkReply::NoError) {
+    // An oversized reply counts as a malformed one: shown, and the run goes on.
+    if (reply->error() == QNetworkReply::NoError || isOversized(reply)) {
         getNetData(reply);
         if (checkNext()) {
             m_progress->setProgress(m_nextPiece * 100 / m_pieces.size());
@@ -489,7 +534,7 @@ void Revisor::getNetData(QNetworkReply* reply)
         return;
 
     std::string code, message;
-    if (JSONToCheckData(bodyText(body), m_checkDatas, code, message)) {
+    if (!isOversized(reply) && JSONToCheckData(bodyText(body), m_checkDatas, code, message)) {
         m_serverInfo.errorCode = code;
         m_serverInfo.errorMsg = message;
         if (code != kNotFoundError)
@@ -527,6 +572,17 @@ bool Revisor::addToDict(const QString& word)
     if (accepted)
         showMsgBox(tr("Add to dict succeed!"), QMessageBox::Information, QMessageBox::Ok);
     return accepted;
+}
+
+bool Revisor::checkerUrlAllowed(const QString& url) const
+{
+    const QUrl checker(url);
+    const bool secure = checker.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    const bool plain = checker.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
+    if (!checker.isValid() || checker.host().isEmpty() || !(secure || plain))
+        return false;
+    // Once the login went over TLS, the token and the text never leave it.
+    return secure || QUrl(m_baseUrl).scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
 }
 
 QString Revisor::serviceHostName() const

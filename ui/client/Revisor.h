@@ -16,8 +16,9 @@ class QNetworkReply;
 class QNetworkRequest;
 class DialogProgress;
 
-// Identifiers of the service's addresses (see getWebUrl).
-enum _URL_ID {
+// Identifiers of the service's addresses (see getWebUrl). The underlying type is
+// fixed so that any int a caller passes is a valid value (unknown ids give the home page).
+enum _URL_ID : int {
     URL_AUTH = 0,
     URL_REGISTER = 1,
     URL_ACCOUNT = 2,
@@ -123,6 +124,9 @@ private:
     QByteArray encodeBody(const QString& url, const QList<QPair<QString, QString>>& items) const;
     QList<QPair<QString, QString>> commonItems() const;
     void prepareRequest(QNetworkRequest& request) const;
+    // Whether check requests may go to url: http(s) with a host, and https
+    // whenever the base URL is https.
+    bool checkerUrlAllowed(const QString& url) const;
     QString serviceHostName() const;
     bool openUrl(const QString& url);
 

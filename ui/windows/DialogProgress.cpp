@@ -33,8 +33,16 @@ void DialogProgress::hide()
     BaseDialog::hide();
 }
 
+void DialogProgress::reject()
+{
+    // Escape and the close button arrive here too, sometimes twice (close, then
+    // the key itself): only the first, while the box is up, stops the run.
+    if (isVisible())
+        emit cancel();
+    BaseDialog::reject();
+}
+
 void DialogProgress::on_btnCancel_clicked()
 {
-    emit cancel();
-    close();
+    reject();
 }

@@ -2,10 +2,14 @@
 #include "ModalWatcher.h"
 #include "client/CConfig.h"
 #include "client/Revisor.h"
+#include "utility/JsonDecode.h"
 #include "windows/DialogProgress.h"
 
+#include <QtNetwork>
 #include <QtTest>
 #include <QtWidgets>
+
+#include <climits>
 
 // Check runs against the loopback fake service: cutting, progress, publishing,
 // and every way a run can end.
@@ -13,6 +17,7 @@ class TestCheckRun : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -20,10 +25,16 @@ private slots:
     void pieces();
     void threePieces();
     void networkErrorPublishesEarlierFindings();
+    void cancelEndsSilently_data();
     void cancelEndsSilently();
     void secondRunWhileBusyIsRefused();
     void hostileReplies_data();
     void hostileReplies();
+    void replyCutWhileArriving();
+    void checkerAddress_data();
+    void checkerAddress();
+    void serviceTextIsNeverMarkup_data();
+    void serviceTextIsNeverMarkup();
     void notFound_data();
     void notFound();
     void serverErrorMidRunIsShownAndRunGoesOn();
@@ -34,7 +45,10 @@ private:
     static QByteArray finding(const char* text, int start);
     QStringList sentPieces() const;
     void setPieceLength(int length);
+    void setLoginReply(FakeService& service, const QString& checkerUrl);
 
+    QTemporaryDir m_certDir;
+    bool m_haveCertificate = false;
     FakeService* m_service = nullptr;
     ModalWatcher* m_watcher = nullptr;
     Revisor* m_client = nullptr;
@@ -47,6 +61,19 @@ QByteArray TestCheckRun::finding(const char* text, int start)
     return QByteArray(R"({"error_code":"","error_msg":"","errors":[{"text":")") + text + R"(","type":1,"spans":[[)" +
            QByteArray::number(start) + "," + QByteArray::number(start + 1) +
            R"(]],"suggestions":[{"text":"x","count":1}]}]})";
+}
+
+void TestCheckRun::initTestCase()
+{
+    // A self-signed certificate the client is told to trust, for the TLS service.
+    const QString cert = m_certDir.filePath("cert.pem"), key = m_certDir.filePath("key.pem");
+    m_haveCertificate = QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                                                      "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert}) == 0;
+    if (m_haveCertificate) {
+        QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+        trusted.addCaCertificates(QSslCertificate::fromPath(cert));
+        QSslConfiguration::setDefaultConfiguration(trusted);
+    }
 }
 
 void TestCheckRun::init()
@@ -119,6 +146,9 @@ void TestCheckRun::pieces_data()
         << 100 << han.repeated(30) + QString::fromUtf8("？") + han.repeated(119) << QList<int>{50, 50, 50};
     QTest::newRow("piece length 1") << 1 << QString("abcdefghijklmnop") << QList<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
     QTest::newRow("short text is one piece") << 500 << QString::fromUtf8("我们以经到了。") << QList<int>{7};
+    // Ten times these lengths leaves int: the run must neither overflow nor refuse.
+    QTest::newRow("piece length INT_MAX") << INT_MAX << han.repeated(30) << QList<int>{30};
+    QTest::newRow("piece length INT_MAX / 10 + 1") << INT_MAX / 10 + 1 << han.repeated(30) << QList<int>{30};
 }
 
 void TestCheckRun::pieces()
@@ -137,6 +167,8 @@ void TestCheckRun::pieces()
     QCOMPARE(sentLengths, lengths);
     // The pieces are consecutive slices of the text.
     QVERIFY(text.startsWith(sent.join(QString())));
+    for (const QString& message : m_watcher->messages())
+        QVERIFY2(qint64(pieceLength) * 10 < text.size() || !message.startsWith("Max"), qPrintable(message));
 }
 
 void TestCheckRun::threePieces()
@@ -179,15 +211,30 @@ void TestCheckRun::networkErrorPublishesEarlierFindings()
     QVERIFY(m_client->getCheckData().empty());
 }
 
+void TestCheckRun::cancelEndsSilently_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Cancel button") << "button";
+    QTest::newRow("Escape") << "escape";
+    QTest::newRow("window's close button") << "close";
+}
+
 void TestCheckRun::cancelEndsSilently()
 {
+    QFETCH(QString, how);
     setPieceLength(10);
     m_service->enqueue(FakeService::checkPath(), FakeReply::json(finding("一", 0)));
     m_service->enqueue(FakeService::checkPath(), FakeReply{200, finding("二", 0), FakeReply::Normal, 5000});
     QVERIFY(m_client->checkText(QString::fromUtf8("一二三四五六七八九。一二三四五六七八九。")));
     QTRY_COMPARE(sentPieces().size(), 2);
 
-    m_client->progressDialog()->findChild<QPushButton*>("btnCancel")->click();
+    DialogProgress* progress = m_client->progressDialog();
+    if (how == "button")
+        progress->findChild<QPushButton*>("btnCancel")->click();
+    else if (how == "escape")
+        QTest::keyClick(progress, Qt::Key_Escape);
+    else
+        progress->close();
     QTRY_VERIFY(!m_client->isBusy());
     QVERIFY(m_published.isEmpty());
     QVERIFY(m_watcher->messages().isEmpty());
@@ -228,6 +275,9 @@ void TestCheckRun::hostileReplies_data()
         huge += R"({"text":"一","type":1,"spans":[[0,1]]},)";
     huge += R"({"text":"一","type":1,"spans":[[0,1]]}]})";
     QTest::newRow("50 MB body") << FakeReply::json(huge) << "JSON Data Error!";
+    // Announces 50 MB and sends half before closing: cut at the announcement,
+    // so the malformed-reply message rather than a dropped connection.
+    QTest::newRow("50 MB announced") << FakeReply{200, huge, FakeReply::Truncate, 0} << "JSON Data Error!";
     QTest::newRow("silent server") << FakeReply{200, {}, FakeReply::Silent, 0}
                                    << "Connect Server Error! [Operation timed out ]";
 }
@@ -252,6 +302,141 @@ void TestCheckRun::hostileReplies()
     QVERIFY(m_client->checkText(QString::fromUtf8("我们以经到了。")));
     QTRY_COMPARE(m_published, (QList<QStringList>{{"以经"}}));
     QVERIFY(m_watcher->messages().isEmpty());
+}
+
+void TestCheckRun::replyCutWhileArriving()
+{
+    // A checker that streams a reply without announcing its length and never
+    // ends it: the client must stop reading at the decoder's limit instead of
+    // buffering until the time-out.
+    QTcpServer endless;
+    QVERIFY(endless.listen(QHostAddress::LocalHost));
+    qint64 written = 0;
+    connect(&endless, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket* socket = endless.nextPendingConnection();
+        connect(socket, &QTcpSocket::readyRead, socket, [socket, &written] {
+            socket->readAll();
+            if (socket->property("answered").toBool())
+                return;
+            socket->setProperty("answered", true);
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");
+            const QByteArray chunk = QByteArray::number(64 * 1024, 16) + "\r\n" + QByteArray(64 * 1024, ' ') + "\r\n";
+            auto* feed = new QTimer(socket);
+            connect(feed, &QTimer::timeout, socket, [socket, chunk, &written] {
+                if (socket->bytesToWrite() < 1024 * 1024) {
+                    socket->write(chunk);
+                    written += chunk.size();
+                }
+            });
+            feed->start(1);
+        });
+    });
+    setLoginReply(*m_service, QStringLiteral("http://127.0.0.1:%1/api/v2/check/").arg(endless.serverPort()));
+    m_client->setTransferTimeout(60000);
+
+    QVERIFY(m_client->checkText(QString::fromUtf8("我们以经到了。")));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_client->isBusy(), 20000);
+    QCOMPARE(m_watcher->messages(), QStringList{"JSON Data Error!"});
+    QVERIFY(m_published.isEmpty());
+    QVERIFY2(written < qint64(kMaxReplyBytes) + 8 * 1024 * 1024, qPrintable(QString::number(written)));
+}
+
+void TestCheckRun::setLoginReply(FakeService& service, const QString& checkerUrl)
+{
+    QJsonObject reply = QJsonDocument::fromJson(service.loginReply("tok")).object();
+    reply.insert("checker_url", checkerUrl);
+    service.setDefault(FakeService::authPath(), FakeReply::json(QJsonDocument(reply).toJson()));
+}
+
+void TestCheckRun::checkerAddress_data()
+{
+    QTest::addColumn<bool>("tls");
+    QTest::addColumn<QString>("checker"); // %1: the service's base URL, %2: its port
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("http base, http checker") << false << "%1api/v2/check/" << true;
+    QTest::newRow("https base, https checker") << true << "%1api/v2/check/" << true;
+    QTest::newRow("https base, http checker") << true << "http://127.0.0.1:%2/api/v2/check/" << false;
+    QTest::newRow("https base, HTTP in capitals") << true << "HTTP://127.0.0.1:%2/api/v2/check/" << false;
+    QTest::newRow("https base, ws checker") << true << "ws://127.0.0.1:%2/api/v2/check/" << false;
+    QTest::newRow("ftp") << false << "ftp://127.0.0.1:%2/api/v2/check/" << false;
+    QTest::newRow("a local file") << false << "file:///etc/passwd" << false;
+    QTest::newRow("relative") << false << "/api/v2/check/" << false;
+    QTest::newRow("no host") << false << "http:///api/v2/check/" << false;
+    QTest::newRow("empty") << false << "" << false;
+}
+
+void TestCheckRun::checkerAddress()
+{
+    QFETCH(bool, tls);
+    QFETCH(QString, checker);
+    QFETCH(bool, sent);
+    if (tls && !m_haveCertificate)
+        QSKIP("openssl could not make a test certificate");
+    FakeService tlsService;
+    FakeService* service = m_service;
+    if (tls) {
+        QVERIFY(tlsService.listenTls(m_certDir.filePath("cert.pem"), m_certDir.filePath("key.pem")));
+        service = &tlsService;
+        qputenv("QUILLET_SERVICE_URL", service->baseUrl().toUtf8());
+        delete m_client;
+        m_client = new Revisor(this);
+    }
+    service->setDefault(FakeService::checkPath(), FakeReply::json(finding("以经", 2)));
+    setLoginReply(*service, checker.arg(service->baseUrl(), QString::number(service->port())));
+
+    const bool started = m_client->checkText(QString::fromUtf8("我们以经到了。"));
+    QTRY_VERIFY(!m_client->isBusy());
+    QVERIFY(!m_client->progressDialog()->isVisible());
+    QCOMPARE(started, sent);
+    QCOMPARE(service->requestsTo(FakeService::authPath()).size(), 1);
+    QCOMPARE(service->requestsTo(FakeService::checkPath()).size(), sent ? 1 : 0);
+    QCOMPARE(service->requests().size(), sent ? 2 : 1);
+    if (sent) {
+        QVERIFY(m_watcher->messages().isEmpty());
+    } else {
+        QCOMPARE(m_watcher->messages().size(), 1);
+        QVERIFY2(m_watcher->lastMessage().startsWith("The service named an unsafe checker address"),
+                 qPrintable(m_watcher->lastMessage()));
+    }
+}
+
+void TestCheckRun::serviceTextIsNeverMarkup_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("failed login") << FakeService::authPath();
+    QTest::newRow("failed check") << FakeService::checkPath();
+}
+
+void TestCheckRun::serviceTextIsNeverMarkup()
+{
+    QFETCH(QByteArray, path);
+    const QString markup =
+        QStringLiteral("<b>x</b><img src=\"http://127.0.0.1:9/track.png\"><a href=\"file:///\">y</a>");
+    if (path == FakeService::authPath()) {
+        m_service->setDefault(path,
+                              FakeReply::json(m_service->loginReply("", 500, false, "auth_error", markup.toUtf8())));
+    } else {
+        const QJsonObject reply{{"error_code", "token_error"}, {"error_msg", markup}, {"errors", QJsonArray()}};
+        m_service->setDefault(path, FakeReply::json(QJsonDocument(reply).toJson()));
+    }
+
+    // Read the box as it is shown, before anyone answers it.
+    delete m_watcher;
+    m_watcher = nullptr;
+    QList<QPair<QString, Qt::TextFormat>> shown;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&shown] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown.append({box->text(), box->textFormat()});
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    poll.start(2);
+    m_client->checkText(QString::fromUtf8("我们以经到了。"));
+    QTRY_VERIFY(!m_client->isBusy());
+    QTRY_COMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().first, markup);
+    QCOMPARE(shown.first().second, Qt::PlainText);
 }
 
 void TestCheckRun::notFound_data()

@@ -1,0 +1,272 @@
+#include "LanguageModel.h"
+#include "Lexicon.h"
+#include "Service.h"
+#include "Store.h"
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using namespace quillet;
+using json = nlohmann::json;
+
+// The doors of the service that limits keep shut: failed logins, tokens,
+// storage quotas, registration, and the checker address behind a proxy. The
+// service trusts a proxy here, so each request names its client address in
+// X-Forwarded-For, and runs on a clock the tests move.
+class TestServiceLimits : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void failedLoginsPerName();
+    void failedLoginsPerAddress();
+    void forwardedAddressIsIgnoredWithoutTrust();
+    void tokenIsHandedBack();
+    void checkerFollowsTheProxyScheme_data();
+    void checkerFollowsTheProxyScheme();
+    void storageQuotas();
+    void registration();
+
+private:
+    struct Running
+    {
+        std::unique_ptr<Service> service;
+        std::thread thread;
+        int port = 0;
+    };
+    void start(Running& running, bool trustProxy);
+    json post(const std::string& path, const std::string& body, const httplib::Headers& headers = {}, int port = 0);
+    json login(const std::string& user, const std::string& password, const std::string& address,
+               const std::string& token = {}, int port = 0);
+    std::string registerUser(const std::string& name, const std::string& password, const std::string& address);
+
+    QTemporaryDir m_dir;
+    Lexicon m_lexicon;
+    LanguageModel m_model;
+    Store m_store;
+    std::atomic<int64_t> m_now{1000000};
+    Running m_trusting;
+    Running m_direct;
+};
+
+void TestServiceLimits::start(Running& running, bool trustProxy)
+{
+    Service::Settings settings;
+    settings.dataDir = m_dir.path().toStdString();
+    settings.trustProxy = trustProxy;
+    settings.threads = 4;
+    settings.clock = [this] { return m_now.load(); };
+    running.service = std::make_unique<Service>(m_store, m_lexicon, m_model, settings);
+    running.port = running.service->bind("127.0.0.1", 0);
+    QVERIFY(running.port > 0);
+    Service* service = running.service.get();
+    running.thread = std::thread([service] { service->run(); });
+}
+
+void TestServiceLimits::initTestCase()
+{
+    std::string error;
+    QVERIFY2(m_lexicon.load(QUILLET_LEXICON_PATH, &error), error.c_str());
+    QVERIFY2(m_model.load(LanguageModel::kDefaultFolder, &error), error.c_str());
+    QVERIFY(m_store.open(m_dir.filePath("quillet.db").toStdString(), &error));
+    m_store.setClock([this] { return m_now.load(); });
+    start(m_trusting, true);
+    start(m_direct, false);
+}
+
+void TestServiceLimits::cleanupTestCase()
+{
+    for (Running* running : {&m_trusting, &m_direct}) {
+        running->service->stop();
+        if (running->thread.joinable())
+            running->thread.join();
+    }
+}
+
+void TestServiceLimits::init()
+{
+    // Every test starts after the windows of the one before have passed.
+    m_now += 24 * 3600;
+    m_store.setLimits(Store::Limits());
+}
+
+json TestServiceLimits::post(const std::string& path, const std::string& body, const httplib::Headers& headers,
+                             int port)
+{
+    httplib::Client client("127.0.0.1", port ? port : m_trusting.port);
+    auto result = client.Post(path.c_str(), headers, body, "application/x-www-form-urlencoded");
+    if (!result || result->status != 200)
+        return json();
+    return json::parse(result->body, nullptr, false);
+}
+
+json TestServiceLimits::login(const std::string& user, const std::string& password, const std::string& address,
+                              const std::string& token, int port)
+{
+    const std::string body =
+        "http://x/api/v2/auth/?client_id=client&client_id=client&client_ver=2.2&access_token=" + token +
+        "&password=" + QUrl::toPercentEncoding(QString::fromStdString(password)).toStdString() +
+        "&text_length=0&user_name=" + user;
+    return post("/api/v2/auth/", body, {{"X-Forwarded-For", "192.0.2.99, " + address}}, port);
+}
+
+std::string TestServiceLimits::registerUser(const std::string& name, const std::string& password,
+                                            const std::string& address)
+{
+    httplib::Client client("127.0.0.1", m_trusting.port);
+    const std::string body = "user_name=" + name + "&password=" + password + "&password2=" + password;
+    auto result = client.Post("/register/", {{"X-Forwarded-For", address}}, body, "application/x-www-form-urlencoded");
+    return result ? std::to_string(result->status) + " " + result->body : std::string();
+}
+
+void TestServiceLimits::failedLoginsPerName()
+{
+    QCOMPARE(m_store.addUser("alice", "right-password", false), Store::AddResult::Added);
+    const std::string token = login("alice", "right-password", "10.0.0.1")["access_token"];
+    QVERIFY(!token.empty());
+    // Ten wrong guesses from ten addresses use up the name's minute ...
+    for (int i = 0; i < 10; ++i)
+        QCOMPARE(login("alice", "guess", "10.0.1." + std::to_string(i))["error_msg"].get<std::string>(),
+                 std::string("用户名或密码错误。"));
+    // ... after which even the right password waits, from anywhere, with a message saying how long.
+    m_now += 20;
+    const json refused = login("alice", "right-password", "10.0.2.1");
+    QCOMPARE(refused["error_code"].get<std::string>(), std::string("auth_error"));
+    QCOMPARE(refused["access_token"].get<std::string>(), std::string());
+    QVERIFY2(refused["error_msg"].get<std::string>().find("40 秒") != std::string::npos,
+             refused["error_msg"].get<std::string>().c_str());
+    // A client that holds its token is not locked out, and other names are not affected.
+    QCOMPARE(login("alice", "", "10.0.2.1", token)["access_token"].get<std::string>(), token);
+    QCOMPARE(m_store.addUser("carol", "carols-password", false), Store::AddResult::Added);
+    QVERIFY(!login("carol", "carols-password", "10.0.2.1")["access_token"].get<std::string>().empty());
+    // Once the window has passed, the right password works again.
+    m_now += 40;
+    QVERIFY(!login("alice", "right-password", "10.0.2.1")["access_token"].get<std::string>().empty());
+}
+
+void TestServiceLimits::failedLoginsPerAddress()
+{
+    QCOMPARE(m_store.addUser("bob", "bobs-password", false), Store::AddResult::Added);
+    for (int i = 0; i < 10; ++i)
+        QCOMPARE(login("nobody" + std::to_string(i), "guess", "10.9.9.9")["error_code"].get<std::string>(),
+                 std::string("auth_error"));
+    QVERIFY(login("bob", "bobs-password", "10.9.9.9")["access_token"].get<std::string>().empty());
+    QVERIFY(!login("bob", "bobs-password", "10.9.9.10")["access_token"].get<std::string>().empty());
+    m_now += 60;
+    QVERIFY(!login("bob", "bobs-password", "10.9.9.9")["access_token"].get<std::string>().empty());
+}
+
+void TestServiceLimits::forwardedAddressIsIgnoredWithoutTrust()
+{
+    // Without a trusted proxy, a client cannot escape the address limit by
+    // naming a new address in each request: the connection's peer counts.
+    QCOMPARE(m_store.addUser("frank", "franks-password", false), Store::AddResult::Added);
+    for (int i = 0; i < 10; ++i)
+        login("ghost" + std::to_string(i), "guess", "10.8.0." + std::to_string(i), {}, m_direct.port);
+    QVERIFY(
+        login("frank", "franks-password", "10.8.1.1", {}, m_direct.port)["access_token"].get<std::string>().empty());
+}
+
+void TestServiceLimits::tokenIsHandedBack()
+{
+    QCOMPARE(m_store.addUser("dave", "daves-password", false), Store::AddResult::Added);
+    const int64_t id = m_store.findUser("dave")->id;
+    const std::string token = login("dave", "daves-password", "10.0.3.1")["access_token"];
+    QVERIFY(!token.empty());
+    // The client logs in before each check, with its password and the token it holds.
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(login("dave", "daves-password", "10.0.3.1", token)["access_token"].get<std::string>(), token);
+        QCOMPARE(login("dave", "", "10.0.3.1", token)["access_token"].get<std::string>(), token);
+    }
+    QCOMPARE(m_store.tokenCount(id), int64_t(1));
+    // A token of nobody, or of someone else, gets a new one.
+    const std::string fresh = login("dave", "daves-password", "10.0.3.1", "feed")["access_token"];
+    QVERIFY(!fresh.empty() && fresh != token);
+    // Expired, it is refused and deleted when the next one is issued.
+    m_now += Store::kTokenLifetime + 1;
+    QCOMPARE(login("dave", "", "10.0.3.1", token)["error_code"].get<std::string>(), std::string("token_error"));
+    const std::string next = login("dave", "daves-password", "10.0.3.1", token)["access_token"];
+    QVERIFY(!next.empty() && next != token);
+    QCOMPARE(m_store.tokenCount(id), int64_t(1));
+}
+
+void TestServiceLimits::checkerFollowsTheProxyScheme_data()
+{
+    QTest::addColumn<bool>("trusted");
+    QTest::addColumn<QString>("proto");
+    QTest::addColumn<QString>("scheme");
+    QTest::newRow("trusted proxy, https") << true << "https"
+                                          << "https";
+    QTest::newRow("trusted proxy, HTTPS, list") << true << "HTTPS, http"
+                                                << "https";
+    QTest::newRow("trusted proxy, http") << true << "http"
+                                         << "http";
+    QTest::newRow("trusted proxy, no header") << true << ""
+                                              << "http";
+    QTest::newRow("no proxy trusted, https claimed") << false << "https"
+                                                     << "http";
+}
+
+void TestServiceLimits::checkerFollowsTheProxyScheme()
+{
+    QFETCH(bool, trusted);
+    QFETCH(QString, proto);
+    QFETCH(QString, scheme);
+    httplib::Headers headers{{"Host", "proofs.example.org"}};
+    if (!proto.isEmpty())
+        headers.emplace("X-Forwarded-Proto", proto.toStdString());
+    const json reply =
+        post("/api/v2/auth/", "?client_id=c&user_name=x&password=", headers, trusted ? m_trusting.port : m_direct.port);
+    QCOMPARE(QString::fromStdString(reply["checker_url"].get<std::string>()),
+             scheme + "://proofs.example.org/api/v2/check/");
+}
+
+void TestServiceLimits::storageQuotas()
+{
+    m_store.setLimits({2, 1});
+    QCOMPARE(m_store.addUser("erin", "erins-password", false), Store::AddResult::Added);
+    const std::string token = login("erin", "erins-password", "10.0.4.1")["access_token"];
+    const auto add = [&](const char* word) {
+        return post("/api/v2/add-to-dict/", "?client_id=c&access_token=" + token + "&new_word=" + word);
+    };
+    QCOMPARE(add("a")["error_code"].get<std::string>(), std::string());
+    QCOMPARE(add("b")["error_code"].get<std::string>(), std::string());
+    const json full = add("c");
+    QCOMPARE(full["error_code"].get<std::string>(), std::string("limit_error"));
+    QVERIFY(full["error_msg"].get<std::string>().find("2") != std::string::npos);
+    QCOMPARE(add("a")["error_code"].get<std::string>(), std::string()); // already there
+
+    const auto report = [&](const std::string& message) {
+        return post("/api/v2/report-error/",
+                    "?client_id=c&access_token=" + token + "&msg=" + message + "&text_error=x&text_sentence=y");
+    };
+    QCOMPARE(report(std::string(1001, 'm'))["error_code"].get<std::string>(), std::string("bad_request"));
+    QCOMPARE(report("fine")["error_code"].get<std::string>(), std::string());
+    const json limited = report("more");
+    QCOMPARE(limited["error_code"].get<std::string>(), std::string("limit_error"));
+    QVERIFY(!limited["error_msg"].get<std::string>().empty());
+    QCOMPARE(m_store.reportCount(m_store.findUser("erin")->id), int64_t(1));
+}
+
+void TestServiceLimits::registration()
+{
+    QVERIFY(registerUser("shorty", "1234567", "10.0.5.1").find("至少需要 8 个字符") != std::string::npos);
+    QVERIFY(!m_store.findUser("shorty"));
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(registerUser("new" + std::to_string(i), "long-enough", "10.0.5.1").rfind("200 ", 0) == 0);
+    QVERIFY(registerUser("new5", "long-enough", "10.0.5.1").rfind("429 ", 0) == 0);
+    QVERIFY(!m_store.findUser("new5"));
+    QVERIFY(registerUser("new5", "long-enough", "10.0.5.2").rfind("200 ", 0) == 0);
+    QVERIFY(m_store.findUser("new5"));
+}
+
+QTEST_APPLESS_MAIN(TestServiceLimits)
+#include "TestServiceLimits.moc"
