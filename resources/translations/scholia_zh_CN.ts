@@ -385,6 +385,10 @@
         <translation>解析 JSON 数据失败，请升级到最新版本，或联系我们。</translation>
     </message>
     <message>
+        <source>The service named an unsafe checker address; no text was sent:</source>
+        <translation>服务器给出的校对地址不安全，未发送任何文字：</translation>
+    </message>
+    <message>
         <source>Thanks for the feedback!</source>
         <translation>感谢您的反馈，我们会尽快处理。</translation>
     </message>
