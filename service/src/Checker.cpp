@@ -42,6 +42,13 @@ constexpr uint32_t kKnownWord = 20;
 const std::u32string kNoDoubleChars = U"的了是在和与及对把被从向就也都而并但于为将这那地得着过吗呢吧其之";
 const std::u32string kParticles = U"的地得";
 const std::u32string kDegreeWords[] = {U"很", U"非常", U"十分", U"特别", U"极其", U"相当", U"太", U"更加", U"格外"};
+// Words that open a degree complement after 得 ("病得很重", "适应得较好").
+const std::u32string kComplementStarts = U"很太更较挺蛮十非极相特格";
+// Words as Taiwan and Hong Kong writers spell them that the model, trained on
+// mainland text, finds unlikely; one character away from the mainland word, so
+// the checker would "correct" them. Writing them is a choice, like 著 for 着.
+const std::u32string kRegionalWords[] = {U"甚么", U"网路", U"讯息", U"透过", U"程式",
+                                         U"支援", U"水准", U"数位", U"交谊"};
 
 std::string trimLine(const std::string& line)
 {
@@ -251,12 +258,25 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
     std::vector<bool> surprising(n, false);
     // Characters inside a frequent word of the lexicon's reading of the text as written.
     std::vector<bool> inWord(n, false);
+    const std::vector<size_t> lengths = segment(text);
+    // Where 得 stands as a word of its own and must stay: the modal 得 (dei3,
+    // "他得走") after a pronoun or noun and before a verb, and the 得 of a
+    // degree complement after a verb or adjective ("病得很重").
+    std::vector<bool> keepDe(n, false);
     {
         size_t at = 0;
-        for (size_t length : segment(text)) {
+        for (size_t t = 0; t < lengths.size(); at += lengths[t++]) {
+            const size_t length = lengths[t];
             if (length > 1 && m_lexicon.frequency(text.data() + at, length) >= kKnownWord)
                 std::fill(inWord.begin() + std::ptrdiff_t(at), inWord.begin() + std::ptrdiff_t(at + length), true);
-            at += length;
+            if (length != 1 || text[at] != U'得' || t == 0 || t + 1 == lengths.size())
+                continue;
+            const std::string before = m_lexicon.tag(text.substr(at - lengths[t - 1], lengths[t - 1]));
+            const std::string after = m_lexicon.tag(text.substr(at + 1, lengths[t + 1]));
+            const bool modal = (before[0] == 'r' || before[0] == 'n') && (after[0] == 'v' || after[0] == 'd');
+            const bool complement =
+                (before[0] == 'v' || before[0] == 'a') && kComplementStarts.find(text[at + 1]) != std::u32string::npos;
+            keepDe[at] = modal || complement;
         }
     }
     if (options.homophone) {
@@ -266,10 +286,15 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
         for (size_t i = 0, at = 0; i < lengths.size(); at += lengths[i++])
             surprising[at] = lengths[i] == 1 && costs[i] > kSurprisingCost;
     }
+    std::vector<bool> regional(n, false);
+    for (const std::u32string& word : kRegionalWords) {
+        for (size_t at = text.find(word); at != std::u32string::npos; at = text.find(word, at + 1))
+            std::fill(regional.begin() + std::ptrdiff_t(at), regional.begin() + std::ptrdiff_t(at + word.size()), true);
+    }
     const size_t first = out.size();
     for (size_t p = 0; p < n; ++p) {
         const char32_t written = text[p];
-        if (m_lexicon.isOtherForm(written))
+        if (m_lexicon.isOtherForm(written) || regional[p])
             continue;
         seen.clear();
         judged.clear();
@@ -376,6 +401,9 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
     }
     for (size_t k = first; k < out.size(); ++k)
         out[k].inWord = inWord[out[k].position];
+    out.erase(std::remove_if(out.begin() + std::ptrdiff_t(first), out.end(),
+                             [&](const Candidate& c) { return keepDe[c.position]; }),
+              out.end());
 }
 
 // The text around one place as it stands, scored once for all its candidates.
@@ -453,10 +481,10 @@ void Checker::scoreCandidates(const Run& run, std::vector<Candidate>& candidates
             continue;
         score(run.fixed, c, baseline);
         if (m_debug)
-            std::fprintf(stderr, "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\n", encodeUtf8(run.text).c_str(),
-                         run.start + c.position, encodeUtf8(run.text[c.position]).c_str(),
+            std::fprintf(stderr, "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\t%.2f\t%.2f\t%d\t%d\t%.2f\n",
+                         encodeUtf8(run.text).c_str(), run.start + c.position, encodeUtf8(run.text[c.position]).c_str(),
                          encodeUtf8(c.replacement).c_str(), c.gain, c.wordGain, c.type, c.learnt, int(c.fromWord),
-                         threshold(c));
+                         threshold(c), c.score, margin(c), int(c.inWord), int(c.replacesWord), c.channel);
     }
 }
 

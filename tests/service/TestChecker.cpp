@@ -142,6 +142,10 @@ void TestChecker::leavesCorrectTextAlone_data()
     QTest::newRow("idiom with a double") << QStringLiteral("他总是实实在在地做事。");
     QTest::newRow("mixed scripts") << QStringLiteral("Qt 5.15 已经发布，版本号是 v2.2。");
     QTest::newRow("plain prose") << QStringLiteral("今天天气很好，我们去公园散步，然后回家吃饭。");
+    QTest::newRow("Taiwan word forms") << QStringLiteral("他为甚么在网路上找资料？");
+    QTest::newRow("modal 得 before a verb") << QStringLiteral("公车上没有座位，所以他得站着回家。");
+    QTest::newRow("modal 得 before an adverb") << QStringLiteral("学校得再考量学生的看法。");
+    QTest::newRow("得 of a degree complement") << QStringLiteral("他对新环境适应得较好。");
 }
 
 void TestChecker::leavesCorrectTextAlone()
