@@ -464,7 +464,8 @@ double Checker::baseThreshold(const Candidate& candidate) const
         kParticles.find(candidate.replacement) != std::u32string::npos)
         return m_thresholds.particle;
     if (candidate.learnt)
-        return m_thresholds.learnt + m_thresholds.channelWeight * candidate.channel;
+        return m_thresholds.learnt + m_thresholds.channelWeight * candidate.channel -
+               m_thresholds.learntCountWeight * std::log(double(candidate.learnt));
     if (!candidate.fromWord)
         return m_thresholds.single;
     return candidate.type == ErrorShape       ? m_thresholds.shape
