@@ -259,10 +259,12 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
     // Characters inside a frequent word of the lexicon's reading of the text as written.
     std::vector<bool> inWord(n, false);
     const std::vector<size_t> lengths = segment(text);
-    // Where 得 stands as a word of its own and must stay: the modal 得 (dei3,
-    // "他得走") after a pronoun or noun and before a verb, and the 得 of a
-    // degree complement after a verb or adjective ("病得很重").
-    std::vector<bool> keepDe(n, false);
+    // What 得, standing as a word of its own, may have been meant as. It stays
+    // as the modal 得 (dei3, "他得走") after a pronoun or noun and before a verb,
+    // and as the 得 of a degree complement after a verb or adjective ("病得很重").
+    // Between an adverbial word and a verb it can only be 地 ("慢慢地走"), not 的.
+    enum DeUse : char { DeAny, DeStays, DeAdverbial };
+    std::vector<char> deUse(n, DeAny);
     {
         size_t at = 0;
         for (size_t t = 0; t < lengths.size(); at += lengths[t++]) {
@@ -271,12 +273,20 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
                 std::fill(inWord.begin() + std::ptrdiff_t(at), inWord.begin() + std::ptrdiff_t(at + length), true);
             if (length != 1 || text[at] != U'得' || t == 0 || t + 1 == lengths.size())
                 continue;
-            const std::string before = m_lexicon.tag(text.substr(at - lengths[t - 1], lengths[t - 1]));
-            const std::string after = m_lexicon.tag(text.substr(at + 1, lengths[t + 1]));
+            const std::u32string previous = text.substr(at - lengths[t - 1], lengths[t - 1]);
+            const std::u32string next = text.substr(at + 1, lengths[t + 1]);
+            const std::string before = m_lexicon.tag(previous);
+            const std::string after = m_lexicon.tag(next);
             const bool modal = (before[0] == 'r' || before[0] == 'n') && (after[0] == 'v' || after[0] == 'd');
             const bool complement =
                 (before[0] == 'v' || before[0] == 'a') && kComplementStarts.find(text[at + 1]) != std::u32string::npos;
-            keepDe[at] = modal || complement;
+            // An adverbial word of two characters at least (真得 is mostly 真的
+            // before any word), or a doubled character (慢慢得, 高高兴兴得).
+            const bool doubled = at >= 2 && text[at - 1] == text[at - 2];
+            const bool adverbial = after == "v" && next != U"是" &&
+                                   (doubled || (previous.size() >= 2 &&
+                                                (before == "a" || before == "ad" || before == "d" || before == "z")));
+            deUse[at] = modal || complement ? DeStays : adverbial ? DeAdverbial : DeAny;
         }
     }
     if (options.homophone) {
@@ -402,7 +412,10 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
     for (size_t k = first; k < out.size(); ++k)
         out[k].inWord = inWord[out[k].position];
     out.erase(std::remove_if(out.begin() + std::ptrdiff_t(first), out.end(),
-                             [&](const Candidate& c) { return keepDe[c.position]; }),
+                             [&](const Candidate& c) {
+                                 return deUse[c.position] == DeStays ||
+                                        (deUse[c.position] == DeAdverbial && c.replacement == U'的');
+                             }),
               out.end());
 }
 

@@ -105,6 +105,10 @@ void TestChecker::findsMisspeltWords_data()
     QTest::newRow("similar shape, same phonetic")
         << QStringLiteral("他的建议得到了领导的支特。") << QStringLiteral("支特") << QStringLiteral("支持")
         << int(ErrorShape) << 10 << true;
+    QTest::newRow("得 for 地 after an adverb") << QStringLiteral("人类不断得牺牲自己的利益。") << QStringLiteral("得")
+                                               << QStringLiteral("地") << int(ErrorHomophone) << 4 << false;
+    QTest::newRow("得 for 地 after a doubled word") << QStringLiteral("她匆匆忙忙得离开了。") << QStringLiteral("得")
+                                                    << QStringLiteral("地") << int(ErrorHomophone) << 5 << false;
     QTest::newRow("doubled function character") << QStringLiteral("这是我们的的工作。") << QStringLiteral("的的")
                                                 << QStringLiteral("的") << int(ErrorLoneChar) << 4 << false;
 }
