@@ -478,7 +478,7 @@ double Checker::baseThreshold(const Candidate& candidate) const
         return m_thresholds.particle;
     if (candidate.learnt)
         return m_thresholds.learnt + m_thresholds.channelWeight * candidate.channel -
-               m_thresholds.learntCountWeight * std::log(double(candidate.learnt));
+               m_thresholds.learntCountWeight * logFrequency(candidate.learnt);
     if (!candidate.fromWord)
         return m_thresholds.single;
     return candidate.type == ErrorShape       ? m_thresholds.shape
