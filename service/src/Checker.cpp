@@ -423,7 +423,7 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
 struct Checker::Baseline
 {
     size_t position = std::u32string::npos;
-    double modelCost = 0;
+    LanguageModel::Variants model; // the text around it, as the model scores it
     double wordScore = 0;
 };
 
@@ -437,13 +437,13 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
     const size_t hi = std::min(text.size(), position + kContext + 1);
     if (baseline.position != position) {
         baseline.position = position;
-        baseline.modelCost = m_model.cost(text.data() + lo, hi - lo);
+        baseline.model.reset(m_model, text.data() + lo, hi - lo);
         baseline.wordScore = bestScore(text.data() + lo, hi - lo);
     }
     char32_t window[2 * kContext + 1];
     std::copy(text.begin() + std::ptrdiff_t(lo), text.begin() + std::ptrdiff_t(hi), window);
     window[position - lo] = candidate.replacement;
-    candidate.gain = baseline.modelCost - m_model.cost(window, hi - lo);
+    candidate.gain = baseline.model.cost() - baseline.model.costWith(position - lo, candidate.replacement);
     candidate.wordGain = bestScore(window, hi - lo) - baseline.wordScore;
     const double weight = candidate.learnt                   ? m_thresholds.learntWordWeight
                           : !candidate.fromWord              ? m_thresholds.singleWordWeight
