@@ -42,6 +42,13 @@ constexpr uint32_t kKnownWord = 20;
 const std::u32string kNoDoubleChars = U"的了是在和与及对把被从向就也都而并但于为将这那地得着过吗呢吧其之";
 const std::u32string kParticles = U"的地得";
 const std::u32string kDegreeWords[] = {U"很", U"非常", U"十分", U"特别", U"极其", U"相当", U"太", U"更加", U"格外"};
+// Words that open a degree complement after 得 ("病得很重", "适应得较好").
+const std::u32string kComplementStarts = U"很太更较挺蛮十非极相特格";
+// Words as Taiwan and Hong Kong writers spell them that the model, trained on
+// mainland text, finds unlikely; one character away from the mainland word, so
+// the checker would "correct" them. Writing them is a choice, like 著 for 着.
+const std::u32string kRegionalWords[] = {U"甚么", U"网路", U"讯息", U"透过", U"程式",
+                                         U"支援", U"水准", U"数位", U"交谊"};
 
 std::string trimLine(const std::string& line)
 {
@@ -251,12 +258,35 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
     std::vector<bool> surprising(n, false);
     // Characters inside a frequent word of the lexicon's reading of the text as written.
     std::vector<bool> inWord(n, false);
+    const std::vector<size_t> lengths = segment(text);
+    // What 得, standing as a word of its own, may have been meant as. It stays
+    // as the modal 得 (dei3, "他得走") after a pronoun or noun and before a verb,
+    // and as the 得 of a degree complement after a verb or adjective ("病得很重").
+    // Between an adverbial word and a verb it can only be 地 ("慢慢地走"), not 的.
+    enum DeUse : char { DeAny, DeStays, DeAdverbial };
+    std::vector<char> deUse(n, DeAny);
     {
         size_t at = 0;
-        for (size_t length : segment(text)) {
+        for (size_t t = 0; t < lengths.size(); at += lengths[t++]) {
+            const size_t length = lengths[t];
             if (length > 1 && m_lexicon.frequency(text.data() + at, length) >= kKnownWord)
                 std::fill(inWord.begin() + std::ptrdiff_t(at), inWord.begin() + std::ptrdiff_t(at + length), true);
-            at += length;
+            if (length != 1 || text[at] != U'得' || t == 0 || t + 1 == lengths.size())
+                continue;
+            const std::u32string previous = text.substr(at - lengths[t - 1], lengths[t - 1]);
+            const std::u32string next = text.substr(at + 1, lengths[t + 1]);
+            const std::string before = m_lexicon.tag(previous);
+            const std::string after = m_lexicon.tag(next);
+            const bool modal = (before[0] == 'r' || before[0] == 'n') && (after[0] == 'v' || after[0] == 'd');
+            const bool complement =
+                (before[0] == 'v' || before[0] == 'a') && kComplementStarts.find(text[at + 1]) != std::u32string::npos;
+            // An adverbial word of two characters at least (真得 is mostly 真的
+            // before any word), or a doubled character (慢慢得, 高高兴兴得).
+            const bool doubled = at >= 2 && text[at - 1] == text[at - 2];
+            const bool adverbial = after == "v" && next != U"是" &&
+                                   (doubled || (previous.size() >= 2 &&
+                                                (before == "a" || before == "ad" || before == "d" || before == "z")));
+            deUse[at] = modal || complement ? DeStays : adverbial ? DeAdverbial : DeAny;
         }
     }
     if (options.homophone) {
@@ -266,10 +296,15 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
         for (size_t i = 0, at = 0; i < lengths.size(); at += lengths[i++])
             surprising[at] = lengths[i] == 1 && costs[i] > kSurprisingCost;
     }
+    std::vector<bool> regional(n, false);
+    for (const std::u32string& word : kRegionalWords) {
+        for (size_t at = text.find(word); at != std::u32string::npos; at = text.find(word, at + 1))
+            std::fill(regional.begin() + std::ptrdiff_t(at), regional.begin() + std::ptrdiff_t(at + word.size()), true);
+    }
     const size_t first = out.size();
     for (size_t p = 0; p < n; ++p) {
         const char32_t written = text[p];
-        if (m_lexicon.isOtherForm(written))
+        if (m_lexicon.isOtherForm(written) || regional[p])
             continue;
         seen.clear();
         judged.clear();
@@ -376,13 +411,19 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
     }
     for (size_t k = first; k < out.size(); ++k)
         out[k].inWord = inWord[out[k].position];
+    out.erase(std::remove_if(out.begin() + std::ptrdiff_t(first), out.end(),
+                             [&](const Candidate& c) {
+                                 return deUse[c.position] == DeStays ||
+                                        (deUse[c.position] == DeAdverbial && c.replacement == U'的');
+                             }),
+              out.end());
 }
 
 // The text around one place as it stands, scored once for all its candidates.
 struct Checker::Baseline
 {
     size_t position = std::u32string::npos;
-    double modelCost = 0;
+    LanguageModel::Variants model; // the text around it, as the model scores it
     double wordScore = 0;
 };
 
@@ -396,13 +437,13 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
     const size_t hi = std::min(text.size(), position + kContext + 1);
     if (baseline.position != position) {
         baseline.position = position;
-        baseline.modelCost = m_model.cost(text.data() + lo, hi - lo);
+        baseline.model.reset(m_model, text.data() + lo, hi - lo);
         baseline.wordScore = bestScore(text.data() + lo, hi - lo);
     }
     char32_t window[2 * kContext + 1];
     std::copy(text.begin() + std::ptrdiff_t(lo), text.begin() + std::ptrdiff_t(hi), window);
     window[position - lo] = candidate.replacement;
-    candidate.gain = baseline.modelCost - m_model.cost(window, hi - lo);
+    candidate.gain = baseline.model.cost() - baseline.model.costWith(position - lo, candidate.replacement);
     candidate.wordGain = bestScore(window, hi - lo) - baseline.wordScore;
     const double weight = candidate.learnt                   ? m_thresholds.learntWordWeight
                           : !candidate.fromWord              ? m_thresholds.singleWordWeight
@@ -436,7 +477,8 @@ double Checker::baseThreshold(const Candidate& candidate) const
         kParticles.find(candidate.replacement) != std::u32string::npos)
         return m_thresholds.particle;
     if (candidate.learnt)
-        return m_thresholds.learnt + m_thresholds.channelWeight * candidate.channel;
+        return m_thresholds.learnt + m_thresholds.channelWeight * candidate.channel -
+               m_thresholds.learntCountWeight * logFrequency(candidate.learnt);
     if (!candidate.fromWord)
         return m_thresholds.single;
     return candidate.type == ErrorShape       ? m_thresholds.shape
@@ -453,10 +495,10 @@ void Checker::scoreCandidates(const Run& run, std::vector<Candidate>& candidates
             continue;
         score(run.fixed, c, baseline);
         if (m_debug)
-            std::fprintf(stderr, "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\n", encodeUtf8(run.text).c_str(),
-                         run.start + c.position, encodeUtf8(run.text[c.position]).c_str(),
+            std::fprintf(stderr, "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\t%.2f\t%.2f\t%d\t%d\t%.2f\n",
+                         encodeUtf8(run.text).c_str(), run.start + c.position, encodeUtf8(run.text[c.position]).c_str(),
                          encodeUtf8(c.replacement).c_str(), c.gain, c.wordGain, c.type, c.learnt, int(c.fromWord),
-                         threshold(c));
+                         threshold(c), c.score, margin(c), int(c.inWord), int(c.replacesWord), c.channel);
     }
 }
 

@@ -76,9 +76,12 @@ public:
     struct Thresholds
     {
         // A pair writers are known to confuse; plus channelWeight times how
-        // rarely the meant character comes out as the written one.
-        double learnt = 2.0;
+        // rarely the meant character comes out as the written one, less
+        // learntCountWeight times ln of how often the pair was seen.
+        double learnt = 3.0;
         double channelWeight = 0.6;
+        // A pair seen often is a habit of writers; one seen a few times may be chance.
+        double learntCountWeight = 0.6;
         double homophone = 9.5; // same reading, making a word of the lexicon
         double nearSound = 9.0; // similar reading
         double shape = 11.0;    // similar shape

@@ -111,6 +111,50 @@ constexpr size_t kBeam = 4;
 // The model's id for a run of characters it does not know.
 constexpr unsigned kOtherId = 0;
 
+// A hypothesis of the segmentation: the model's state after the words so far.
+struct Hyp
+{
+    CThreadSlm::TState state;
+    double cost;
+    uint32_t from;    // position the last word starts at
+    uint32_t fromHyp; // hypothesis there
+};
+
+// The cheapest hypotheses ending at one position, one per model state.
+struct Cell
+{
+    Hyp hyp[kBeam];
+    size_t size = 0;
+
+    void offer(const Hyp& h)
+    {
+        for (size_t k = 0; k < size; ++k) {
+            if (hyp[k].state == h.state) {
+                if (h.cost < hyp[k].cost)
+                    hyp[k] = h;
+                return;
+            }
+        }
+        if (size < kBeam) {
+            hyp[size++] = h;
+            return;
+        }
+        size_t worst = 0;
+        for (size_t k = 1; k < size; ++k)
+            worst = hyp[k].cost > hyp[worst].cost ? k : worst;
+        if (h.cost < hyp[worst].cost)
+            hyp[worst] = h;
+    }
+};
+
+size_t cheapest(const Cell& cell)
+{
+    size_t best = 0;
+    for (size_t k = 1; k < cell.size; ++k)
+        best = cell.hyp[k].cost < cell.hyp[best].cost ? k : best;
+    return best;
+}
+
 } // namespace
 
 struct LanguageModel::Impl
@@ -164,6 +208,11 @@ struct LanguageModel::Impl
         }
         return nullptr;
     }
+
+    // Fills cells[kept + 1 .. n] with the cheapest segmentations of s[0..n)
+    // ending there; cells[0 .. kept] already hold those of the text before,
+    // so words ending at or before kept are not offered again.
+    void extend(const char32_t* s, size_t n, Cell* cells, size_t kept) const;
 
     unsigned find(const char32_t* s, size_t n) const
     {
@@ -256,6 +305,41 @@ unsigned LanguageModel::wordId(const char32_t* s, size_t n) const
     return d->find(s, n);
 }
 
+void LanguageModel::Impl::extend(const char32_t* s, size_t n, Cell* cells, size_t kept) const
+{
+    for (size_t i = kept + 1; i <= n; ++i)
+        cells[i].size = 0;
+    for (size_t i = kept + 1 > maxLength ? kept + 1 - maxLength : 0; i < n; ++i) {
+        const Cell& cell = cells[i];
+        const size_t longest = std::min(maxLength, n - i);
+        uint64_t h = kHashStart;
+        for (size_t length = 1; length <= longest; ++length) {
+            h = hashFold(h, s[i + length - 1]);
+            const Slot* found = lookup(hashFinish(h, length));
+            if (i + length > kept) {
+                unsigned id = found ? found->id : 0;
+                double extra = 0;
+                // A character the model does not know stands as a word of its own.
+                const bool known = id != 0;
+                if (!known) {
+                    id = kOtherId;
+                    extra = kUnknownCost;
+                }
+                for (size_t k = 0; (known || length == 1) && k < cell.size; ++k) {
+                    const Hyp& h = cell.hyp[k];
+                    CThreadSlm::TState result;
+                    double c = slm.transferNegLog(h.state, id, result);
+                    slm.historify(result);
+                    c = extra > 0 ? extra : std::min(c, kMaxWordCost);
+                    cells[i + length].offer(Hyp{result, h.cost + c, uint32_t(i), uint32_t(k)});
+                }
+            }
+            if (!found || !found->prefix)
+                break;
+        }
+    }
+}
+
 double LanguageModel::cost(const char32_t* s, size_t n, std::vector<size_t>* lengths,
                            std::vector<double>* wordCosts) const
 {
@@ -265,38 +349,6 @@ double LanguageModel::cost(const char32_t* s, size_t n, std::vector<size_t>* len
         wordCosts->clear();
     if (!d->loaded || n == 0)
         return 0;
-    struct Hyp
-    {
-        CThreadSlm::TState state;
-        double cost;
-        uint32_t from;    // position the last word starts at
-        uint32_t fromHyp; // hypothesis there
-    };
-    struct Cell
-    {
-        Hyp hyp[kBeam];
-        size_t size = 0;
-
-        void offer(const Hyp& h)
-        {
-            for (size_t k = 0; k < size; ++k) {
-                if (hyp[k].state == h.state) {
-                    if (h.cost < hyp[k].cost)
-                        hyp[k] = h;
-                    return;
-                }
-            }
-            if (size < kBeam) {
-                hyp[size++] = h;
-                return;
-            }
-            size_t worst = 0;
-            for (size_t k = 1; k < size; ++k)
-                worst = hyp[k].cost > hyp[worst].cost ? k : worst;
-            if (h.cost < hyp[worst].cost)
-                hyp[worst] = h;
-        }
-    };
     Cell local[48];
     std::vector<Cell> heap;
     Cell* cells = local;
@@ -304,46 +356,11 @@ double LanguageModel::cost(const char32_t* s, size_t n, std::vector<size_t>* len
         heap.resize(n + 1);
         cells = heap.data();
     }
-    for (size_t i = 0; i <= n; ++i)
-        cells[i].size = 0;
+    cells[0].size = 0;
     cells[0].offer(Hyp{CThreadSlm::TState(), 0.0, 0, 0});
-
-    CThreadSlm& slm = d->slm;
-    for (size_t i = 0; i < n; ++i) {
-        const Cell& cell = cells[i];
-        const size_t longest = std::min(d->maxLength, n - i);
-        uint64_t h = kHashStart;
-        for (size_t length = 1; length <= longest; ++length) {
-            h = hashFold(h, s[i + length - 1]);
-            const Impl::Slot* found = d->lookup(hashFinish(h, length));
-            unsigned id = found ? found->id : 0;
-            double extra = 0;
-            if (!id) {
-                if (length > 1) {
-                    if (!found || !found->prefix)
-                        break;
-                    continue;
-                }
-                id = kOtherId;
-                extra = kUnknownCost;
-            }
-            for (size_t k = 0; k < cell.size; ++k) {
-                const Hyp& h = cell.hyp[k];
-                CThreadSlm::TState result;
-                double c = slm.transferNegLog(h.state, id, result);
-                slm.historify(result);
-                c = extra > 0 ? extra : std::min(c, kMaxWordCost);
-                cells[i + length].offer(Hyp{result, h.cost + c, uint32_t(i), uint32_t(k)});
-            }
-            if (!found || !found->prefix)
-                break;
-        }
-    }
-    const Cell& last = cells[n];
-    size_t best = 0;
-    for (size_t k = 1; k < last.size; ++k)
-        best = last.hyp[k].cost < last.hyp[best].cost ? k : best;
-    const double total = last.hyp[best].cost;
+    d->extend(s, n, cells, 0);
+    const size_t best = cheapest(cells[n]);
+    const double total = cells[n].hyp[best].cost;
     if (lengths || wordCosts) {
         size_t pos = n, k = best;
         while (pos > 0) {
@@ -361,6 +378,49 @@ double LanguageModel::cost(const char32_t* s, size_t n, std::vector<size_t>* len
             std::reverse(wordCosts->begin(), wordCosts->end());
     }
     return total;
+}
+
+struct LanguageModel::Variants::Data
+{
+    std::vector<Cell> base;
+    std::vector<Cell> work;
+    std::u32string text;
+};
+
+LanguageModel::Variants::Variants()
+    : m_data(std::make_unique<Data>())
+{
+}
+
+LanguageModel::Variants::~Variants() = default;
+
+void LanguageModel::Variants::reset(const LanguageModel& model, const char32_t* s, size_t n)
+{
+    m_model = &model;
+    m_data->text.assign(s, n);
+    m_base = 0;
+    if (!model.d->loaded || n == 0)
+        return;
+    m_data->base.resize(n + 1);
+    m_data->base[0].size = 0;
+    m_data->base[0].offer(Hyp{CThreadSlm::TState(), 0.0, 0, 0});
+    model.d->extend(s, n, m_data->base.data(), 0);
+    m_base = m_data->base[n].hyp[cheapest(m_data->base[n])].cost;
+}
+
+double LanguageModel::Variants::costWith(size_t at, char32_t c) const
+{
+    const size_t n = m_data->text.size();
+    if (!m_model || !m_model->d->loaded || at >= n)
+        return m_base;
+    // What precedes the changed character is segmented as in the text itself.
+    m_data->work.assign(m_data->base.begin(), m_data->base.begin() + std::ptrdiff_t(at + 1));
+    m_data->work.resize(n + 1);
+    const char32_t written = m_data->text[at];
+    m_data->text[at] = c;
+    m_model->d->extend(m_data->text.data(), n, m_data->work.data(), at);
+    m_data->text[at] = written;
+    return m_data->work[n].hyp[cheapest(m_data->work[n])].cost;
 }
 
 } // namespace quillet

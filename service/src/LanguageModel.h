@@ -41,6 +41,30 @@ public:
     double cost(const char32_t* s, size_t n, std::vector<size_t>* lengths = nullptr,
                 std::vector<double>* wordCosts = nullptr) const;
     double cost(const std::u32string& s) const { return cost(s.data(), s.size()); }
+    // Costs of texts that differ from one text in a single character, sharing
+    // the work on what precedes that character (the checker tries many
+    // characters in each place). Not thread-safe: one per thread.
+    class Variants
+    {
+    public:
+        Variants();
+        ~Variants();
+        Variants(const Variants&) = delete;
+        Variants& operator=(const Variants&) = delete;
+        // Scores s[0..n), copied; the model must outlive the use.
+        void reset(const LanguageModel& model, const char32_t* s, size_t n);
+        // cost() of the text given to reset().
+        double cost() const { return m_base; }
+        // cost() of that text with its character at replaced by c.
+        double costWith(size_t at, char32_t c) const;
+
+    private:
+        struct Data;
+        const LanguageModel* m_model = nullptr;
+        std::unique_ptr<Data> m_data;
+        double m_base = 0;
+    };
+
     // The model's id of the word s[0..n), 0 when it is not one of its words.
     unsigned wordId(const char32_t* s, size_t n) const;
 

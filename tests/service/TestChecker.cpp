@@ -105,6 +105,10 @@ void TestChecker::findsMisspeltWords_data()
     QTest::newRow("similar shape, same phonetic")
         << QStringLiteral("他的建议得到了领导的支特。") << QStringLiteral("支特") << QStringLiteral("支持")
         << int(ErrorShape) << 10 << true;
+    QTest::newRow("得 for 地 after an adverb") << QStringLiteral("人类不断得牺牲自己的利益。") << QStringLiteral("得")
+                                               << QStringLiteral("地") << int(ErrorHomophone) << 4 << false;
+    QTest::newRow("得 for 地 after a doubled word") << QStringLiteral("她匆匆忙忙得离开了。") << QStringLiteral("得")
+                                                    << QStringLiteral("地") << int(ErrorHomophone) << 5 << false;
     QTest::newRow("doubled function character") << QStringLiteral("这是我们的的工作。") << QStringLiteral("的的")
                                                 << QStringLiteral("的") << int(ErrorLoneChar) << 4 << false;
 }
@@ -142,6 +146,10 @@ void TestChecker::leavesCorrectTextAlone_data()
     QTest::newRow("idiom with a double") << QStringLiteral("他总是实实在在地做事。");
     QTest::newRow("mixed scripts") << QStringLiteral("Qt 5.15 已经发布，版本号是 v2.2。");
     QTest::newRow("plain prose") << QStringLiteral("今天天气很好，我们去公园散步，然后回家吃饭。");
+    QTest::newRow("Taiwan word forms") << QStringLiteral("他为甚么在网路上找资料？");
+    QTest::newRow("modal 得 before a verb") << QStringLiteral("公车上没有座位，所以他得站着回家。");
+    QTest::newRow("modal 得 before an adverb") << QStringLiteral("学校得再考量学生的看法。");
+    QTest::newRow("得 of a degree complement") << QStringLiteral("他对新环境适应得较好。");
 }
 
 void TestChecker::leavesCorrectTextAlone()

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <numeric>
+#include <random>
 
 using namespace quillet;
 
@@ -15,6 +16,7 @@ private slots:
     void initTestCase();
     void prefersTheRightWordInContext_data();
     void prefersTheRightWordInContext();
+    void variantsCostWhatTheWholeTextCosts();
     void missingModelIsAClearError();
     void serviceRefusesToStartWithoutModel();
 
@@ -63,6 +65,34 @@ void TestLanguageModel::prefersTheRightWordInContext()
     QVERIFY(found);
     // The cost of a sentence does not depend on an earlier call.
     QCOMPARE(m_model.cost(r), rightCost);
+}
+
+void TestLanguageModel::variantsCostWhatTheWholeTextCosts()
+{
+    // Random windows of real text with one character replaced, unknown
+    // characters and longer words among them: scoring the variant from the
+    // shared start gives exactly the cost of the changed text scored afresh.
+    const std::u32string text = U"我们已经完成了今年的全部任务下载以后再安装这个软件"
+                                U"你应该早点休息患者入院时体温升高伴有咳嗽㐀𠀀中华人民共和国";
+    const std::u32string replacements = U"以经在再的地得安按应因体休㐀国人";
+    std::mt19937 random(11);
+    LanguageModel::Variants variants;
+    for (int round = 0; round < 500; ++round) {
+        const size_t n = 1 + random() % 12;
+        const size_t start = random() % (text.size() - n + 1);
+        std::u32string window = text.substr(start, n);
+        variants.reset(m_model, window.data(), n);
+        QCOMPARE(variants.cost(), m_model.cost(window));
+        for (int k = 0; k < 4; ++k) {
+            const size_t at = random() % n;
+            const char32_t c = replacements[random() % replacements.size()];
+            std::u32string changed = window;
+            changed[at] = c;
+            QCOMPARE(variants.costWith(at, c), m_model.cost(changed));
+        }
+        // The text itself is left as it was.
+        QCOMPARE(variants.costWith(0, window[0]), variants.cost());
+    }
 }
 
 void TestLanguageModel::missingModelIsAClearError()
