@@ -18,6 +18,8 @@
 
 #include <mutex>
 
+#include <signal.h>
+
 Q_LOGGING_CATEGORY(lcOffice, "quillet.office")
 
 using namespace css;
@@ -78,6 +80,16 @@ private:
 
 bool OfficeConnection::bootstrap()
 {
+    // Writing to the pipe of an office that has just died raises SIGPIPE,
+    // which would end this program: the write fails and the bridge reports
+    // the office's end instead.
+    static const bool ignoringSigpipe = [] {
+        struct sigaction action = {};
+        action.sa_handler = SIG_IGN;
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGPIPE, &action, nullptr) == 0;
+    }();
+    Q_UNUSED(ignoringSigpipe)
     return localContext().is();
 }
 
@@ -88,8 +100,10 @@ OfficeConnection::OfficeConnection(const QString& pipeName)
 
 std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeName)
 {
+    if (!bootstrap() || pipeName.isEmpty())
+        return nullptr;
     const Reference<uno::XComponentContext> local = localContext();
-    if (!local.is() || pipeName.isEmpty())
+    if (!local.is())
         return nullptr;
 
     std::shared_ptr<OfficeConnection> connection(new OfficeConnection(pipeName));

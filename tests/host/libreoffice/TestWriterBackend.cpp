@@ -672,7 +672,15 @@ void TestWriterBackend::closeEvent()
 {
     auto sink = std::make_shared<RecordingSink>();
     QVERIFY(m_application->advise(sink) > 0);
-    OfficeFixture::closeDocument(m_frame);
+    // Closed from another thread, as the user closes it in the office: the
+    // office's notifications then reach this process on UNO's threads.
+    bool closed = false;
+    std::thread closer([&] {
+        OfficeFixture::closeDocument(m_frame);
+        closed = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(closed, 20000);
+    closer.join();
     m_frame.clear();
     QTRY_COMPARE(sink->count(EventDocumentBeforeClose), 1);
     const auto& parameters = sink->events.back().second;
