@@ -1,8 +1,6 @@
-#include "bridge/ClientHelper.h"
-#include "client/Revisor.h"
+#include "Wiring.h"
 #include "crash/CrashReporter.h"
 #include "presentation/ContextShow.h"
-#include "windows/DialogClient.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -10,13 +8,12 @@
 #include <QWidget>
 #include <QTranslator>
 
-#include <memory>
-
 // Start-up and shutdown of Revisor, in this order: the crash reporter first,
 // then the application, the library's and the host's catalogues, the service
 // client's identity, the editor bridge and the tool window joined to it; on the
 // way out the bridge goes first, then the crash reporter, the window and the
 // application. The process exits with the event loop's code.
+
 Q_LOGGING_CATEGORY(lcStartup, "quillet.startup", QtInfoMsg)
 
 int main(int argc, char* argv[])
@@ -32,13 +29,8 @@ int main(int argc, char* argv[])
     else
         delete translator;
 
-    if (Revisor* revisor = getRevisor())
-        revisor->setClient(QStringLiteral("client"), QStringLiteral("2.2"));
-
-    auto bridge = std::make_unique<ClientHelper>();
-    DialogClient window(nullptr);
-    window.show();
-    window.setClientHelper(bridge.get(), true);
+    QuilletWiring wiring = wireQuillet();
+    DialogClient& window = *wiring.window;
     // For the start-up benchmark and the headless demo of scripts/run.sh
     // (QT_LOGGING_RULES="quillet.startup.debug=true"): when the window is up,
     // and where its buttons are.
@@ -52,7 +44,8 @@ int main(int argc, char* argv[])
     });
 
     const int code = app.exec();
-    bridge.reset();
+    wiring.bridge.reset();
     uninstallCrashReporter();
+    wiring.window.reset();
     return code;
 }

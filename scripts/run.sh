@@ -3,7 +3,7 @@
 # starts the bundled checking service on 127.0.0.1:8790 (or uses the one already
 # running there), opens a sample document with errors in LibreOffice Writer and
 # starts Revisor beside it. Press "校对本页" in the tool window to check the page
-# (log in as demo / demo).
+# (log in as demo / demo-password).
 #
 # Without a display (a server, CI) the same command runs everything under a
 # virtual X server, presses the check button itself and writes screenshots of
@@ -18,6 +18,7 @@ root=$PWD
 BUILD_DIR=${BUILD_DIR:-build}
 DATA_DIR="${XDG_DATA_HOME:-$HOME/.local/share}/quillet-service"
 LISTEN=127.0.0.1:8790
+DEMO_PASSWORD=demo-password
 
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD_DIR" --target Revisor quillet-service quillet_lexicon
@@ -38,10 +39,12 @@ SERVICE="$BUILD_DIR/service/quillet-service"
 if listening "$LISTEN"; then
     echo "Using the checking service already running on http://$LISTEN/."
 else
+    # Without a display, a service of its own with just the demo account.
+    [ -z "${DISPLAY:-}" ] && DATA_DIR=$(mktemp -d)
     mkdir -p "$DATA_DIR"
     if [ -z "$("$SERVICE" user list --data "$DATA_DIR")" ]; then
-        echo demo | "$SERVICE" user add demo --data "$DATA_DIR" >/dev/null
-        echo "No account existed: created user \"demo\" with password \"demo\" in $DATA_DIR."
+        echo "$DEMO_PASSWORD" | "$SERVICE" user add demo --data "$DATA_DIR" >/dev/null
+        echo "No account existed: created user \"demo\" with password \"$DEMO_PASSWORD\" in $DATA_DIR."
     fi
     log="$DATA_DIR/service.log"
     "$SERVICE" serve --listen "$LISTEN" --data "$DATA_DIR" >"$log" 2>&1 &
@@ -79,15 +82,21 @@ fi
 # --- The sample document in Writer ---------------------------------------------------
 sample=${QUILLET_SAMPLE:-}
 if [ -z "$sample" ]; then
+    # A fresh copy each time, so the errors are there to find; on the virtual
+    # display one of its own, which no other office holds open.
     sample_dir="${XDG_DATA_HOME:-$HOME/.local/share}/quillet"
+    $headless && sample_dir=$(mktemp -d)
     mkdir -p "$sample_dir"
     sample="$sample_dir/quillet-sample.fodt"
-    # A fresh copy each time, so the errors are there to find.
+    rm -f "$sample_dir/.~lock.quillet-sample.fodt#"
     cp "$root/resources/sample/quillet-sample.fodt" "$sample"
 fi
 if [ "$sample" != none ]; then
     if command -v soffice >/dev/null; then
-        soffice --writer --norestore --nologo "$sample" >/dev/null 2>&1 &
+        office_args=(--writer --norestore --nologo)
+        # On the virtual display an office of its own, apart from any the user runs.
+        $headless && office_args+=("-env:UserInstallation=file://$(mktemp -d)/profile")
+        soffice "${office_args[@]}" "$sample" >/dev/null 2>&1 &
         $headless && pids+=($!)
         echo "Opened $sample in LibreOffice Writer."
     else
@@ -105,7 +114,8 @@ fi
 shots=${QUILLET_SCREENSHOTS:-$root/quillet-screenshots}
 mkdir -p "$shots"
 revisor_log=$(mktemp)
-QT_LOGGING_RULES="quillet.startup.debug=true" "$REVISOR" "$@" >"$revisor_log" 2>&1 &
+# Settings of its own, so that the demo account logs in afresh.
+XDG_CONFIG_HOME=$(mktemp -d) QT_LOGGING_RULES="quillet.startup.debug=true" "$REVISOR" "$@" >"$revisor_log" 2>&1 &
 pids+=($!)
 
 wait_for() { # seconds, command...: retries the command until it succeeds
@@ -120,6 +130,8 @@ wait_for() { # seconds, command...: retries the command until it succeeds
 wait_for 20 grep -q "tool window shown" "$revisor_log" || { cat "$revisor_log" >&2; exit 1; }
 read -r check_x check_y next_x next_y < <(sed -n 's/.*btnCheckCurrentPage \([0-9]*\),\([0-9]*\) btnNext \([0-9]*\),\([0-9]*\).*/\1 \2 \3 \4/p' "$revisor_log" | head -n1)
 tool=$(xdotool search --name "Quillet-" | head -n1)
+# Beside the page, not over it.
+xdotool windowmove "$tool" 1165 560
 
 if ! wait_for 90 xdotool search --class libreoffice-writer; then
     echo "No Writer window appeared." >&2
@@ -127,15 +139,19 @@ if ! wait_for 90 xdotool search --class libreoffice-writer; then
 fi
 sleep 3 # let the document finish loading
 writer=$(xdotool search --class libreoffice-writer | tail -n1)
+# The user moves from the tool window into the document: Revisor detects the
+# Writer window as it becomes active and attaches to its document.
+xdotool windowactivate --sync "$tool"
+sleep 0.5
 xdotool windowactivate --sync "$writer"
-sleep 2 # Revisor detects the window and attaches to its document
+sleep 3
 
 xdotool mousemove --window "$tool" "$check_x" "$check_y" click 1
 # The first check asks for the account: the demo user.
 if wait_for 10 xdotool search --name "^(登录|Login)$"; then
     login=$(xdotool search --name "^(登录|Login)$" | head -n1)
     xdotool windowactivate --sync "$login" type --delay 20 "demo"
-    xdotool key Tab type --delay 20 "demo"
+    xdotool key Tab type --delay 20 "$DEMO_PASSWORD"
     xdotool key Return
 fi
 sleep 5 # the check runs and the marks are set

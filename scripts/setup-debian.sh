@@ -12,8 +12,11 @@ packages=(
     fonts-font-awesome fonts-wqy-microhei
     # checking service
     libcpp-httplib-dev libsqlite3-dev libsodium-dev nlohmann-json3-dev libssl-dev
-    # lexical data the checker is built from
-    unicode-data python3-jieba
+    # lexical data the checker is built from, and its language model
+    unicode-data python3-jieba sunpinyin-data libsunpinyin-dev
+    # the word processor: LibreOffice Writer (with the gtk3 plugin most
+    # desktops use) and its SDK for the UNO headers and libraries
+    libreoffice-writer libreoffice-gtk3 libreoffice-dev
     # headless GUI tests and the headless run: virtual X server, window manager,
     # window automation, screenshots
     xvfb xauth openbox xdotool x11-utils imagemagick

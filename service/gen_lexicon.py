@@ -3,13 +3,23 @@
 
 Output (UTF-8 text, one record a line, fields separated by a tab):
     T  total            sum of all word frequencies
-    C  char  readings  radical  residual  common
+    C  char  readings  radical  residual  common  phonetic  strokes
                         readings: toneless pinyin syllables joined by ","
                         radical/residual: Kangxi radical number and remaining strokes
                         common: 1 when the character is in the 2013 standard list
+                        phonetic: phonetic classes (Unihan kPhonetic) joined by ","
+                        strokes: total strokes (Unihan kTotalStrokes), 0 when unknown
+                        variants: its other forms (simplified, traditional, semantic
+                        and z-variants), never proposed for it
+                        cangjie: its Cangjie code (Unihan kCangjie), a description of its shape
+                        traditional: 1 when it is the traditional form of another character
     W  word  freq  pos  a word of Han characters with its frequency and tag
+    P  wrong  right  count  meant
+                        a character writers put where another was meant, how often
+                        that was seen and how often the right one was meant in all
+                        (from the learnt-confusion table)
 
-Usage: gen_lexicon.py OUTPUT [UNIHAN_DIR] [JIEBA_DICT]
+Usage: gen_lexicon.py OUTPUT [UNIHAN_DIR] [JIEBA_DICT] [LEARNT_TABLE]
 """
 import bz2
 import os
@@ -18,6 +28,7 @@ import unicodedata
 
 UNIHAN_DIR = "/usr/share/unicode"
 JIEBA_DICT = "/usr/lib/python3/dist-packages/jieba/dict.txt"
+LEARNT_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "learnt-confusions.tsv")
 
 
 def is_han(ch):
@@ -71,6 +82,7 @@ def main():
     output = sys.argv[1]
     unihan_dir = sys.argv[2] if len(sys.argv) > 2 else UNIHAN_DIR
     jieba_dict = sys.argv[3] if len(sys.argv) > 3 else JIEBA_DICT
+    learnt_table = sys.argv[4] if len(sys.argv) > 4 else LEARNT_TABLE
 
     readings = {}
     common = set()
@@ -86,7 +98,13 @@ def main():
                         readings[ch].append(s)
 
     radical = {}
+    strokes = {}
     for ch, key, value in unihan(unihan_dir, "Unihan_IRGSources"):
+        if key == "kTotalStrokes":
+            try:
+                strokes[ch] = int(value.split()[0])
+            except ValueError:
+                pass
         if key == "kRSUnicode" and ch not in radical:
             first = value.split()[0].replace("'", "")
             rad, _, res = first.partition(".")
@@ -94,6 +112,48 @@ def main():
                 radical[ch] = (int(rad), int(res))
             except ValueError:
                 pass
+
+    # kPhonetic: "1156 954*" -- class numbers, a trailing letter or "*" marks variants.
+    phonetic = {}
+    cangjie = {}
+    for ch, key, value in unihan(unihan_dir, "Unihan_DictionaryLikeData"):
+        if key == "kCangjie":
+            cangjie[ch] = value.split()[0]
+        if key == "kPhonetic":
+            classes = []
+            for item in value.split():
+                digits = "".join(c for c in item if c.isdigit())
+                if digits and digits not in classes:
+                    classes.append(digits)
+            phonetic[ch] = classes
+
+    # Traditional and simplified forms of one character are a choice of script,
+    # not a slip, and so is a character outside the standard list (a regional
+    # or old form): such learnt pairs are left out.
+    script_variants = set()
+    variants = {}
+    traditional = set()
+    for ch, key, value in unihan(unihan_dir, "Unihan_Variants"):
+        if key in ("kSimplifiedVariant", "kTraditionalVariant", "kZVariant", "kSemanticVariant"):
+            for item in value.split():
+                other = chr(int(item.split("<")[0][2:], 16))
+                if other == ch:
+                    continue
+                variants.setdefault(ch, set()).add(other)
+                variants.setdefault(other, set()).add(ch)
+                if key == "kSimplifiedVariant":
+                    traditional.add(ch)
+                if key != "kSemanticVariant":
+                    script_variants.add((ch, other))
+                    script_variants.add((other, ch))
+    learnt = []
+    with open(learnt_table, encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            wrong, right, count, meant = line.rstrip("\n").split("\t")
+            if wrong in common and right in common and (wrong, right) not in script_variants:
+                learnt.append((wrong, right, int(count), int(meant)))
 
     words = []
     total = 0
@@ -121,10 +181,14 @@ def main():
         out.write("T\t%d\n" % total)
         for ch in sorted(chars):
             rad, res = radical.get(ch, (0, 0))
-            out.write("C\t%s\t%s\t%d\t%d\t%d\n" % (ch, ",".join(readings.get(ch, [])), rad, res,
-                                                   1 if ch in common else 0))
+            out.write("C\t%s\t%s\t%d\t%d\t%d\t%s\t%d\t%s\t%s\t%d\n" % (
+                ch, ",".join(readings.get(ch, [])), rad, res, 1 if ch in common else 0, ",".join(phonetic.get(ch, [])),
+                strokes.get(ch, 0), "".join(sorted(variants.get(ch, ()))), cangjie.get(ch, ""),
+                1 if ch in traditional else 0))
         for word, freq, pos in words:
             out.write("W\t%s\t%d\t%s\n" % (word, freq, pos))
+        for wrong, right, count, meant in learnt:
+            out.write("P\t%s\t%s\t%d\t%d\n" % (wrong, right, count, meant))
     os.replace(tmp, output)
     return 0
 

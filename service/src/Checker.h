@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LanguageModel.h"
 #include "Lexicon.h"
 
 #include <memory>
@@ -54,20 +55,56 @@ private:
     std::unordered_map<char32_t, std::vector<size_t>> m_byFirst; // entries by first character
 };
 
-// Finds suspected errors in one piece of text. Stateless apart from the shared
-// read-only lexicon, so one Checker may serve several threads.
+// Finds suspected errors in one piece of text. Characters are replaced by
+// the candidates their confusion sets offer when the language model prefers
+// the corrected text around them by enough. Stateless apart from the shared
+// read-only lexicon and model, so one Checker may serve several threads.
 class Checker
 {
 public:
     struct Options
     {
-        bool homophone = true;   // homophones, similar sounds and lone characters
-        bool shape = false;      // similar-looking characters
-        bool sensitive = false;  // the operator's sensitive words
+        bool homophone = true;  // homophones, similar sounds and lone characters
+        bool shape = false;     // similar-looking characters
+        bool sensitive = false; // the operator's sensitive words
         bool collocation = false;
     };
 
-    explicit Checker(const Lexicon& lexicon);
+    // How much the model must prefer a correction (in nats, -ln P of the text
+    // around it) before it is proposed, by the kind of confusion. Tuned for
+    // precision: a wrong alarm costs the writer more than a missed slip.
+    struct Thresholds
+    {
+        // A pair writers are known to confuse; plus channelWeight times how
+        // rarely the meant character comes out as the written one.
+        double learnt = 2.0;
+        double channelWeight = 0.6;
+        double homophone = 9.5; // same reading, making a word of the lexicon
+        double nearSound = 9.0; // similar reading
+        double shape = 11.0;    // similar shape
+        double single = 11.0;   // a frequent homophone that makes no longer word
+        // 的, 地 and 得 for one another: writers and the model's own text mix
+        // them up, so its verdict needs a wider margin.
+        double particle = 5.0;
+        // Added when the written character is part of a known word as it
+        // stands (pairs not learnt only): replacing a character of a real word
+        // needs stronger evidence.
+        double inWord = 4.0;
+        // Weight of the lexicon's word frequencies beside the model.
+        double learntWordWeight = 0.25;
+        double wordWeight = 1.0;
+        double singleWordWeight = 0.0;
+        double shapeWordWeight = 0.5;
+        // The lexicon's own rule: a replacement making a frequent word out of
+        // a non-word by this much (ln of frequencies) is proposed when the
+        // model prefers it by at least wordRuleModel.
+        double wordRule = 6.5;
+        double wordRuleModel = 3.0;
+    };
+
+    // model must be loaded; lexicon and model must outlive the checker.
+    Checker(const Lexicon& lexicon, const LanguageModel& model);
+    Checker(const Lexicon& lexicon, const LanguageModel& model, const Thresholds& thresholds);
 
     // Checks text (UTF-8; invalid input gives no findings). userWords are never
     // reported: a finding that overlaps one of them is dropped.
@@ -75,23 +112,36 @@ public:
                                const SensitiveList* sensitive = nullptr,
                                const std::vector<std::u32string>& userWords = {}) const;
 
-    // A best segmentation of a run of Han characters (word lengths, in order).
+    // A best segmentation of a run of Han characters by the lexicon's word
+    // frequencies (word lengths, in order).
     std::vector<size_t> segment(const std::u32string& run) const;
-
-    // Thresholds; see Checker.cpp for how they are used.
-    static constexpr double kMinGain = 5.0;
-    static constexpr double kMinGainShape = 7.0;
-    static constexpr double kMinGainVariant = 3.0;
 
 private:
     struct Candidate;
+    struct Raw;
+    struct Run;
+
+    // The pipeline of check(), one step each.
+    void proposeCandidates(const Run& run, const Options& options, std::vector<Candidate>& out) const;
+    void scoreCandidates(const Run& run, std::vector<Candidate>& candidates) const;
+    void chooseCorrections(Run& run, std::vector<Candidate>& candidates, std::vector<Raw>& out) const;
+    void applyRules(const Run& run, const Options& options, std::vector<Raw>& out) const;
+    static void addSensitiveWords(const std::u32string& chars, const SensitiveList& sensitive, std::vector<Raw>& out);
+    static void dropUserWords(const std::u32string& chars, const std::vector<std::u32string>& userWords,
+                              std::vector<Raw>& out);
+
+    struct Baseline;
+    void score(const std::u32string& text, Candidate& candidate, Baseline& baseline) const;
     double bestScore(const char32_t* s, size_t n) const;
-    bool isToken(const std::u32string& text, size_t start, size_t length) const;
+    double threshold(const Candidate& candidate) const;
+    double margin(const Candidate& candidate) const;
+    double baseThreshold(const Candidate& candidate) const;
     double wordScore(const char32_t* s, size_t n) const;
-    void findReplacements(const std::u32string& run, size_t runStart, const Options& options,
-                          std::vector<Candidate>& out) const;
 
     const Lexicon& m_lexicon;
+    const LanguageModel& m_model;
+    Thresholds m_thresholds;
+    bool m_debug = false;
 };
 
 } // namespace quillet

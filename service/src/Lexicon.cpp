@@ -33,6 +33,26 @@ uint64_t sequenceHash(const char32_t* s, size_t n, size_t open = std::u32string:
     return mix(h);
 }
 
+// Levenshtein distance of two short codes.
+size_t editDistance(const std::string& a, const std::string& b)
+{
+    if (a.size() > 15 || b.size() > 15)
+        return 99;
+    size_t row[16];
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
 std::vector<std::string> split(const std::string& line, char sep)
 {
     std::vector<std::string> out;
@@ -151,9 +171,19 @@ uint16_t Lexicon::syllableId(const std::string& s)
     return id;
 }
 
-void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common)
+void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common,
+                      const std::vector<int>& phonetic, int strokes, const std::u32string& variants,
+                      const std::string& cangjie, bool traditional)
 {
     CharInfo info;
+    info.traditional = traditional;
+    info.variants = variants;
+    info.cangjie = cangjie;
+    for (int ph : phonetic) {
+        if (ph > 0 && ph < 0x10000)
+            info.phonetic.push_back(uint16_t(ph));
+    }
+    info.strokes = uint16_t(std::clamp(strokes, 0, 0xFFFF));
     for (const std::string& r : readings) {
         if (r.empty())
             continue;
@@ -167,6 +197,7 @@ void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int 
     info.common = common;
     const auto index = int32_t(m_chars.size());
     m_chars.push_back(std::move(info));
+    m_charList.push_back(c);
     if (c < 0x30000) {
         if (m_charIndex.size() <= c)
             m_charIndex.resize(0x30000, -1);
@@ -174,6 +205,22 @@ void Lexicon::addChar(char32_t c, const std::vector<std::string>& readings, int 
     } else {
         m_farChars[c] = index;
     }
+}
+
+void Lexicon::addLearnt(char32_t wrong, char32_t right, uint32_t count, uint32_t meant)
+{
+    if (wrong == right || count == 0)
+        return;
+    const double channel = -std::log(double(count) / double(std::max(count, meant)));
+    std::vector<Learnt>& list = m_learnt[wrong];
+    const auto at = std::find_if(list.begin(), list.end(), [&](const Learnt& l) { return l.count < count; });
+    list.insert(at, Learnt{right, count, channel});
+}
+
+const std::vector<Lexicon::Learnt>* Lexicon::learnt(char32_t c) const
+{
+    const auto it = m_learnt.find(c);
+    return it == m_learnt.end() ? nullptr : &it->second;
 }
 
 void Lexicon::addWord(const std::u32string& word, uint32_t freq, const std::string& tag)
@@ -226,6 +273,100 @@ void Lexicon::finish()
     if (m_total == 0)
         m_total = 1;
     m_logTotal = std::log(double(m_total));
+
+    buildConfusions();
+
+    // Frequent characters by reading, for homophones().
+    std::unordered_map<uint16_t, std::vector<std::pair<uint32_t, char32_t>>> bySyllable;
+    for (size_t i = 0; i < m_chars.size(); ++i) {
+        const char32_t c = m_charList[i];
+        const uint32_t freq = frequency(&c, 1);
+        if (freq < kMinHomophoneFrequency || !m_chars[i].common)
+            continue;
+        for (uint16_t s : m_chars[i].syllables)
+            bySyllable[s].emplace_back(freq, c);
+    }
+    m_homophones.clear();
+    for (size_t i = 0; i < m_chars.size(); ++i) {
+        std::vector<std::pair<uint32_t, char32_t>> all;
+        for (uint16_t s : m_chars[i].syllables) {
+            const auto it = bySyllable.find(s);
+            if (it == bySyllable.end())
+                continue;
+            for (const auto& entry : it->second) {
+                if (entry.second != m_charList[i] && std::find(all.begin(), all.end(), entry) == all.end())
+                    all.push_back(entry);
+            }
+        }
+        if (all.empty())
+            continue;
+        std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        std::vector<char32_t>& list = m_homophones[m_charList[i]];
+        for (size_t k = 0; k < all.size() && k < kMaxHomophones; ++k)
+            list.push_back(all[k].second);
+    }
+}
+
+void Lexicon::buildConfusions()
+{
+    // Pairs of common characters that can be confused can only share a
+    // reading, a folded reading, a phonetic, a radical or a Cangjie code with
+    // one letter left out: gather those groups, then judge each pair in them.
+    std::unordered_map<uint64_t, std::vector<uint32_t>> groups;
+    auto key = [](uint64_t kind, uint64_t value) { return (kind << 56) ^ value; };
+    for (uint32_t i = 0; i < m_chars.size(); ++i) {
+        const CharInfo& info = m_chars[i];
+        if (!info.common)
+            continue;
+        for (uint16_t s : info.syllables)
+            groups[key(1, s)].push_back(i);
+        for (uint16_t s : info.folded)
+            groups[key(2, s)].push_back(i);
+        for (uint16_t ph : info.phonetic)
+            groups[key(3, ph)].push_back(i);
+        if (info.radical)
+            groups[key(4, info.radical)].push_back(i);
+        if (info.cangjie.size() >= 3) {
+            groups[key(5, std::hash<std::string>()(info.cangjie) >> 8)].push_back(i);
+            for (size_t k = 0; k < info.cangjie.size(); ++k) {
+                std::string shorter = info.cangjie;
+                shorter.erase(k, 1);
+                groups[key(5, std::hash<std::string>()(shorter) >> 8)].push_back(i);
+            }
+        }
+    }
+    std::vector<std::vector<uint32_t>> related(m_chars.size());
+    for (const auto& entry : groups) {
+        const std::vector<uint32_t>& members = entry.second;
+        for (uint32_t i : members) {
+            for (uint32_t j : members) {
+                if (i != j)
+                    related[i].push_back(j);
+            }
+        }
+    }
+    for (uint32_t i = 0; i < m_chars.size(); ++i) {
+        std::vector<uint32_t>& list = related[i];
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+        CharInfo& info = m_chars[i];
+        info.confusable.clear();
+        for (uint32_t j : list) {
+            const int bits = confusionOf(info, m_chars[j], m_charList[i], m_charList[j]);
+            if (bits)
+                info.confusable.emplace_back(m_charList[j], uint8_t(bits));
+        }
+        std::sort(info.confusable.begin(), info.confusable.end());
+        std::vector<uint32_t>().swap(list);
+    }
+    m_confusionsBuilt = true;
+}
+
+const std::vector<char32_t>& Lexicon::homophones(char32_t c) const
+{
+    static const std::vector<char32_t> none;
+    const auto it = m_homophones.find(c);
+    return it == m_homophones.end() ? none : it->second;
 }
 
 bool Lexicon::load(const std::string& path, std::string* error)
@@ -256,8 +397,25 @@ bool Lexicon::load(const std::string& path, std::string* error)
         } else if (f[0] == "C" && f.size() >= 6) {
             const std::u32string c = toU32(f[1]);
             if (c.size() == 1) {
+                std::vector<int> phonetic;
+                if (f.size() > 6 && !f[6].empty()) {
+                    for (const std::string& ph : split(f[6], ','))
+                        phonetic.push_back(std::atoi(ph.c_str()));
+                }
                 addChar(c[0], f[2].empty() ? std::vector<std::string>() : split(f[2], ','), std::atoi(f[3].c_str()),
-                        std::atoi(f[4].c_str()), f[5] == "1");
+                        std::atoi(f[4].c_str()), f[5] == "1", phonetic, f.size() > 7 ? std::atoi(f[7].c_str()) : 0,
+                        f.size() > 8 ? toU32(f[8]) : std::u32string(), f.size() > 9 ? f[9] : std::string(),
+                        f.size() > 10 && f[10] == "1");
+                ok = true;
+            }
+        } else if (f[0] == "P" && f.size() >= 5) {
+            const std::u32string wrong = toU32(f[1]);
+            const std::u32string right = toU32(f[2]);
+            const unsigned long count = std::strtoul(f[3].c_str(), nullptr, 10);
+            const unsigned long meant = std::strtoul(f[4].c_str(), nullptr, 10);
+            if (wrong.size() == 1 && right.size() == 1 && count > 0) {
+                addLearnt(wrong[0], right[0], uint32_t(std::min<unsigned long>(count, 0xFFFFFFFFu)),
+                          uint32_t(std::min<unsigned long>(meant, 0xFFFFFFFFu)));
                 ok = true;
             }
         } else if (f[0] == "T" && f.size() >= 2) {
@@ -327,6 +485,20 @@ int Lexicon::confusion(char32_t a, char32_t b) const
     const CharInfo* y = charInfo(b);
     if (!x || !y)
         return ConfusionNone;
+    if (x->common && y->common && m_confusionsBuilt) {
+        const auto it = std::lower_bound(x->confusable.begin(), x->confusable.end(), b,
+                                         [](const std::pair<char32_t, uint8_t>& e, char32_t c) { return e.first < c; });
+        return it != x->confusable.end() && it->first == b ? int(it->second) : int(ConfusionNone);
+    }
+    return confusionOf(*x, *y, a, b);
+}
+
+int Lexicon::confusionOf(const CharInfo& xi, const CharInfo& yi, char32_t a, char32_t b)
+{
+    const CharInfo* x = &xi;
+    const CharInfo* y = &yi;
+    if (x->variants.find(b) != std::u32string::npos || y->variants.find(a) != std::u32string::npos)
+        return ConfusionNone;
     int bits = ConfusionNone;
     for (uint16_t s : x->syllables) {
         if (std::find(y->syllables.begin(), y->syllables.end(), s) != y->syllables.end()) {
@@ -342,9 +514,48 @@ int Lexicon::confusion(char32_t a, char32_t b) const
             }
         }
     }
-    if (x->radical && x->radical == y->radical && std::abs(int(x->residual) - int(y->residual)) <= 1)
-        bits |= ConfusionShape;
+    const size_t shorter = std::min(x->cangjie.size(), y->cangjie.size());
+    const size_t longer = std::max(x->cangjie.size(), y->cangjie.size());
+    const bool sameRadical =
+        x->radical && x->radical == y->radical && std::abs(int(x->residual) - int(y->residual)) <= 1;
+    if (shorter > 0 && longer - shorter <= 2 && (sameRadical || shorter >= 3)) {
+        const size_t codeDistance = editDistance(x->cangjie, y->cangjie);
+        if ((shorter >= 3 && codeDistance <= 1) || (sameRadical && codeDistance <= 2))
+            bits |= ConfusionShape;
+    }
+    if (!(bits & ConfusionShape) && x->strokes && y->strokes && std::abs(int(x->strokes) - int(y->strokes)) <= 2) {
+        for (uint16_t ph : x->phonetic) {
+            if (std::find(y->phonetic.begin(), y->phonetic.end(), ph) != y->phonetic.end()) {
+                bits |= ConfusionShape;
+                break;
+            }
+        }
+    }
     return bits;
+}
+
+bool Lexicon::isOtherForm(char32_t c) const
+{
+    const CharInfo* info = charInfo(c);
+    if (!info)
+        return false;
+    if (info->traditional)
+        return true;
+    if (info->common)
+        return false;
+    for (char32_t v : info->variants) {
+        const CharInfo* other = charInfo(v);
+        if (other && other->common)
+            return true;
+    }
+    return false;
+}
+
+bool Lexicon::areVariants(char32_t a, char32_t b) const
+{
+    const CharInfo* x = charInfo(a);
+    const CharInfo* y = charInfo(b);
+    return (x && x->variants.find(b) != std::u32string::npos) || (y && y->variants.find(a) != std::u32string::npos);
 }
 
 std::vector<std::string> Lexicon::readings(char32_t c) const

@@ -10,9 +10,11 @@ namespace quillet {
 // Ways in which one character can be mistaken for another.
 enum Confusion : int {
     ConfusionNone = 0,
-    ConfusionHomophone = 1,   // a reading in common (tones ignored)
-    ConfusionNearSound = 2,   // readings equal after folding zh/z, ch/c, sh/s, n/l, -ng/-n
-    ConfusionShape = 4,       // same radical, residual stroke counts at most one apart
+    ConfusionHomophone = 1, // a reading in common (tones ignored)
+    ConfusionNearSound = 2, // readings equal after folding zh/z, ch/c, sh/s, n/l, -ng/-n
+    ConfusionShape = 4,     // same phonetic with total stroke counts at most two apart, or
+                            // Cangjie codes one edit apart, or same radical with residual
+                            // stroke counts at most one apart and Cangjie codes two edits apart
 };
 
 // The checker's lexical data: words with frequencies and tags, and per
@@ -24,16 +26,31 @@ class Lexicon
 public:
     struct Candidate
     {
-        char32_t c;     // the character that fills the open position
-        uint32_t freq;  // frequency of the whole word
+        char32_t c;    // the character that fills the open position
+        uint32_t freq; // frequency of the whole word
     };
     struct CharInfo
     {
         std::vector<uint16_t> syllables; // ids into syllable names
         std::vector<uint16_t> folded;    // ids of the folded syllables
+        std::vector<uint16_t> phonetic;  // phonetic classes (Casey's numbers)
         uint16_t radical = 0;
         uint16_t residual = 0;
+        uint16_t strokes = 0;     // total strokes, 0 when unknown
+        std::u32string variants;  // other forms of the same character
+        std::string cangjie;      // Cangjie code: its shape as components
+        bool traditional = false; // the traditional form of another character
+        // For a common character: the common characters it can be confused
+        // with and how (Confusion bits), by code point.
+        std::vector<std::pair<char32_t, uint8_t>> confusable;
         bool common = false;
+    };
+    // A character writers put in place of another, and how often that was seen.
+    struct Learnt
+    {
+        char32_t c; // the character meant
+        uint32_t count;
+        double channel; // -ln of the share of c's uses that came out as the wrong one
     };
 
     Lexicon();
@@ -46,7 +63,12 @@ public:
     bool load(const std::string& path, std::string* error);
     // Adds a word (used by tests to build small lexicons without a file).
     void addWord(const std::u32string& word, uint32_t freq, const std::string& tag);
-    void addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common);
+    void addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common,
+                 const std::vector<int>& phonetic = {}, int strokes = 0, const std::u32string& variants = {},
+                 const std::string& cangjie = {}, bool traditional = false);
+    // Records that wrong was written where right was meant, count times out of
+    // the meant times right was meant.
+    void addLearnt(char32_t wrong, char32_t right, uint32_t count, uint32_t meant);
     // Builds the candidate index; call once after the last addWord().
     void finish();
 
@@ -65,18 +87,36 @@ public:
     const Candidate* candidates(const char32_t* s, size_t n, size_t open, size_t* count) const;
 
     const CharInfo* charInfo(char32_t c) const;
-    // Confusion bits between two different characters (0 when unrelated or unknown).
+    // Confusion bits between two different characters (0 when unrelated or
+    // unknown, and when one is a form of the other: writing 著 for 着 or 他 for
+    // 她 is a choice, not a slip).
     int confusion(char32_t a, char32_t b) const;
+    // True when one character is a traditional, simplified or semantic form of the other.
+    bool areVariants(char32_t a, char32_t b) const;
+    // True when c is another script's or region's form of a common character
+    // (著 for 着, 妳 for 你): writing it is a choice, so nothing is proposed for it.
+    bool isOtherForm(char32_t c) const;
+    // The characters writers are known to have meant when they wrote c, most
+    // frequent first; nullptr when none.
+    const std::vector<Learnt>* learnt(char32_t c) const;
+    // Frequent characters that share a reading with c, most frequent first
+    // (at most kMaxHomophones); empty when none.
+    const std::vector<char32_t>& homophones(char32_t c) const;
     // Toneless readings of c ("yi", "de"), for the dictionary page.
     std::vector<std::string> readings(char32_t c) const;
 
     // Words shorter than this frequency do not enter the candidate index.
     static constexpr uint32_t kMinCandidateFrequency = 30;
     static constexpr size_t kMaxCandidateLength = 4;
+    // Characters standing alone at least this often enter homophones().
+    static constexpr uint32_t kMinHomophoneFrequency = 3000;
+    static constexpr size_t kMaxHomophones = 6;
 
 private:
     class Table;
     uint16_t syllableId(const std::string& s);
+    static int confusionOf(const CharInfo& x, const CharInfo& y, char32_t a, char32_t b);
+    void buildConfusions();
 
     Table* m_words;      // word hash -> (freq, tag id)
     Table* m_candidates; // masked word hash -> (offset, count) into m_candidateList
@@ -87,6 +127,10 @@ private:
     std::vector<CharInfo> m_chars;
     std::vector<int32_t> m_charIndex; // code point -> index into m_chars, -1 when unknown
     std::unordered_map<char32_t, int32_t> m_farChars;
+    std::unordered_map<char32_t, std::vector<Learnt>> m_learnt;
+    std::unordered_map<char32_t, std::vector<char32_t>> m_homophones;
+    std::vector<char32_t> m_charList; // code point of each entry of m_chars
+    bool m_confusionsBuilt = false;
     std::vector<std::pair<std::u32string, uint32_t>> m_pending; // words awaiting finish()
     size_t m_wordCount = 0;
     size_t m_maxWordLength = 1;

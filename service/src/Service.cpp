@@ -110,10 +110,10 @@ void Service::ensureSensitiveFile(const std::string& dataDir)
            "# Lines starting with # are ignored. The service rereads this file when it changes.\n";
 }
 
-Service::Service(Store& store, const Lexicon& lexicon, Settings settings)
+Service::Service(Store& store, const Lexicon& lexicon, const LanguageModel& model, Settings settings)
     : m_store(store)
     , m_lexicon(lexicon)
-    , m_checker(lexicon)
+    , m_checker(lexicon, model)
     , m_settings(std::move(settings))
     , m_server(std::make_unique<httplib::Server>())
 {

@@ -32,7 +32,7 @@ public:
         bool openRegistration = true;
     };
 
-    Service(Store& store, const Lexicon& lexicon, Settings settings);
+    Service(Store& store, const Lexicon& lexicon, const LanguageModel& model, Settings settings);
     ~Service();
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;

@@ -1,5 +1,6 @@
 // quillet-service: the command line of the checking service.
 #include "Checker.h"
+#include "LanguageModel.h"
 #include "Lexicon.h"
 #include "Service.h"
 #include "Store.h"
@@ -21,11 +22,13 @@ using namespace quillet;
 
 namespace {
 
+const char kVersion[] = QUILLET_VERSION;
+
 const char kUsage[] = R"(quillet-service: the checking service of the Quillet proofreading client.
 
 Usage:
   quillet-service serve [--listen HOST:PORT] [--data DIR] [--public-url URL]
-                        [--threads N] [--no-register] [--lexicon FILE]
+                        [--threads N] [--no-register] [--lexicon FILE] [--model DIR]
       Runs the service. HOST:PORT defaults to 127.0.0.1:8790 (loopback only;
       give 0.0.0.0:PORT to serve other machines); PORT 0 picks a free port.
       Prints one line "quillet-service: listening on http://HOST:PORT/" when
@@ -41,18 +44,21 @@ Usage:
       Lists the accounts: name, VIP flag, creation date, words in their dictionary.
   quillet-service user remove NAME [--data DIR]
       Removes an account with its tokens and dictionary.
-  quillet-service check [--data DIR] [--types LIST] [--lexicon FILE]
+  quillet-service check [--data DIR] [--types LIST] [--lexicon FILE] [--model DIR]
       Checks each line of standard input and prints its findings as one JSON
       line (as the check endpoint answers). LIST is a comma-separated subset of
       tong_yin, xing_jin, min_gan_ci, skip (default tong_yin).
-  quillet-service --help
+  quillet-service --help | --version
 
 DIR (default $XDG_DATA_HOME/quillet-service, i.e. ~/.local/share/quillet-service)
 holds the SQLite database quillet.db and the sensitive-word list
 sensitive-words.txt (one word a line, optionally "word<TAB>replacement"; edit it
 while the service runs, it is reread on change). The lexicon is built with the
 program (quillet-lexicon.txt next to the executable); a lexicon.txt in DIR or
---lexicon FILE takes its place.
+--lexicon FILE takes its place. The language model is read from the folder
+where Debian's sunpinyin-data installs it (lm_sc.t3g and pydict_sc.bin), or
+from --model DIR; the model data is by the SunPinyin developers, licensed under
+CC BY-SA 3.0 (https://creativecommons.org/licenses/by-sa/3.0/).
 Options may come in any order after the subcommand.
 )";
 
@@ -69,7 +75,8 @@ struct Arguments
 Arguments parseArguments(int argc, char** argv, int first)
 {
     Arguments args;
-    static const char* const withValue[] = {"--listen", "--data", "--lexicon", "--public-url", "--threads", "--types"};
+    static const char* const withValue[] = {"--listen",  "--data",  "--lexicon", "--public-url",
+                                            "--threads", "--types", "--model"};
     for (int i = first; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -129,13 +136,17 @@ bool makeDirs(const std::string& path)
             mkdir(partial.c_str(), 0700);
         start = end + 1;
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool fileExists(const std::string& path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
@@ -190,6 +201,17 @@ bool loadLexicon(Lexicon& lexicon, const Arguments& args, const std::string& dat
     return true;
 }
 
+bool loadModel(LanguageModel& model, const Arguments& args)
+{
+    const auto it = args.options.find("--model");
+    std::string error;
+    if (!model.load(it != args.options.end() ? it->second : LanguageModel::kDefaultFolder, &error)) {
+        std::cerr << "quillet-service: " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
 int commandServe(const Arguments& args)
 {
     std::string listen = "127.0.0.1:8790";
@@ -227,6 +249,9 @@ int commandServe(const Arguments& args)
     Lexicon lexicon;
     if (!loadLexicon(lexicon, args, settings.dataDir))
         return 1;
+    LanguageModel model;
+    if (!loadModel(model, args))
+        return 1;
     Service::ensureSensitiveFile(settings.dataDir);
 
     // Signals are taken by one thread with sigwait(), which then stops the
@@ -238,7 +263,7 @@ int commandServe(const Arguments& args)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    Service service(store, lexicon, settings);
+    Service service(store, lexicon, model, settings);
     const int bound = service.bind(host, int(port));
     if (bound < 0) {
         std::cerr << "quillet-service: cannot listen on " << listen << "\n";
@@ -317,6 +342,9 @@ int commandCheck(const Arguments& args)
     Lexicon lexicon;
     if (!loadLexicon(lexicon, args, dataDir))
         return 1;
+    LanguageModel model;
+    if (!loadModel(model, args))
+        return 1;
     Checker::Options options;
     if (args.options.count("--types")) {
         options.homophone = false;
@@ -339,7 +367,7 @@ int commandCheck(const Arguments& args)
     }
     SensitiveList sensitive;
     sensitive.load(dataDir + "/" + Service::kSensitiveFile);
-    Checker checker(lexicon);
+    Checker checker(lexicon, model);
     std::string line;
     while (std::getline(std::cin, line)) {
         nlohmann::json errors = nlohmann::json::array();
@@ -366,6 +394,10 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
+        return 0;
+    }
+    if (command == "--version") {
+        std::cout << "quillet-service " << kVersion << "\n" << LanguageModel::kAttribution << "\n";
         return 0;
     }
     const Arguments args = parseArguments(argc, argv, 1);

@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 using namespace quillet;
 
@@ -13,10 +14,14 @@ class TestChecker : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void confusionSets_data();
+    void confusionSets();
     void findsMisspeltWords_data();
     void findsMisspeltWords();
     void leavesCorrectTextAlone_data();
     void leavesCorrectTextAlone();
+    void cleanParagraphHasNoFinding();
+    void sameFindingsFromManyThreads();
     void spansCountUtf16Units();
     void sameErrorTwiceIsOneFindingWithTwoSpans();
     void optionsSelectKinds();
@@ -27,6 +32,7 @@ private slots:
 
 private:
     std::unique_ptr<Lexicon> m_lexicon;
+    std::unique_ptr<LanguageModel> m_model;
 };
 
 void TestChecker::initTestCase()
@@ -35,6 +41,42 @@ void TestChecker::initTestCase()
     std::string error;
     QVERIFY2(m_lexicon->load(QUILLET_LEXICON_PATH, &error), error.c_str());
     QVERIFY(m_lexicon->wordCount() > 100000);
+    m_model = std::make_unique<LanguageModel>();
+    QVERIFY2(m_model->load(LanguageModel::kDefaultFolder, &error), error.c_str());
+}
+
+// The confusion sets the build derives from Unihan and the learnt table.
+void TestChecker::confusionSets_data()
+{
+    QTest::addColumn<QString>("pair");
+    QTest::addColumn<int>("bits");
+    QTest::newRow("same reading") << QStringLiteral("以已") << int(ConfusionHomophone);
+    QTest::newRow("in/ing folded") << QStringLiteral("因应") << int(ConfusionNearSound);
+    QTest::newRow("same phonetic") << QStringLiteral("特持") << int(ConfusionShape);
+    QTest::newRow("Cangjie one apart") << QStringLiteral("末未") << int(ConfusionShape);
+    QTest::newRow("unrelated") << QStringLiteral("水火") << int(ConfusionNone);
+    QTest::newRow("traditional form") << QStringLiteral("著着") << int(ConfusionNone);
+    QTest::newRow("semantic variant") << QStringLiteral("他她") << int(ConfusionNone);
+}
+
+void TestChecker::confusionSets()
+{
+    QFETCH(QString, pair);
+    QFETCH(int, bits);
+    const std::u32string p = pair.toStdU32String();
+    QCOMPARE(m_lexicon->confusion(p[0], p[1]) & bits, bits);
+    if (bits == ConfusionNone)
+        QCOMPARE(m_lexicon->confusion(p[0], p[1]), int(ConfusionNone));
+    QCOMPARE(m_lexicon->confusion(p[0], p[1]), m_lexicon->confusion(p[1], p[0]));
+    // Learnt pairs come with how rarely the meant character comes out wrong.
+    const std::vector<Lexicon::Learnt>* learnt = m_lexicon->learnt(U'再');
+    QVERIFY(learnt && !learnt->empty());
+    const auto it = std::find_if(learnt->begin(), learnt->end(), [](const Lexicon::Learnt& l) { return l.c == U'在'; });
+    QVERIFY(it != learnt->end() && it->count > 0 && it->channel > 0);
+    QVERIFY(!m_lexicon->homophones(U'已').empty());
+    // Another script's or region's form is a choice: nothing is proposed for it.
+    QVERIFY(m_lexicon->isOtherForm(U'著') && m_lexicon->isOtherForm(U'妳'));
+    QVERIFY(!m_lexicon->isOtherForm(U'着') && !m_lexicon->isOtherForm(U'你'));
 }
 
 void TestChecker::findsMisspeltWords_data()
@@ -44,18 +86,27 @@ void TestChecker::findsMisspeltWords_data()
     QTest::addColumn<QString>("suggestion");
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("start");
+    QTest::addColumn<bool>("shape");
 
     QTest::newRow("homophone") << QStringLiteral("我们以经完成了任务。") << QStringLiteral("以经")
-                               << QStringLiteral("已经") << int(ErrorHomophone) << 2;
+                               << QStringLiteral("已经") << int(ErrorHomophone) << 2 << false;
     QTest::newRow("near sound in/ing") << QStringLiteral("你因该早点休息。") << QStringLiteral("因该")
-                                       << QStringLiteral("应该") << int(ErrorNearSound) << 1;
+                                       << QStringLiteral("应该") << int(ErrorNearSound) << 1 << false;
     QTest::newRow("rare variant of an idiom") << QStringLiteral("大家再接再励。") << QStringLiteral("再接再励")
-                                              << QStringLiteral("再接再厉") << int(ErrorHomophone) << 2;
-    QTest::newRow("the word, not its neighbour") << QStringLiteral("请按装最新版本的软件。")
-                                                 << QStringLiteral("按装") << QStringLiteral("安装")
-                                                 << int(ErrorHomophone) << 1;
+                                              << QStringLiteral("再接再厉") << int(ErrorHomophone) << 2 << false;
+    QTest::newRow("the word, not its neighbour") << QStringLiteral("请按装最新版本的软件。") << QStringLiteral("按装")
+                                                 << QStringLiteral("安装") << int(ErrorHomophone) << 1 << false;
+    QTest::newRow("the word, later in the sentence")
+        << QStringLiteral("下载以后再按装这个软件。") << QStringLiteral("按装") << QStringLiteral("安装")
+        << int(ErrorHomophone) << 5 << false;
+    QTest::newRow("a pair writers confuse, read in context")
+        << QStringLiteral("我明天在来看你。") << QStringLiteral("在来") << QStringLiteral("再来") << int(ErrorHomophone)
+        << 3 << false;
+    QTest::newRow("similar shape, same phonetic")
+        << QStringLiteral("他的建议得到了领导的支特。") << QStringLiteral("支特") << QStringLiteral("支持")
+        << int(ErrorShape) << 10 << true;
     QTest::newRow("doubled function character") << QStringLiteral("这是我们的的工作。") << QStringLiteral("的的")
-                                                << QStringLiteral("的") << int(ErrorLoneChar) << 4;
+                                                << QStringLiteral("的") << int(ErrorLoneChar) << 4 << false;
 }
 
 void TestChecker::findsMisspeltWords()
@@ -65,8 +116,11 @@ void TestChecker::findsMisspeltWords()
     QFETCH(QString, suggestion);
     QFETCH(int, type);
     QFETCH(int, start);
-    Checker checker(*m_lexicon);
-    const std::vector<Finding> findings = checker.check(text.toStdString(), Checker::Options());
+    QFETCH(bool, shape);
+    Checker checker(*m_lexicon, *m_model);
+    Checker::Options options;
+    options.shape = shape;
+    const std::vector<Finding> findings = checker.check(text.toStdString(), options);
     QCOMPARE(int(findings.size()), 1);
     const Finding& f = findings.front();
     QCOMPARE(QString::fromStdString(f.text), wrong);
@@ -93,17 +147,96 @@ void TestChecker::leavesCorrectTextAlone_data()
 void TestChecker::leavesCorrectTextAlone()
 {
     QFETCH(QString, text);
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     Checker::Options options;
     options.shape = true;
     QVERIFY(checker.check(text.toStdString(), options).empty());
+}
+
+void TestChecker::cleanParagraphHasNoFinding()
+{
+    // Correct prose of several registers, in one piece as the client sends it.
+    const QString paragraph = QStringLiteral("国务院新闻办公室今天上午举行新闻发布会，介绍今年前三季度的经济运行情况。"
+                                             "请各部门于本周五前将年度工作总结报送办公室，逾期不再受理。"
+                                             "根据合同法的规定，双方应当按照约定全面履行自己的义务。"
+                                             "被告人对起诉书指控的犯罪事实没有异议，当庭表示认罪。"
+                                             "患者入院后给予抗感染、补液等对症治疗，三天后体温恢复正常。"
+                                             "这家医院的医生和护士都很负责，病人的情况一直很稳定。"
+                                             "我们已经完成了今年的全部任务，明天再讨论下一步的安排。");
+    Checker checker(*m_lexicon, *m_model);
+    Checker::Options options;
+    options.shape = options.collocation = true;
+    const std::vector<Finding> findings = checker.check(paragraph.toStdString(), options);
+    for (const Finding& f : findings)
+        qWarning("unexpected finding: %s -> %s", f.text.c_str(),
+                 f.suggestions.empty() ? "" : f.suggestions.front().first.c_str());
+    QVERIFY(findings.empty());
+}
+
+// Checks share one checker, lexicon and model between the service's threads:
+// random texts give the same findings on many threads as on one.
+void TestChecker::sameFindingsFromManyThreads()
+{
+    const std::u32string alphabet = U"我们已以经完成了任务在再的地得应因该安按装他她是事时，。请持特的工作公司";
+    QRandomGenerator random(20240611);
+    std::vector<std::string> texts;
+    for (int i = 0; i < 40; ++i) {
+        std::u32string text;
+        const int length = random.bounded(1, 300);
+        for (int k = 0; k < length; ++k)
+            text += alphabet[size_t(random.bounded(int(alphabet.size())))];
+        texts.push_back(QString::fromStdU32String(text).toStdString());
+    }
+    Checker checker(*m_lexicon, *m_model);
+    Checker::Options options;
+    options.shape = options.collocation = true;
+    auto run = [&] {
+        std::vector<std::vector<Finding>> all;
+        for (const std::string& text : texts)
+            all.push_back(checker.check(text, options));
+        return all;
+    };
+    const std::vector<std::vector<Finding>> expected = run();
+    std::vector<std::vector<std::vector<Finding>>> results(4);
+    std::vector<std::thread> threads;
+    for (auto& result : results)
+        threads.emplace_back([&result, &run] { result = run(); });
+    for (std::thread& t : threads)
+        t.join();
+    auto same = [](const std::vector<std::vector<Finding>>& a, const std::vector<std::vector<Finding>>& b) {
+        if (a.size() != b.size())
+            return false;
+        for (size_t i = 0; i < a.size(); ++i) {
+            if (a[i].size() != b[i].size())
+                return false;
+            for (size_t k = 0; k < a[i].size(); ++k) {
+                const Finding& x = a[i][k];
+                const Finding& y = b[i][k];
+                if (x.text != y.text || x.type != y.type || x.spans != y.spans || x.suggestions != y.suggestions)
+                    return false;
+            }
+        }
+        return true;
+    };
+    for (const auto& result : results)
+        QVERIFY(same(result, expected));
+    // Every finding lies inside its text and names what stands there.
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const QString text = QString::fromStdString(texts[i]);
+        for (const Finding& f : expected[i]) {
+            for (const auto& [start, end] : f.spans) {
+                QVERIFY(start >= 0 && start <= end && end < text.size());
+                QCOMPARE(text.mid(start, end - start + 1), QString::fromStdString(f.text));
+            }
+        }
+    }
 }
 
 void TestChecker::spansCountUtf16Units()
 {
     // U+20000 is outside the BMP: two UTF-16 units before the error.
     const QString text = QString::fromUcs4(U"\U00020000我们以经完成了。");
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     const std::vector<Finding> findings = checker.check(text.toStdString(), Checker::Options());
     QCOMPARE(int(findings.size()), 1);
     QCOMPARE(findings.front().spans.front(), std::make_pair(4, 5));
@@ -112,7 +245,7 @@ void TestChecker::spansCountUtf16Units()
 
 void TestChecker::sameErrorTwiceIsOneFindingWithTwoSpans()
 {
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     const std::vector<Finding> findings =
         checker.check(QStringLiteral("我们以经到了。他们以经走了。").toStdString(), Checker::Options());
     QCOMPARE(int(findings.size()), 1);
@@ -122,7 +255,7 @@ void TestChecker::sameErrorTwiceIsOneFindingWithTwoSpans()
 
 void TestChecker::optionsSelectKinds()
 {
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     SensitiveList sensitive;
     sensitive.add(U"坏词");
     const std::string text = QStringLiteral("我们以经看到坏词。").toStdString();
@@ -141,11 +274,12 @@ void TestChecker::sensitiveWords()
     QTemporaryDir dir;
     QFile file(dir.filePath("words.txt"));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("# comment\n\n\xE5\x9D\x8F\xE8\xAF\x8D\t\xE5\xA5\xBD\xE8\xAF\x8D\n\xE5\x9D\x8F\xE8\xAF\x8D\xE8\xAF\xAD\r\n");
+    file.write(
+        "# comment\n\n\xE5\x9D\x8F\xE8\xAF\x8D\t\xE5\xA5\xBD\xE8\xAF\x8D\n\xE5\x9D\x8F\xE8\xAF\x8D\xE8\xAF\xAD\r\n");
     file.close();
     SensitiveList sensitive;
     QVERIFY(sensitive.load(file.fileName().toStdString()));
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     Checker::Options options;
     options.homophone = false;
     options.sensitive = true;
@@ -161,7 +295,7 @@ void TestChecker::sensitiveWords()
 
 void TestChecker::userWordsAreNotReported()
 {
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     const std::string text = QStringLiteral("我们以经完成了。").toStdString();
     QCOMPARE(int(checker.check(text, Checker::Options(), nullptr, {U"以经"}).size()), 0);
     // A longer user word around the finding protects it too.
@@ -182,7 +316,7 @@ void TestChecker::badInput_data()
 void TestChecker::badInput()
 {
     QFETCH(QByteArray, text);
-    Checker checker(*m_lexicon);
+    Checker checker(*m_lexicon, *m_model);
     Checker::Options options;
     options.shape = options.collocation = true;
     const std::vector<Finding> findings = checker.check(text.toStdString(), options);

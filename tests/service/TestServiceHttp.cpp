@@ -38,6 +38,7 @@ private:
 
     QTemporaryDir m_dir;
     Lexicon m_lexicon;
+    LanguageModel m_model;
     Store m_store;
     std::unique_ptr<Service> m_service;
     std::thread m_thread;
@@ -48,12 +49,13 @@ void TestServiceHttp::initTestCase()
 {
     std::string error;
     QVERIFY2(m_lexicon.load(QUILLET_LEXICON_PATH, &error), error.c_str());
+    QVERIFY2(m_model.load(LanguageModel::kDefaultFolder, &error), error.c_str());
     QVERIFY(m_store.open(m_dir.filePath("quillet.db").toStdString(), &error));
     QCOMPARE(m_store.addUser("alice", "pw+1", false), Store::AddResult::Added);
     QCOMPARE(m_store.addUser(QStringLiteral("王五").toStdString(), "x", true), Store::AddResult::Added);
     Service::Settings settings;
     settings.dataDir = m_dir.path().toStdString();
-    m_service = std::make_unique<Service>(m_store, m_lexicon, settings);
+    m_service = std::make_unique<Service>(m_store, m_lexicon, m_model, settings);
     m_port = m_service->bind("127.0.0.1", 0);
     QVERIFY(m_port > 0);
     m_thread = std::thread([this] { m_service->run(); });

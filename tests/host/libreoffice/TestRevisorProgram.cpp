@@ -1,0 +1,189 @@
+#include "OfficeFixture.h"
+#include "WriterApplication.h"
+
+#include <QtTest>
+
+using namespace automation;
+
+// The program a user starts, as a user meets it: the real Revisor binary on a
+// virtual X display with a window manager, a visible Writer window of a real
+// office and a real quillet-service. The Writer window is activated and
+// detected, the tool window's check button marks the errors in the document,
+// and closing the tool window ends the program with the event loop's code,
+// taking its marks with it.
+class TestRevisorProgram : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void checkThroughTheToolWindow();
+
+private:
+    QString xdotool(const QStringList& arguments, int timeoutMs = 10000);
+    QString waitForWindow(const QStringList& search, int timeoutMs);
+    bool marked(int start, int end);
+
+    QTemporaryDir m_dir;
+    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
+    QProcess m_xvfb;
+    QProcess m_windowManager;
+    QProcess m_service;
+    OfficeFixture m_office;
+    css::uno::Reference<css::frame::XFrame> m_frame;
+    std::shared_ptr<Document> m_document;
+};
+
+QString TestRevisorProgram::xdotool(const QStringList& arguments, int timeoutMs)
+{
+    QProcess process;
+    process.setProcessEnvironment(m_env);
+    process.start(QStringLiteral("xdotool"), arguments);
+    process.waitForFinished(timeoutMs);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QString TestRevisorProgram::waitForWindow(const QStringList& search, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        const QString found = xdotool(QStringList{"search"} + search);
+        if (!found.isEmpty())
+            return found.split('\n').last();
+        QTest::qWait(200);
+    }
+    return QString();
+}
+
+bool TestRevisorProgram::marked(int start, int end)
+{
+    std::shared_ptr<Range> range = m_document->range(start, end);
+    const std::optional<Font> font = range ? range->font() : std::nullopt;
+    return font && font->underline == UnderlineWavyHeavy && font->underlineColor == MarkColor;
+}
+
+void TestRevisorProgram::initTestCase()
+{
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "soffice"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is needed for this test").arg(QLatin1String(tool))));
+    }
+    QVERIFY(m_dir.isValid());
+
+    // A display of our own, with a window manager.
+    m_xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1400x1000x24", "-nolisten", "tcp"});
+    QVERIFY(m_xvfb.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_xvfb.canReadLine(), 10000);
+    const QString display = ':' + QString::fromLatin1(m_xvfb.readLine()).trimmed();
+    qputenv("DISPLAY", display.toLatin1());
+    m_env.insert("DISPLAY", display);
+    m_windowManager.setProcessEnvironment(m_env);
+    m_windowManager.start(QStringLiteral("openbox"), {"--sm-disable"});
+    QVERIFY(m_windowManager.waitForStarted(5000));
+
+    // The checking service with one account.
+    const QString data = m_dir.filePath("service");
+    QProcess add;
+    add.start(QStringLiteral(QUILLET_SERVICE_BINARY), {"user", "add", "tester", "--data", data});
+    QVERIFY(add.waitForStarted());
+    add.write("secret+password\n");
+    add.closeWriteChannel();
+    QVERIFY(add.waitForFinished(30000));
+    QCOMPARE(add.exitCode(), 0);
+    m_service.start(QStringLiteral(QUILLET_SERVICE_BINARY), {"serve", "--listen", "127.0.0.1:0", "--data", data});
+    QVERIFY(m_service.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(m_service.canReadLine(), 20000);
+    const QRegularExpressionMatch ready = QRegularExpression(QStringLiteral("listening on (http://[0-9.:]+/)"))
+                                              .match(QString::fromUtf8(m_service.readLine()));
+    QVERIFY(ready.hasMatch());
+    m_env.insert("QUILLET_SERVICE_URL", ready.captured(1));
+
+    // A visible Writer window with errors on its page.
+    QString reason;
+    QVERIFY2(m_office.start(&reason, true), qPrintable(reason));
+    m_frame = m_office.newDocument({QStringLiteral("新系统以经完成测试，下月一日上线。"),
+                                    QStringLiteral("每位同事因该在本月以前登录，核对自己的信息。"),
+                                    QStringLiteral("软件的按装由信息技术部协助完成。")});
+    QVERIFY(m_frame.is());
+    std::shared_ptr<WriterApplication> application = WriterApplication::create(m_office.connection(), m_frame);
+    QVERIFY(application);
+    m_document = application->activeDocument();
+    QVERIFY(m_document);
+}
+
+void TestRevisorProgram::cleanupTestCase()
+{
+    m_document.reset();
+    if (m_frame.is())
+        OfficeFixture::closeDocument(m_frame);
+    m_office.stop();
+    m_service.terminate();
+    m_service.waitForFinished(10000);
+    for (QProcess* process : {&m_windowManager, &m_xvfb}) {
+        process->terminate();
+        process->waitForFinished(5000);
+    }
+}
+
+void TestRevisorProgram::checkThroughTheToolWindow()
+{
+    const QString text = m_document->content()->text();
+    const QList<QPair<int, int>> errors = {
+        {int(text.indexOf("以经")), 2}, {int(text.indexOf("因该")), 2}, {int(text.indexOf("按装")), 2}};
+
+    QProcess revisor;
+    QProcessEnvironment env = m_env;
+    env.insert("HOME", m_dir.filePath("home"));
+    env.insert("XDG_CONFIG_HOME", m_dir.filePath("home/config"));
+    env.insert("QT_LOGGING_RULES", "quillet.startup.debug=true");
+    env.remove("QT_QPA_PLATFORM");
+    revisor.setProcessEnvironment(env);
+    revisor.setProcessChannelMode(QProcess::MergedChannels);
+    revisor.start(QStringLiteral(QUILLET_REVISOR), QStringList());
+    QVERIFY(revisor.waitForStarted());
+
+    // Where the check button is, once the window is up.
+    QRegularExpressionMatch button;
+    QDeadlineTimer deadline(20000);
+    QString output;
+    while (!button.hasMatch() && !deadline.hasExpired() && revisor.state() == QProcess::Running) {
+        revisor.waitForReadyRead(200);
+        output += QString::fromUtf8(revisor.readAll());
+        button = QRegularExpression(QStringLiteral("btnCheckCurrentPage (\\d+),(\\d+)")).match(output);
+    }
+    QVERIFY2(button.hasMatch(), qPrintable(output));
+    const QString tool = waitForWindow({"--name", "Quillet-"}, 10000);
+    const QString writer = waitForWindow({"--class", "libreoffice-writer"}, 30000);
+    QVERIFY(!tool.isEmpty());
+    QVERIFY(!writer.isEmpty());
+
+    // The user moves into the document: Revisor detects it and attaches.
+    xdotool({"windowactivate", "--sync", tool});
+    xdotool({"windowactivate", "--sync", writer});
+    QTest::qWait(3000);
+
+    // The check button; the first check asks for the account.
+    xdotool({"mousemove", "--window", tool, button.captured(1), button.captured(2), "click", "1"});
+    const QString login = waitForWindow({"--name", "^(登录|Login)$"}, 20000);
+    QVERIFY2(!login.isEmpty(), "the login dialog did not appear: the Writer window was not detected");
+    xdotool({"windowactivate", "--sync", login, "type", "--delay", "10", "tester"});
+    xdotool({"key", "Tab", "type", "--delay", "10", "secret+password"});
+    xdotool({"key", "Return"});
+
+    for (const auto& error : errors)
+        QTRY_VERIFY_WITH_TIMEOUT(marked(error.first, error.first + error.second), 30000);
+    QVERIFY(!marked(0, 1));
+
+    // Closing the tool window ends the program with the event loop's code, and
+    // its marks go with it.
+    xdotool({"windowactivate", "--sync", tool});
+    xdotool({"key", "--window", tool, "alt+F4"});
+    QVERIFY(revisor.waitForFinished(20000));
+    QCOMPARE(revisor.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(revisor.exitCode(), 0);
+    for (const auto& error : errors)
+        QVERIFY(!marked(error.first, error.first + error.second));
+}
+
+QTEST_GUILESS_MAIN(TestRevisorProgram)
+#include "TestRevisorProgram.moc"
