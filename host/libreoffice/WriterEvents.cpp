@@ -276,6 +276,8 @@ void WriterEvents::deliver(int eventId, bool saveAs)
     std::vector<automation::Variant> parameters;
     switch (eventId) {
     case automation::EventWindowSelectionChange:
+        if (m_application.document()->writerText()->viewMovedRecently())
+            return;
         parameters = {std::shared_ptr<automation::Object>(m_application.selection())};
         break;
     case automation::EventDocumentBeforeSave:

@@ -429,14 +429,12 @@ std::optional<int> WriterRange::information(int type)
 {
     if (type != automation::ActiveEndPageNumber || !m_document->isAlive())
         return std::nullopt;
-    WriterText::ViewMove move(*m_document);
-    if (!move.cursor().is())
+    // The page of the range's last character (of the caret when empty).
+    if (!readOffsets())
         return std::nullopt;
-    return office::guarded<std::optional<int>>("reading a page number", std::nullopt, [&] {
-        move.cursor()->gotoRange(endPosition(), false);
-        const int page = Reference<text::XPageCursor>(move.cursor(), UNO_QUERY_THROW)->getPage();
-        return page > 0 ? std::optional<int>(page) : std::nullopt;
-    });
+    if (m_end == m_start)
+        return m_document->pageAt(m_end);
+    return m_document->pageAt(m_end - characterLengthBefore(m_document->text(), m_end));
 }
 
 void WriterRange::select()

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -75,6 +76,12 @@ public:
     // between tables, cells), as cursors spanning them.
     std::vector<css::uno::Reference<css::text::XTextCursor>> pieces(int start, int end);
 
+    // The page that shows the position at offset; where one page ends and the
+    // next begins, the next. The bounds of each page asked for are kept like
+    // the text map, so stepping through a page costs one lookup. nullopt when
+    // unknown.
+    std::optional<int> pageAt(int offset);
+
     // Moves of the view cursor that the user must not see: the controllers
     // are locked, the selection is put back afterwards, and selection events
     // raised meanwhile on this thread are dropped.
@@ -93,6 +100,9 @@ public:
         bool m_locked = false;
     };
     bool suppressingSelectionEvents() const { return m_viewMoves > 0; }
+    // Whether a hidden move ended so recently that a selection event arriving
+    // now may be the office's late report of it.
+    bool viewMovedRecently() const;
 
 private:
     struct Cell
@@ -123,6 +133,15 @@ private:
     std::shared_ptr<std::atomic<bool>> m_closed = std::make_shared<std::atomic<bool>>(false);
     css::uno::Reference<css::lang::XEventListener> m_closeWatch;
 
+    struct PageSpan
+    {
+        int first = 0;
+        int last = 0; // the position after the page's last character
+        int page = 0;
+    };
+    std::vector<PageSpan> m_pages;
+    quint64 m_pagesGeneration = 0;
+
     bool m_mapValid = false;
     bool m_invalidationPosted = false;
     quint64 m_generation = 1;
@@ -130,4 +149,5 @@ private:
     std::vector<int> m_lowSurrogates; // offsets of the second halves of surrogate pairs
     std::vector<Table> m_tables;
     int m_viewMoves = 0;
+    std::chrono::steady_clock::time_point m_viewMoveEnd;
 };

@@ -275,6 +275,16 @@ void TestWriterBackend::pagesAndInformation()
     QVERIFY2(lastPage >= 3, "the document spans several pages");
     QCOMPARE(*page2->information(ActiveEndPageNumber), 2);
     QCOMPARE(*m_document->range(page2->start() - 1, page2->start() - 1)->information(ActiveEndPageNumber), 1);
+    // Character by character across the page break (as stepping does): the
+    // page changes exactly at the next page's first character, also when the
+    // answers come from the bounds kept from earlier questions.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int at = page2->start() - 30; at < page2->start() + 30; ++at) {
+            const int expected = at < page2->start() ? 1 : 2;
+            QCOMPARE(*m_document->range(at, at + 1)->information(ActiveEndPageNumber), expected);
+        }
+    }
+    QCOMPARE(*m_document->range(page2->start(), page2->start())->information(ActiveEndPageNumber), 2);
     // Going to a page neither moves the caret nor raises events.
     auto sink = std::make_shared<RecordingSink>();
     const int cookie = m_application->advise(sink);
