@@ -20,7 +20,9 @@
 
 #include <signal.h>
 
-Q_LOGGING_CATEGORY(lcOffice, "quillet.office")
+// Failed office calls are routine (a closed document, a dead office): debug
+// messages only when asked for.
+Q_LOGGING_CATEGORY(lcOffice, "quillet.office", QtInfoMsg)
 
 using namespace css;
 using css::uno::Reference;

@@ -57,21 +57,17 @@ bool WriterRange::assign(int start, int end)
     const QString text = m_document->text();
     if (start < 0 || end < start || end > text.size())
         return false;
-    Reference<text::XTextCursor> cursor = m_document->cursorFor(start, end);
+    Reference<text::XText> holder;
+    Reference<text::XTextCursor> cursor = m_document->cursorFor(start, end, &holder);
     bool endsPastText = false;
     if (!cursor.is() && end > start && text.at(end - 1) == '\n') {
         // A paragraph's range with its mark, where the mark separates two
         // texts (the end of a cell, the paragraph before a table).
-        cursor = m_document->cursorFor(start, end - 1);
+        cursor = m_document->cursorFor(start, end - 1, &holder);
         endsPastText = cursor.is();
     }
     if (cursor.is()) {
-        const bool ok = office::guarded("reading a range", false, [&] {
-            m_startText = cursor->getText();
-            return true;
-        });
-        if (!ok)
-            return false;
+        m_startText = holder;
         m_cursor = cursor;
         m_endText.clear();
         m_endCursor.clear();

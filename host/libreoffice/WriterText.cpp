@@ -280,7 +280,7 @@ WriterText::Position WriterText::positionAt(int offset)
     });
 }
 
-Reference<text::XTextCursor> WriterText::cursorFor(int start, int end)
+Reference<text::XTextCursor> WriterText::cursorFor(int start, int end, Reference<text::XText>* text)
 {
     if (end < start)
         return {};
@@ -299,6 +299,8 @@ Reference<text::XTextCursor> WriterText::cursorFor(int start, int end)
                 return {};
         }
     }
+    if (text)
+        *text = position.text;
     return office::guarded<Reference<text::XTextCursor>>("reaching a text range", {}, [&] {
         if (!goRight(position.cursor, codePoints(end) - codePoints(start), true))
             return Reference<text::XTextCursor>();

@@ -65,7 +65,9 @@ public:
     Position positionAt(int offset);
     // A cursor spanning [start, end) when both lie in the same text (body or
     // one cell); null otherwise.
-    css::uno::Reference<css::text::XTextCursor> cursorFor(int start, int end);
+    // text, when given, receives the text that holds the cursor.
+    css::uno::Reference<css::text::XTextCursor> cursorFor(int start, int end,
+                                                          css::uno::Reference<css::text::XText>* text = nullptr);
     // The offset of position (which lies in text); -1 when unknown.
     int offsetOf(const css::uno::Reference<css::text::XText>& text,
                  const css::uno::Reference<css::text::XTextRange>& position);
