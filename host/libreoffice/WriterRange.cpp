@@ -325,7 +325,26 @@ std::shared_ptr<automation::Range> WriterRange::next(int unit, int count)
     }
     if (position >= text.size())
         return nullptr;
-    return create(m_document, position, position + characterLength(text, position));
+    const int to = position + characterLength(text, position);
+    // Stepping character by character (Next, Previous, growing over a mark):
+    // from this range's own cursor, two calls instead of a walk from the start.
+    if (!m_endCursor.is() && !m_endsPastText && m_document->sameText(m_end, to)) {
+        auto step = office::guarded<std::shared_ptr<WriterRange>>("stepping", nullptr, [&] {
+            std::shared_ptr<WriterRange> range(new WriterRange(m_document));
+            range->m_startText = m_startText;
+            range->m_cursor = m_startText->createTextCursorByRange(m_cursor->getEnd());
+            if (position > m_end)
+                range->m_cursor->goRight(sal_Int16(text.mid(m_end, position - m_end).toUcs4().size()), false);
+            range->m_cursor->goRight(1, true);
+            range->m_start = position;
+            range->m_end = to;
+            range->m_generation = m_document->generation();
+            return range;
+        });
+        if (step)
+            return step;
+    }
+    return create(m_document, position, to);
 }
 
 std::shared_ptr<automation::Range> WriterRange::previous(int unit, int count)
@@ -355,7 +374,24 @@ std::shared_ptr<automation::Range> WriterRange::previous(int unit, int count)
     }
     if (position <= 0)
         return nullptr;
-    return create(m_document, position - characterLengthBefore(text, position), position);
+    const int from = position - characterLengthBefore(text, position);
+    if (!m_endCursor.is() && m_document->sameText(from, m_start)) {
+        auto step = office::guarded<std::shared_ptr<WriterRange>>("stepping", nullptr, [&] {
+            std::shared_ptr<WriterRange> range(new WriterRange(m_document));
+            range->m_startText = m_startText;
+            range->m_cursor = m_startText->createTextCursorByRange(m_cursor->getStart());
+            if (position < m_start)
+                range->m_cursor->goLeft(sal_Int16(text.mid(position, m_start - position).toUcs4().size()), false);
+            range->m_cursor->goLeft(1, true);
+            range->m_start = from;
+            range->m_end = position;
+            range->m_generation = m_document->generation();
+            return range;
+        });
+        if (step)
+            return step;
+    }
+    return create(m_document, from, position);
 }
 
 bool WriterRange::inRange(const std::shared_ptr<automation::Range>& other)

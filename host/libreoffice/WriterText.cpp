@@ -308,6 +308,19 @@ Reference<text::XTextCursor> WriterText::cursorFor(int start, int end, Reference
     });
 }
 
+bool WriterText::sameText(int a, int b)
+{
+    ensureMap();
+    const Cell* cell = cellAt(a);
+    if (cell)
+        return b >= cell->start && b <= cell->start + cell->length && cellAt(b) == cell;
+    for (const Table& table : m_tables) {
+        if (table.start > a && table.start <= b)
+            return false;
+    }
+    return cellAt(b) == nullptr;
+}
+
 bool WriterText::knows(const Reference<text::XText>& text)
 {
     if (!text.is())

@@ -71,6 +71,9 @@ public:
     // The offset of position (which lies in text); -1 when unknown.
     int offsetOf(const css::uno::Reference<css::text::XText>& text,
                  const css::uno::Reference<css::text::XTextRange>& position);
+    // Whether offsets a <= b lie in the same text with no table between them
+    // (a cursor can move from one to the other).
+    bool sameText(int a, int b);
     // Whether text is the body or a cell of a top-level table.
     bool knows(const css::uno::Reference<css::text::XText>& text);
 
