@@ -50,6 +50,9 @@ Reference<accessibility::XAccessibleContext> AccessibleView::documentContext()
             return m_document;
         m_document.clear();
     }
+    constexpr auto kRetryWalk = std::chrono::seconds(2);
+    if (m_walkFailed && std::chrono::steady_clock::now() - m_lastFailedWalk < kRetryWalk)
+        return {};
     m_document =
         office::guarded<Reference<accessibility::XAccessibleContext>>("walking the accessibility tree", {}, [&] {
             Reference<accessibility::XAccessible> root(m_frame->getContainerWindow(), UNO_QUERY_THROW);

@@ -4,6 +4,8 @@
 #include <com/sun/star/frame/XFrame.hpp>
 
 #include <QRect>
+
+#include <chrono>
 #include <QString>
 
 struct xcb_connection_t;
@@ -38,6 +40,10 @@ private:
 
     css::uno::Reference<css::frame::XFrame> m_frame;
     css::uno::Reference<css::accessibility::XAccessibleContext> m_document;
+    // A walk that found no document is not repeated at once (a headless or
+    // hidden window shows none, and a walk costs tens of milliseconds).
+    std::chrono::steady_clock::time_point m_lastFailedWalk;
+    bool m_walkFailed = false;
     xcb_connection_t* m_xcb = nullptr;
     bool m_xcbTried = false;
 };

@@ -18,7 +18,11 @@
 
 #include <mutex>
 
-Q_LOGGING_CATEGORY(lcOffice, "quillet.office")
+#include <signal.h>
+
+// Failed office calls are routine (a closed document, a dead office): debug
+// messages only when asked for.
+Q_LOGGING_CATEGORY(lcOffice, "quillet.office", QtInfoMsg)
 
 using namespace css;
 using css::uno::Reference;
@@ -78,6 +82,16 @@ private:
 
 bool OfficeConnection::bootstrap()
 {
+    // Writing to the pipe of an office that has just died raises SIGPIPE,
+    // which would end this program: the write fails and the bridge reports
+    // the office's end instead.
+    static const bool ignoringSigpipe = [] {
+        struct sigaction action = {};
+        action.sa_handler = SIG_IGN;
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGPIPE, &action, nullptr) == 0;
+    }();
+    Q_UNUSED(ignoringSigpipe)
     return localContext().is();
 }
 
@@ -88,8 +102,10 @@ OfficeConnection::OfficeConnection(const QString& pipeName)
 
 std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeName)
 {
+    if (!bootstrap() || pipeName.isEmpty())
+        return nullptr;
     const Reference<uno::XComponentContext> local = localContext();
-    if (!local.is() || pipeName.isEmpty())
+    if (!local.is())
         return nullptr;
 
     std::shared_ptr<OfficeConnection> connection(new OfficeConnection(pipeName));

@@ -58,6 +58,12 @@ WordClientHelper::WordClientHelper()
 {
     m_connectTimer.setInterval(kConnectInterval);
     connect(&m_connectTimer, &QTimer::timeout, this, &WordClientHelper::tryConnect);
+    connect(&m_accept, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+            [this] { m_connectTimer.start(); });
+    connect(&m_accept, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            qCInfo(lcOffice) << "could not ask the office to open its pipe";
+    });
     // A wrapper that was never attached keys its records by the Writer
     // window under the active window.
     WordHelper::setForegroundEditorLookup([this] { return handleFromWindowId(writerWindow(m_x11->activeWindow())); });
@@ -140,7 +146,7 @@ bool WordClientHelper::attach(const std::shared_ptr<WordHelper>& helper, HWND hW
 
 void WordClientHelper::reachOffice(quintptr window)
 {
-    if (isConnected() || m_connectTimer.isActive())
+    if (isConnected() || m_connectTimer.isActive() || m_accept.state() != QProcess::NotRunning)
         return;
     // The office may listen already (an earlier run asked it).
     tryConnect();
@@ -154,13 +160,15 @@ void WordClientHelper::reachOffice(quintptr window)
     QStringList arguments{QStringLiteral("--accept=pipe,name=%1;urp;").arg(m_pipeName)};
     if (!office->profileOption.isEmpty())
         arguments << office->profileOption;
-    if (m_accept.state() == QProcess::NotRunning) {
-        m_accept.setStandardOutputFile(QProcess::nullDevice());
-        m_accept.setStandardErrorFile(QProcess::nullDevice());
-        m_accept.start(office->soffice, arguments);
-    }
+    if (m_accept.state() != QProcess::NotRunning)
+        return;
+    // The pipe is tried once the call has ended: while it runs, the process it
+    // starts may itself listen for a moment before it hands the request to the
+    // running office and quits.
+    m_accept.setStandardOutputFile(QProcess::nullDevice());
+    m_accept.setStandardErrorFile(QProcess::nullDevice());
+    m_accept.start(office->soffice, arguments);
     m_connectTries = 0;
-    m_connectTimer.start();
 }
 
 void WordClientHelper::tryConnect()
@@ -193,12 +201,29 @@ void WordClientHelper::officeGone()
     QTimer::singleShot(0, this, [this] {
         const std::shared_ptr<OfficeConnection> gone = m_connection;
         m_connection.reset();
+        std::vector<HWND> dropped;
         for (auto it = m_wrappers.begin(); it != m_wrappers.end();) {
             auto application = std::dynamic_pointer_cast<WriterApplication>(it->second->application());
-            if (application && application->connection() == gone)
-                it = m_wrappers.erase(it); // its windows have gone with the office
-            else
+            if (application && application->connection() == gone) {
+                dropped.push_back(it->first);
+                it = m_wrappers.erase(it);
+            } else {
                 ++it;
+            }
+        }
+        // A visible office may drop a connection made just after it opened
+        // the pipe, and stay: then its windows are attached again at once.
+        // An office that has gone no longer answers.
+        tryConnect();
+        if (!isConnected())
+            return;
+        for (HWND hWnd : dropped) {
+            if (!writerWindow(windowIdFromHandle(hWnd)))
+                continue;
+            auto helper = std::make_shared<WordHelper>();
+            helper->enableErrorTip(m_errorTip);
+            m_wrappers[hWnd] = helper;
+            attach(helper, hWnd);
         }
     });
 }

@@ -49,6 +49,8 @@ std::shared_ptr<WriterApplication> WriterApplication::create(std::shared_ptr<Off
     if (!Reference<text::XTextDocument>(model, UNO_QUERY).is())
         return nullptr;
     std::shared_ptr<WriterApplication> application(new WriterApplication(connection, frame));
+    application->m_containerWindow = office::guarded<Reference<awt::XWindow>>(
+        "reading the frame's window", {}, [&] { return frame->getContainerWindow(); });
     application->m_document = std::make_shared<WriterDocument>(std::make_shared<WriterText>(connection, model));
     application->m_view = std::make_shared<AccessibleView>(frame);
     application->m_events = std::make_unique<WriterEvents>(*application);

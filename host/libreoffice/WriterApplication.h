@@ -2,6 +2,7 @@
 
 #include "automation/Automation.h"
 
+#include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
 
 #include <QtGlobal>
@@ -32,6 +33,7 @@ public:
 
     const std::shared_ptr<OfficeConnection>& connection() const { return m_connection; }
     const css::uno::Reference<css::frame::XFrame>& frame() const { return m_frame; }
+    const css::uno::Reference<css::awt::XWindow>& containerWindow() const { return m_containerWindow; }
     // The document at attach time, for the events (Writer keeps one document
     // per frame).
     std::shared_ptr<WriterDocument> document();
@@ -48,6 +50,11 @@ private:
 
     std::shared_ptr<OfficeConnection> m_connection;
     css::uno::Reference<css::frame::XFrame> m_frame;
+    // Held for the application's life: when the office closes the window, the
+    // last reference must not be the one in a notification the office sends
+    // us (the office then destroys the window on its writer thread while the
+    // closing thread holds the lock it needs: both wait for ever).
+    css::uno::Reference<css::awt::XWindow> m_containerWindow;
     std::shared_ptr<WriterDocument> m_document;
     std::shared_ptr<AccessibleView> m_view;
     std::unique_ptr<WriterEvents> m_events;

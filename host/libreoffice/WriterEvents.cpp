@@ -221,7 +221,6 @@ bool WriterEvents::install()
         return false;
     const Reference<frame::XModel> model = text->model();
     const Reference<frame::XController> controller = text->controller();
-    const Reference<frame::XFrame> frame = m_application.frame();
     bool any = false;
     any |= office::guarded("listening to the selection", false, [&] {
         Reference<view::XSelectionSupplier>(controller, UNO_QUERY_THROW)
@@ -234,7 +233,7 @@ bool WriterEvents::install()
         return true;
     });
     office::guarded("listening to the window", [&] {
-        const Reference<awt::XWindow> window = frame->getContainerWindow();
+        const Reference<awt::XWindow>& window = m_application.containerWindow();
         window->addWindowListener(Reference<awt::XWindowListener>(m_listener));
         Reference<awt::XTopWindow> top(window, UNO_QUERY);
         if (top.is())
@@ -261,7 +260,7 @@ void WriterEvents::uninstall()
             ->removeDocumentEventListener(Reference<document::XDocumentEventListener>(m_listener));
     });
     office::guarded("removing the window listeners", [&] {
-        const Reference<awt::XWindow> window = m_application.frame()->getContainerWindow();
+        const Reference<awt::XWindow>& window = m_application.containerWindow();
         window->removeWindowListener(Reference<awt::XWindowListener>(m_listener));
         Reference<awt::XTopWindow> top(window, UNO_QUERY);
         if (top.is())
@@ -277,6 +276,8 @@ void WriterEvents::deliver(int eventId, bool saveAs)
     std::vector<automation::Variant> parameters;
     switch (eventId) {
     case automation::EventWindowSelectionChange:
+        if (m_application.document()->writerText()->viewMovedRecently())
+            return;
         parameters = {std::shared_ptr<automation::Object>(m_application.selection())};
         break;
     case automation::EventDocumentBeforeSave:

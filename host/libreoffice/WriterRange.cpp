@@ -57,21 +57,17 @@ bool WriterRange::assign(int start, int end)
     const QString text = m_document->text();
     if (start < 0 || end < start || end > text.size())
         return false;
-    Reference<text::XTextCursor> cursor = m_document->cursorFor(start, end);
+    Reference<text::XText> holder;
+    Reference<text::XTextCursor> cursor = m_document->cursorFor(start, end, &holder);
     bool endsPastText = false;
     if (!cursor.is() && end > start && text.at(end - 1) == '\n') {
         // A paragraph's range with its mark, where the mark separates two
         // texts (the end of a cell, the paragraph before a table).
-        cursor = m_document->cursorFor(start, end - 1);
+        cursor = m_document->cursorFor(start, end - 1, &holder);
         endsPastText = cursor.is();
     }
     if (cursor.is()) {
-        const bool ok = office::guarded("reading a range", false, [&] {
-            m_startText = cursor->getText();
-            return true;
-        });
-        if (!ok)
-            return false;
+        m_startText = holder;
         m_cursor = cursor;
         m_endText.clear();
         m_endCursor.clear();
@@ -329,7 +325,26 @@ std::shared_ptr<automation::Range> WriterRange::next(int unit, int count)
     }
     if (position >= text.size())
         return nullptr;
-    return create(m_document, position, position + characterLength(text, position));
+    const int to = position + characterLength(text, position);
+    // Stepping character by character (Next, Previous, growing over a mark):
+    // from this range's own cursor, two calls instead of a walk from the start.
+    if (!m_endCursor.is() && !m_endsPastText && m_document->sameText(m_end, to)) {
+        auto step = office::guarded<std::shared_ptr<WriterRange>>("stepping", nullptr, [&] {
+            std::shared_ptr<WriterRange> range(new WriterRange(m_document));
+            range->m_startText = m_startText;
+            range->m_cursor = m_startText->createTextCursorByRange(m_cursor->getEnd());
+            if (position > m_end)
+                range->m_cursor->goRight(sal_Int16(text.mid(m_end, position - m_end).toUcs4().size()), false);
+            range->m_cursor->goRight(1, true);
+            range->m_start = position;
+            range->m_end = to;
+            range->m_generation = m_document->generation();
+            return range;
+        });
+        if (step)
+            return step;
+    }
+    return create(m_document, position, to);
 }
 
 std::shared_ptr<automation::Range> WriterRange::previous(int unit, int count)
@@ -359,7 +374,24 @@ std::shared_ptr<automation::Range> WriterRange::previous(int unit, int count)
     }
     if (position <= 0)
         return nullptr;
-    return create(m_document, position - characterLengthBefore(text, position), position);
+    const int from = position - characterLengthBefore(text, position);
+    if (!m_endCursor.is() && m_document->sameText(from, m_start)) {
+        auto step = office::guarded<std::shared_ptr<WriterRange>>("stepping", nullptr, [&] {
+            std::shared_ptr<WriterRange> range(new WriterRange(m_document));
+            range->m_startText = m_startText;
+            range->m_cursor = m_startText->createTextCursorByRange(m_cursor->getStart());
+            if (position < m_start)
+                range->m_cursor->goLeft(sal_Int16(text.mid(position, m_start - position).toUcs4().size()), false);
+            range->m_cursor->goLeft(1, true);
+            range->m_start = from;
+            range->m_end = position;
+            range->m_generation = m_document->generation();
+            return range;
+        });
+        if (step)
+            return step;
+    }
+    return create(m_document, from, position);
 }
 
 bool WriterRange::inRange(const std::shared_ptr<automation::Range>& other)
@@ -429,14 +461,12 @@ std::optional<int> WriterRange::information(int type)
 {
     if (type != automation::ActiveEndPageNumber || !m_document->isAlive())
         return std::nullopt;
-    WriterText::ViewMove move(*m_document);
-    if (!move.cursor().is())
+    // The page of the range's last character (of the caret when empty).
+    if (!readOffsets())
         return std::nullopt;
-    return office::guarded<std::optional<int>>("reading a page number", std::nullopt, [&] {
-        move.cursor()->gotoRange(endPosition(), false);
-        const int page = Reference<text::XPageCursor>(move.cursor(), UNO_QUERY_THROW)->getPage();
-        return page > 0 ? std::optional<int>(page) : std::nullopt;
-    });
+    if (m_end == m_start)
+        return m_document->pageAt(m_end);
+    return m_document->pageAt(m_end - characterLengthBefore(m_document->text(), m_end));
 }
 
 void WriterRange::select()

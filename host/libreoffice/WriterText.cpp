@@ -10,6 +10,7 @@
 #include <cppuhelper/implbase1.hxx>
 #include <com/sun/star/text/XTextTable.hpp>
 #include <com/sun/star/text/XTextTablesSupplier.hpp>
+#include <com/sun/star/text/XPageCursor.hpp>
 #include <com/sun/star/text/XTextViewCursorSupplier.hpp>
 
 #include <QMetaObject>
@@ -279,7 +280,7 @@ WriterText::Position WriterText::positionAt(int offset)
     });
 }
 
-Reference<text::XTextCursor> WriterText::cursorFor(int start, int end)
+Reference<text::XTextCursor> WriterText::cursorFor(int start, int end, Reference<text::XText>* text)
 {
     if (end < start)
         return {};
@@ -298,11 +299,26 @@ Reference<text::XTextCursor> WriterText::cursorFor(int start, int end)
                 return {};
         }
     }
+    if (text)
+        *text = position.text;
     return office::guarded<Reference<text::XTextCursor>>("reaching a text range", {}, [&] {
         if (!goRight(position.cursor, codePoints(end) - codePoints(start), true))
             return Reference<text::XTextCursor>();
         return position.cursor;
     });
+}
+
+bool WriterText::sameText(int a, int b)
+{
+    ensureMap();
+    const Cell* cell = cellAt(a);
+    if (cell)
+        return b >= cell->start && b <= cell->start + cell->length && cellAt(b) == cell;
+    for (const Table& table : m_tables) {
+        if (table.start > a && table.start <= b)
+            return false;
+    }
+    return cellAt(b) == nullptr;
 }
 
 bool WriterText::knows(const Reference<text::XText>& text)
@@ -377,6 +393,64 @@ std::vector<Reference<text::XTextCursor>> WriterText::pieces(int start, int end)
     return result;
 }
 
+std::optional<int> WriterText::pageAt(int offset)
+{
+    if (!isAlive() || offset < 0)
+        return std::nullopt;
+    const bool preferLater = true;
+    if (m_pagesGeneration != m_generation) {
+        m_pages.clear();
+        m_pagesGeneration = m_generation;
+    }
+    // The known pages that hold offset, and whether it lies on a page's edge
+    // (where the next or previous page, perhaps not known yet, holds it too).
+    auto known = [&](bool& onEdge) -> std::optional<int> {
+        std::optional<int> found;
+        onEdge = false;
+        int count = 0;
+        for (const PageSpan& span : m_pages) {
+            if (offset < span.first || offset > span.last)
+                continue;
+            ++count;
+            onEdge = onEdge || offset == span.first || offset == span.last;
+            if (!found || (preferLater ? span.page > *found : span.page < *found))
+                found = span.page;
+        }
+        if (count > 1)
+            onEdge = false;
+        return found;
+    };
+    bool onEdge = false;
+    if (const std::optional<int> page = known(onEdge); page && !onEdge)
+        return page;
+    const Position position = positionAt(offset);
+    if (!position.cursor.is())
+        return std::nullopt;
+    ViewMove move(*this);
+    if (!move.cursor().is())
+        return std::nullopt;
+    return office::guarded<std::optional<int>>("reading a page number", std::nullopt, [&]() -> std::optional<int> {
+        const Reference<text::XTextViewCursor>& cursor = move.cursor();
+        Reference<text::XPageCursor> pages(cursor, UNO_QUERY_THROW);
+        cursor->gotoRange(position.cursor->getStart(), false);
+        const int page = pages->getPage();
+        if (page <= 0)
+            return std::nullopt;
+        // Keep the page's bounds for the next questions.
+        pages->jumpToStartOfPage();
+        const Reference<text::XTextRange> first = cursor->getStart();
+        const int firstOffset = offsetOf(first->getText(), first);
+        pages->jumpToEndOfPage();
+        const Reference<text::XTextRange> last = cursor->getStart();
+        const int lastOffset = offsetOf(last->getText(), last);
+        if (firstOffset >= 0 && lastOffset >= firstOffset)
+            m_pages.push_back({firstOffset, lastOffset, page});
+        bool edge = false;
+        const std::optional<int> decided = known(edge);
+        return decided ? decided : std::optional<int>(page);
+    });
+}
+
 WriterText::ViewMove::ViewMove(WriterText& text)
     : m_text(text)
 {
@@ -405,4 +479,13 @@ WriterText::ViewMove::~ViewMove()
     if (m_locked)
         office::guarded("unlocking the view", [&] { m_text.m_model->unlockControllers(); });
     --m_text.m_viewMoves;
+    m_text.m_viewMoveEnd = std::chrono::steady_clock::now();
+}
+
+bool WriterText::viewMovedRecently() const
+{
+    // The office may report a move made while its controllers were locked
+    // after we have unlocked them, from its own thread.
+    constexpr auto kLateReport = std::chrono::milliseconds(150);
+    return m_viewMoves > 0 || std::chrono::steady_clock::now() - m_viewMoveEnd < kLateReport;
 }

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -64,16 +65,27 @@ public:
     Position positionAt(int offset);
     // A cursor spanning [start, end) when both lie in the same text (body or
     // one cell); null otherwise.
-    css::uno::Reference<css::text::XTextCursor> cursorFor(int start, int end);
+    // text, when given, receives the text that holds the cursor.
+    css::uno::Reference<css::text::XTextCursor> cursorFor(int start, int end,
+                                                          css::uno::Reference<css::text::XText>* text = nullptr);
     // The offset of position (which lies in text); -1 when unknown.
     int offsetOf(const css::uno::Reference<css::text::XText>& text,
                  const css::uno::Reference<css::text::XTextRange>& position);
+    // Whether offsets a <= b lie in the same text with no table between them
+    // (a cursor can move from one to the other).
+    bool sameText(int a, int b);
     // Whether text is the body or a cell of a top-level table.
     bool knows(const css::uno::Reference<css::text::XText>& text);
 
     // The pieces of [start, end) that lie in one text each (body stretches
     // between tables, cells), as cursors spanning them.
     std::vector<css::uno::Reference<css::text::XTextCursor>> pieces(int start, int end);
+
+    // The page that shows the position at offset; where one page ends and the
+    // next begins, the next. The bounds of each page asked for are kept like
+    // the text map, so stepping through a page costs one lookup. nullopt when
+    // unknown.
+    std::optional<int> pageAt(int offset);
 
     // Moves of the view cursor that the user must not see: the controllers
     // are locked, the selection is put back afterwards, and selection events
@@ -93,6 +105,9 @@ public:
         bool m_locked = false;
     };
     bool suppressingSelectionEvents() const { return m_viewMoves > 0; }
+    // Whether a hidden move ended so recently that a selection event arriving
+    // now may be the office's late report of it.
+    bool viewMovedRecently() const;
 
 private:
     struct Cell
@@ -123,6 +138,15 @@ private:
     std::shared_ptr<std::atomic<bool>> m_closed = std::make_shared<std::atomic<bool>>(false);
     css::uno::Reference<css::lang::XEventListener> m_closeWatch;
 
+    struct PageSpan
+    {
+        int first = 0;
+        int last = 0; // the position after the page's last character
+        int page = 0;
+    };
+    std::vector<PageSpan> m_pages;
+    quint64 m_pagesGeneration = 0;
+
     bool m_mapValid = false;
     bool m_invalidationPosted = false;
     quint64 m_generation = 1;
@@ -130,4 +154,5 @@ private:
     std::vector<int> m_lowSurrogates; // offsets of the second halves of surrogate pairs
     std::vector<Table> m_tables;
     int m_viewMoves = 0;
+    std::chrono::steady_clock::time_point m_viewMoveEnd;
 };

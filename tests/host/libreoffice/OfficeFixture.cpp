@@ -76,6 +76,7 @@ bool OfficeFixture::start(QString* reason, bool withDisplay)
                           QStringLiteral("--nodefault"),
                           QStringLiteral("--accept=pipe,name=%1;urp;").arg(m_pipeName),
                           QStringLiteral("-env:UserInstallation=%1").arg(profileUrl())};
+    m_withDisplay = withDisplay;
     if (!withDisplay)
         arguments.prepend(QStringLiteral("--headless"));
     // The office's output goes nowhere: an office that outlives a crashed test
@@ -105,7 +106,10 @@ bool OfficeFixture::start(QString* reason, bool withDisplay)
 
 void OfficeFixture::stop()
 {
-    if (m_connection && m_connection->isAlive()) {
+    // A visible office may ask about unsaved documents: it is ended outright.
+    if (m_withDisplay)
+        kill();
+    if (m_connection && m_connection->isAlive() && !m_withDisplay) {
         office::guarded("ending the office", [&] { m_connection->desktop()->terminate(); });
     }
     m_connection.reset();

@@ -49,4 +49,5 @@ private:
     QString m_pipeName;
     QProcess m_process;
     std::shared_ptr<OfficeConnection> m_connection;
+    bool m_withDisplay = false;
 };

@@ -1,0 +1,237 @@
+// The document logic on a real office, at random: whatever the order of
+// checking, caret moves, stepping, ignoring, saving and clearing, every
+// character ends with the underline and colour it had before the first mark.
+// The seed of a failing sequence is printed; QUILLET_INTEGRITY_SEQUENCES sets
+// how many sequences run (a few hundred for a thorough run).
+
+#include "OfficeFixture.h"
+#include "UnoSupport.h"
+#include "WriterApplication.h"
+#include "bridge/WordHelper.h"
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <thread>
+
+using namespace automation;
+using css::uno::Reference;
+using css::uno::UNO_QUERY_THROW;
+
+namespace {
+
+const QString kAlphabet =
+    QStringLiteral("的一是在不了有和人这中大为上个国我以要他时来用们生到作地于出就分对成会可主发年动");
+
+// A stretch of the document with the formatting the test gave it.
+struct Run
+{
+    int start;
+    int end;
+    Font font;
+};
+
+} // namespace
+
+class TestWriterIntegrity : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void randomSequences();
+
+private:
+    bool runSequence(quint32 seed, QString* failure);
+
+    OfficeFixture m_office;
+};
+
+void TestWriterIntegrity::initTestCase()
+{
+    QString reason;
+    if (!m_office.start(&reason))
+        QSKIP(qPrintable(reason));
+}
+
+void TestWriterIntegrity::cleanupTestCase()
+{
+    m_office.stop();
+}
+
+bool TestWriterIntegrity::runSequence(quint32 seed, QString* failure)
+{
+    QRandomGenerator random(seed);
+    QStringList paragraphs;
+    for (int p = 0; p < 30; ++p) {
+        QString paragraph;
+        const int length = 20 + int(random.bounded(60));
+        for (int i = 0; i < length; ++i)
+            paragraph += kAlphabet.at(int(random.bounded(kAlphabet.size())));
+        paragraphs << paragraph;
+    }
+    const auto frame = m_office.newDocument(paragraphs, {QStringLiteral("的一是"), QStringLiteral("在不了有")}, 2, 3);
+    auto application = WriterApplication::create(m_office.connection(), frame);
+    if (!application) {
+        *failure = QStringLiteral("no document");
+        return false;
+    }
+    auto document = application->activeDocument();
+    const QString text = document->content()->text();
+
+    // The user's own formatting: runs of other underlines and colours, among
+    // them the mark's style in another colour and the mark itself.
+    const Font fonts[] = {{1, ColorAutomatic},
+                          {3, 0x0000FF},
+                          {UnderlineWavyHeavy, 0x00FF00},
+                          {UnderlineWavyHeavy, MarkColor},
+                          {11, 0x123456}};
+    std::vector<Run> runs;
+    int at = 0;
+    while (at < text.size()) {
+        const int length = 1 + int(random.bounded(40));
+        const int end = std::min<int>(text.size(), at + length);
+        Font font{UnderlineNone, ColorAutomatic};
+        if (random.bounded(3) == 0)
+            font = fonts[random.bounded(int(std::size(fonts)))];
+        if (font.underline != UnderlineNone)
+            document->range(at, end)->setFont(font);
+        runs.push_back({at, end, font});
+        at = end;
+    }
+    document->setModified(false);
+
+    auto helper = std::make_unique<WordHelper>();
+    helper->attach(handleFromWindowId(seed + 1), application);
+    helper->enableErrorTip(random.bounded(2) == 0);
+    auto findings = [&] {
+        CHECK_DATAS list;
+        const int count = 1 + int(random.bounded(6));
+        for (int i = 0; i < count; ++i) {
+            auto finding = std::make_shared<CCheckData>();
+            const int length = 1 + int(random.bounded(2));
+            const int from = int(random.bounded(text.size() - length));
+            const QString word = text.mid(from, length);
+            if (word.contains('\n'))
+                continue;
+            finding->text = word.toStdString();
+            finding->spans = {{0, length - 1}};
+            list.push_back(finding);
+        }
+        return list;
+    };
+
+    const int steps = 6 + int(random.bounded(8));
+    for (int step = 0; step < steps; ++step) {
+        switch (random.bounded(7)) {
+        case 0:
+        case 1:
+            helper->showErrors(findings());
+            break;
+        case 2: {
+            const int caret = int(random.bounded(text.size()));
+            document->range(caret, caret)->select();
+            QTest::qWait(30); // the selection timer runs
+            break;
+        }
+        case 3:
+            helper->onNext();
+            break;
+        case 4:
+            helper->onPrev();
+            break;
+        case 5:
+            if (random.bounded(2))
+                helper->onIgnoreOnce();
+            else
+                helper->onIgnoreAll();
+            break;
+        case 6: {
+            // The user saves (from the office's side).
+            Reference<css::frame::XStorable> storable(OfficeFixture::model(frame), UNO_QUERY_THROW);
+            const rtl::OUString url =
+                office::toOUString(QUrl::fromLocalFile(m_office.tempPath(QStringLiteral("integrity.odt"))).toString());
+            bool saved = false;
+            std::thread saver([&] {
+                office::guarded("saving",
+                                [&] { storable->storeAsURL(url, css::uno::Sequence<css::beans::PropertyValue>()); });
+                saved = true;
+            });
+            QDeadlineTimer deadline(20000);
+            while (!saved && !deadline.hasExpired())
+                QTest::qWait(20);
+            saver.join();
+            break;
+        }
+        }
+    }
+    helper->clearErrors();
+    helper.reset();
+
+    bool ok = document->content()->text() == text;
+    if (!ok)
+        *failure = QStringLiteral("text changed");
+    // Each run, piece by piece between paragraph breaks: Writer keeps no
+    // formatting of its own on a paragraph break.
+    for (const Run& run : runs) {
+        for (int from = run.start; ok && from < run.end;) {
+            int to = text.indexOf('\n', from);
+            if (to < 0 || to > run.end)
+                to = run.end;
+            // Text that already carried the mark may end without it (marks are
+            // removed as marks, whoever set them): each character one or the other.
+            const bool markRun = run.font == Font{UnderlineWavyHeavy, MarkColor};
+            for (int c = from; ok && markRun && c < to; ++c) {
+                const std::optional<Font> font = document->range(c, c + 1)->font();
+                if (!font || (*font != run.font && *font != Font{UnderlineNone, ColorAutomatic})) {
+                    *failure = QStringLiteral("marked text at %1 is %2/%3")
+                                   .arg(c)
+                                   .arg(font ? font->underline : -1)
+                                   .arg(font ? font->underlineColor : -1);
+                    ok = false;
+                }
+            }
+            if (to > from && !markRun) {
+                const std::optional<Font> font = document->range(from, to)->font();
+                if (!font || *font != run.font) {
+                    *failure = QStringLiteral("formatting of %1-%2 is %3/%4, was %5/%6")
+                                   .arg(from)
+                                   .arg(to)
+                                   .arg(font ? font->underline : -1)
+                                   .arg(font ? font->underlineColor : -1)
+                                   .arg(run.font.underline)
+                                   .arg(run.font.underlineColor);
+                    ok = false;
+                }
+            }
+            from = to + 1;
+        }
+    }
+    application.reset();
+    OfficeFixture::closeDocument(frame);
+    return ok;
+}
+
+void TestWriterIntegrity::randomSequences()
+{
+    const int sequences = qEnvironmentVariableIsSet("QUILLET_INTEGRITY_SEQUENCES")
+                              ? qEnvironmentVariableIntValue("QUILLET_INTEGRITY_SEQUENCES")
+                              : 5;
+    const quint32 first = qEnvironmentVariableIsSet("QUILLET_INTEGRITY_SEED")
+                              ? quint32(qEnvironmentVariableIntValue("QUILLET_INTEGRITY_SEED"))
+                              : QRandomGenerator::global()->generate() % 100000;
+    for (int i = 0; i < sequences; ++i) {
+        const quint32 seed = first + quint32(i);
+        QString failure;
+        QVERIFY2(runSequence(seed, &failure),
+                 qPrintable(QStringLiteral("seed %1 (QUILLET_INTEGRITY_SEED=%1 QUILLET_INTEGRITY_SEQUENCES=1): %2")
+                                .arg(seed)
+                                .arg(failure)));
+    }
+}
+
+QTEST_MAIN(TestWriterIntegrity)
+#include "TestWriterIntegrity.moc"
