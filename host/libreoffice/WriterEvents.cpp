@@ -3,6 +3,7 @@
 #include "UnoSupport.h"
 #include "WriterApplication.h"
 #include "WriterDocument.h"
+#include "WriterFont.h"
 #include "WriterSelection.h"
 #include "WriterText.h"
 
@@ -12,6 +13,9 @@
 #include <com/sun/star/awt/XWindowListener.hpp>
 #include <com/sun/star/document/XDocumentEventBroadcaster.hpp>
 #include <com/sun/star/document/XDocumentEventListener.hpp>
+#include <com/sun/star/util/XPropertyReplace.hpp>
+#include <com/sun/star/util/XReplaceDescriptor.hpp>
+#include <com/sun/star/util/XReplaceable.hpp>
 #include <com/sun/star/view/XSelectionChangeListener.hpp>
 #include <com/sun/star/view/XSelectionSupplier.hpp>
 #include <cppuhelper/implbase4.hxx>
@@ -31,9 +35,11 @@ using css::uno::UNO_QUERY;
 using css::uno::UNO_QUERY_THROW;
 
 namespace {
-// How long the office's save waits for our before-save handling when the GUI
-// thread is busy; then the save goes on and the event is dropped.
-constexpr auto kSaveWait = std::chrono::seconds(5);
+// How long the office's save waits for the GUI thread to handle the
+// before-save event. A GUI thread that does not come may itself be waiting for
+// the office (which holds its lock while it saves): then the marks are removed
+// here, in one call, and the event follows as usual.
+constexpr auto kSaveWait = std::chrono::milliseconds(1500);
 } // namespace
 
 // The UNO side: called by the office on UNO's threads (or, for changes our
@@ -70,7 +76,11 @@ public:
     {
         const rtl::OUString& name = event.EventName;
         if (name == "OnSave" || name == "OnSaveAs") {
+            m_text->setSaving(true);
             beforeSave(name == "OnSaveAs");
+        } else if (name == "OnSaveDone" || name == "OnSaveAsDone" || name == "OnSaveFailed" ||
+                   name == "OnSaveAsFailed") {
+            m_text->setSaving(false);
         } else if (name == "OnPrepareUnload") {
             m_closing = true;
             postLocked(automation::EventDocumentBeforeClose);
@@ -98,10 +108,29 @@ public:
     void SAL_CALL disposing(const lang::EventObject&) override {}
 
 private:
-    void postLocked(int eventId)
+    void postLocked(int eventId, bool saveAs = false)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        post(eventId, false);
+        post(eventId, saveAs);
+    }
+
+    // On the office's calling thread: every mark off, whatever it covered (a
+    // user's own underline under a mark is not restored in this save).
+    void removeMarksForSave()
+    {
+        office::guarded("removing the marks for a save", [&] {
+            const automation::Font mark{automation::UnderlineWavyHeavy, automation::MarkColor};
+            const automation::Font plain{automation::UnderlineNone, automation::ColorAutomatic};
+            Reference<util::XReplaceable> replaceable(m_text->model(), UNO_QUERY_THROW);
+            Reference<util::XReplaceDescriptor> descriptor = replaceable->createReplaceDescriptor();
+            descriptor->setSearchString({});
+            descriptor->setReplaceString({});
+            Reference<util::XPropertyReplace> attributes(descriptor, UNO_QUERY_THROW);
+            attributes->setValueSearch(true);
+            attributes->setSearchAttributes(office::fontProperties(mark));
+            attributes->setReplaceAttributes(office::fontProperties(plain));
+            replaceable->replaceAll(Reference<util::XSearchDescriptor>(descriptor, UNO_QUERY_THROW));
+        });
     }
 
     // With m_mutex held.
@@ -172,7 +201,10 @@ private:
         if (!handling->done.wait_for(wait, kSaveWait, [&] { return handling->stage == SaveHandling::Finished; })) {
             if (handling->stage == SaveHandling::Pending) {
                 handling->stage = SaveHandling::Cancelled;
-                qCWarning(lcOffice) << "the program was busy; a save went ahead without removing the marks";
+                wait.unlock();
+                qCInfo(lcOffice) << "the program was busy: the marks are removed for the save in one call";
+                removeMarksForSave();
+                postLocked(automation::EventDocumentBeforeSave, saveAs);
                 return;
             }
             handling->done.wait(wait, [&] { return handling->stage == SaveHandling::Finished; });

@@ -216,6 +216,8 @@ void WriterRange::setFont(const automation::Font& font)
 {
     if (!m_document->isAlive())
         return;
+    if (m_document->isSaving() && font == automation::Font{automation::UnderlineWavyHeavy, automation::MarkColor})
+        return;
     // Writer keeps underline style and colour in one attribute: writing one
     // of them over characters that differ in the other would make the other
     // uniform. Such a write goes character by character.

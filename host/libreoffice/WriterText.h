@@ -105,6 +105,10 @@ public:
         bool m_locked = false;
     };
     bool suppressingSelectionEvents() const { return m_viewMoves > 0; }
+    // Between the office's before-save and after-save notifications no mark
+    // is set (a marking pass that runs on then would put marks into the file).
+    void setSaving(bool saving) { *m_saving = saving; }
+    bool isSaving() const { return *m_saving; }
     // Whether a hidden move ended so recently that a selection event arriving
     // now may be the office's late report of it.
     bool viewMovedRecently() const;
@@ -136,6 +140,7 @@ private:
     css::uno::Reference<css::text::XTextViewCursor> m_viewCursor;
     std::unique_ptr<QObject> m_context; // receives the end of the event-loop turn
     std::shared_ptr<std::atomic<bool>> m_closed = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> m_saving = std::make_shared<std::atomic<bool>>(false);
     css::uno::Reference<css::lang::XEventListener> m_closeWatch;
 
     struct PageSpan
