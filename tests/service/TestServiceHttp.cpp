@@ -78,9 +78,10 @@ std::string TestServiceHttp::login(const std::string& user, const std::string& p
 {
     const QByteArray encodedUser = QUrl::toPercentEncoding(QString::fromStdString(user));
     const QByteArray encodedPassword = QUrl::toPercentEncoding(QString::fromStdString(password), "+");
-    const std::string body = "http://127.0.0.1:" + std::to_string(m_port)
-        + "/api/v2/auth/?client_id=client&client_id=client&client_ver=2.2&host_id=&host_ver=&access_token=" + token
-        + "&password=" + encodedPassword.toStdString() + "&text_length=0&user_name=" + encodedUser.toStdString();
+    const std::string body =
+        "http://127.0.0.1:" + std::to_string(m_port) +
+        "/api/v2/auth/?client_id=client&client_id=client&client_ver=2.2&host_id=&host_ver=&access_token=" + token +
+        "&password=" + encodedPassword.toStdString() + "&text_length=0&user_name=" + encodedUser.toStdString();
     auto result = post("/api/v2/auth/", body);
     return result && result->status == 200 ? result->body : std::string();
 }
@@ -91,12 +92,23 @@ void TestServiceHttp::login_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("code");
     QTest::addColumn<bool>("vip");
-    QTest::newRow("right password, plus kept") << "alice" << "pw+1" << "" << false;
-    QTest::newRow("VIP with a Chinese name") << QStringLiteral("王五") << "x" << "" << true;
-    QTest::newRow("plus read as space would fail") << "alice" << "pw 1" << "auth_error" << false;
-    QTest::newRow("wrong password") << "alice" << "nope" << "auth_error" << false;
-    QTest::newRow("unknown user") << "mallory" << "pw+1" << "auth_error" << false;
-    QTest::newRow("nothing at all") << "alice" << "" << "auth_error" << false;
+    QTest::newRow("right password, plus kept") << "alice"
+                                               << "pw+1"
+                                               << "" << false;
+    QTest::newRow("VIP with a Chinese name") << QStringLiteral("王五") << "x"
+                                             << "" << true;
+    QTest::newRow("plus read as space would fail") << "alice"
+                                                   << "pw 1"
+                                                   << "auth_error" << false;
+    QTest::newRow("wrong password") << "alice"
+                                    << "nope"
+                                    << "auth_error" << false;
+    QTest::newRow("unknown user") << "mallory"
+                                  << "pw+1"
+                                  << "auth_error" << false;
+    QTest::newRow("nothing at all") << "alice"
+                                    << ""
+                                    << "auth_error" << false;
 }
 
 void TestServiceHttp::login()
@@ -106,15 +118,15 @@ void TestServiceHttp::login()
     QFETCH(QString, code);
     QFETCH(bool, vip);
     const json reply = json::parse(login(user.toStdString(), password.toStdString()));
-    for (const char* key : {"access_token", "checker_url", "piece_length", "is_vip", "user_name", "error_code", "error_msg"})
+    for (const char* key :
+         {"access_token", "checker_url", "piece_length", "is_vip", "user_name", "error_code", "error_msg"})
         QVERIFY2(reply.contains(key), key);
     QCOMPARE(QString::fromStdString(reply["error_code"].get<std::string>()), code);
     QCOMPARE(reply["access_token"].get<std::string>().empty(), !code.isEmpty());
     QCOMPARE(reply["error_msg"].get<std::string>().empty(), code.isEmpty());
     QCOMPARE(reply["is_vip"].get<bool>(), vip);
     QCOMPARE(reply["piece_length"].get<int>(), 500);
-    QCOMPARE(reply["checker_url"].get<std::string>(),
-             "http://127.0.0.1:" + std::to_string(m_port) + "/api/v2/check/");
+    QCOMPARE(reply["checker_url"].get<std::string>(), "http://127.0.0.1:" + std::to_string(m_port) + "/api/v2/check/");
 }
 
 void TestServiceHttp::tokenLoginWithoutPassword()
@@ -133,10 +145,10 @@ void TestServiceHttp::checkAndDictionary()
 {
     const std::string token = json::parse(login("alice", "pw+1"))["access_token"];
     const std::string text = QUrl::toPercentEncoding(QStringLiteral("我们以经完成了。")).toStdString();
-    const std::string body = "?client_id=client&client_id=client&client_ver=2.2&host_id=&host_ver=&text=" + text
-        + "&access_token=" + token
-        + "&main_lang=zh-CN&other_lang=en-US&min_error_level=3&check_xing_jin=0&check_min_gan_ci=0"
-          "&check_tong_yin=1&check_skip=0&check_pinyin_confuse=0";
+    const std::string body = "?client_id=client&client_id=client&client_ver=2.2&host_id=&host_ver=&text=" + text +
+                             "&access_token=" + token +
+                             "&main_lang=zh-CN&other_lang=en-US&min_error_level=3&check_xing_jin=0&check_min_gan_ci=0"
+                             "&check_tong_yin=1&check_skip=0&check_pinyin_confuse=0";
     json reply = json::parse(post("/api/v2/check/", body)->body);
     QCOMPARE(reply["error_code"].get<std::string>(), std::string());
     QCOMPARE(int(reply["errors"].size()), 1);
@@ -144,9 +156,10 @@ void TestServiceHttp::checkAndDictionary()
     QCOMPARE(reply["errors"][0]["spans"], json::parse("[[2,3]]"));
     QCOMPARE(reply["errors"][0]["suggestions"][0]["text"].get<std::string>(), QStringLiteral("已经").toStdString());
 
-    const json added = json::parse(post("/api/v2/add-to-dict/", "?client_id=client&access_token=" + token
-                                                                     + "&new_word=" + QUrl::toPercentEncoding(QStringLiteral("以经")).toStdString())
-                                       ->body);
+    const json added =
+        json::parse(post("/api/v2/add-to-dict/", "?client_id=client&access_token=" + token + "&new_word=" +
+                                                     QUrl::toPercentEncoding(QStringLiteral("以经")).toStdString())
+                        ->body);
     QCOMPARE(added["error_code"].get<std::string>(), std::string());
     reply = json::parse(post("/api/v2/check/", body)->body);
     QCOMPARE(reply["error_code"].get<std::string>(), std::string("not_found_error"));
@@ -164,12 +177,24 @@ void TestServiceHttp::errorsWithoutToken_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("body");
     QTest::addColumn<QString>("code");
-    QTest::newRow("check, unknown token") << "/api/v2/check/" << "?client_id=c&text=abc&access_token=feed" << "token_error";
-    QTest::newRow("check, no text") << "/api/v2/check/" << "?client_id=c&access_token=feed" << "bad_request";
-    QTest::newRow("check, bad escape") << "/api/v2/check/" << "?client_id=c&text=%E4%B&access_token=x" << "bad_request";
-    QTest::newRow("add-to-dict, no token") << "/api/v2/add-to-dict/" << "?client_id=c&new_word=x" << "token_error";
-    QTest::newRow("report, invalid UTF-8") << "/api/v2/report-error/" << "?client_id=c&msg=%FF" << "bad_request";
-    QTest::newRow("auth, malformed") << "/api/v2/auth/" << "http://x/?client_id=%" << "bad_request";
+    QTest::newRow("check, unknown token") << "/api/v2/check/"
+                                          << "?client_id=c&text=abc&access_token=feed"
+                                          << "token_error";
+    QTest::newRow("check, no text") << "/api/v2/check/"
+                                    << "?client_id=c&access_token=feed"
+                                    << "bad_request";
+    QTest::newRow("check, bad escape") << "/api/v2/check/"
+                                       << "?client_id=c&text=%E4%B&access_token=x"
+                                       << "bad_request";
+    QTest::newRow("add-to-dict, no token") << "/api/v2/add-to-dict/"
+                                           << "?client_id=c&new_word=x"
+                                           << "token_error";
+    QTest::newRow("report, invalid UTF-8") << "/api/v2/report-error/"
+                                           << "?client_id=c&msg=%FF"
+                                           << "bad_request";
+    QTest::newRow("auth, malformed") << "/api/v2/auth/"
+                                     << "http://x/?client_id=%"
+                                     << "bad_request";
 }
 
 void TestServiceHttp::errorsWithoutToken()
@@ -191,11 +216,16 @@ void TestServiceHttp::httpErrors_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("status");
-    QTest::newRow("body over 1 MB") << "POST" << "/api/v2/check/" << 1024 * 1024 + 1 << 413;
-    QTest::newRow("unknown path") << "POST" << "/api/v3/check/" << 10 << 404;
-    QTest::newRow("GET on an endpoint") << "GET" << "/api/v2/auth/" << 0 << 404;
-    QTest::newRow("PUT") << "PUT" << "/api/v2/check/" << 10 << 404;
-    QTest::newRow("unknown method") << "BREW" << "/" << 0 << 400;
+    QTest::newRow("body over 1 MB") << "POST"
+                                    << "/api/v2/check/" << 1024 * 1024 + 1 << 413;
+    QTest::newRow("unknown path") << "POST"
+                                  << "/api/v3/check/" << 10 << 404;
+    QTest::newRow("GET on an endpoint") << "GET"
+                                        << "/api/v2/auth/" << 0 << 404;
+    QTest::newRow("PUT") << "PUT"
+                         << "/api/v2/check/" << 10 << 404;
+    QTest::newRow("unknown method") << "BREW"
+                                    << "/" << 0 << 400;
 }
 
 void TestServiceHttp::httpErrors()

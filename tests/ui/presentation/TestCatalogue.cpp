@@ -77,7 +77,7 @@ void TestCatalogue::entriesPerContext()
         keys.insert({m.context, m.source});
     }
     const QMap<QString, int> expected{
-        {"Revisor", 10},       {"ContextShow", 10}, {"DialogAbout", 4},     {"DialogClient", 34},
+        {"Revisor", 10},      {"ContextShow", 10}, {"DialogAbout", 4},     {"DialogClient", 34},
         {"DialogContact", 5}, {"DialogLogin", 5},  {"DialogProgress", 3},  {"DialogReportError", 5},
         {"DialogShow", 2},    {"ErrorsList", 8},   {"ErrorsListGroup", 2}, {"ErrorsListItem", 3},
     };
