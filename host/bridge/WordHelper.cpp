@@ -3,6 +3,7 @@
 #include "client/Revisor.h"
 #include "presentation/ContextShow.h"
 
+#include <QLoggingCategory>
 #include <QPoint>
 #include <QTimer>
 
@@ -11,6 +12,9 @@
 #include <unordered_map>
 
 using namespace automation;
+
+// Where the popup goes, for the end-to-end test (QT_LOGGING_RULES="quillet.popup.debug=true").
+Q_LOGGING_CATEGORY(lcPopup, "quillet.popup", QtInfoMsg)
 
 namespace {
 
@@ -658,6 +662,7 @@ void WordHelper::showPopup(std::shared_ptr<Range> range, bool forced)
         if (m_errorTipEnabled) {
             m_popup->move(position);
             m_popup->show();
+            qCDebug(lcPopup, "popup shown at %d,%d", position.x(), position.y());
         }
         range->select();
         m_currentErrorRange = range;

@@ -1,6 +1,7 @@
 #include "OfficeFixture.h"
 #include "WriterApplication.h"
 
+#include <QImage>
 #include <QtTest>
 
 using namespace automation;
@@ -9,8 +10,10 @@ using namespace automation;
 // virtual X display with a window manager, a visible Writer window of a real
 // office and a real quillet-service. The Writer window is activated and
 // detected, the tool window's check button marks the errors in the document,
-// and closing the tool window ends the program with the event loop's code,
-// taking its marks with it.
+// Next opens the popup just below the first error as the screen draws it (ctest
+// runs this once with the office's gtk3 plugin and once with gen), and closing
+// the tool window ends the program with the event loop's code, taking its
+// marks with it.
 class TestRevisorProgram : public QObject
 {
     Q_OBJECT
@@ -20,6 +23,7 @@ private slots:
     void checkThroughTheToolWindow();
 
 private:
+    QRect redUnderlineOfFirstLine();
     QString xdotool(const QStringList& arguments, int timeoutMs = 10000);
     QString waitForWindow(const QStringList& search, int timeoutMs);
     bool marked(int start, int end);
@@ -111,6 +115,35 @@ void TestRevisorProgram::initTestCase()
     QVERIFY(m_document);
 }
 
+// The bounding box, on the screen, of the mark's colour on the topmost marked
+// line of the page: the drawn underline of the first error.
+QRect TestRevisorProgram::redUnderlineOfFirstLine()
+{
+    const QString file = m_dir.filePath("screen.png");
+    QProcess import;
+    import.setProcessEnvironment(m_env);
+    import.start(QStringLiteral("import"), {"-window", "root", file});
+    import.waitForFinished(20000);
+    const QImage image(file);
+    QRect box;
+    int firstRow = -1;
+    // Below the office's menus and toolbars, left of the tool window (moved to
+    // x 900), whose red icons and message would count too.
+    for (int y = 150; y < image.height(); ++y) {
+        for (int x = 0; x < std::min(image.width(), 880); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() < 200 || c.green() > 60 || c.blue() > 60)
+                continue;
+            if (firstRow < 0)
+                firstRow = y;
+            if (y > firstRow + 8)
+                return box;
+            box = box.united(QRect(x, y, 1, 1));
+        }
+    }
+    return box;
+}
+
 void TestRevisorProgram::cleanupTestCase()
 {
     m_document.reset();
@@ -135,7 +168,7 @@ void TestRevisorProgram::checkThroughTheToolWindow()
     QProcessEnvironment env = m_env;
     env.insert("HOME", m_dir.filePath("home"));
     env.insert("XDG_CONFIG_HOME", m_dir.filePath("home/config"));
-    env.insert("QT_LOGGING_RULES", "quillet.startup.debug=true");
+    env.insert("QT_LOGGING_RULES", "quillet.startup.debug=true;quillet.popup.debug=true");
     env.remove("QT_QPA_PLATFORM");
     revisor.setProcessEnvironment(env);
     revisor.setProcessChannelMode(QProcess::MergedChannels);
@@ -144,12 +177,14 @@ void TestRevisorProgram::checkThroughTheToolWindow()
 
     // Where the check button is, once the window is up.
     QRegularExpressionMatch button;
+    QRegularExpressionMatch next;
     QDeadlineTimer deadline(20000);
     QString output;
     while (!button.hasMatch() && !deadline.hasExpired() && revisor.state() == QProcess::Running) {
         revisor.waitForReadyRead(200);
         output += QString::fromUtf8(revisor.readAll());
         button = QRegularExpression(QStringLiteral("btnCheckCurrentPage (\\d+),(\\d+)")).match(output);
+        next = QRegularExpression(QStringLiteral("btnNext (\\d+),(\\d+)")).match(output);
     }
     QVERIFY2(button.hasMatch(), qPrintable(output));
     const QString tool = waitForWindow({"--name", "Quillet-"}, 10000);
@@ -173,6 +208,35 @@ void TestRevisorProgram::checkThroughTheToolWindow()
     for (const auto& error : errors)
         QTRY_VERIFY_WITH_TIMEOUT(marked(error.first, error.first + error.second), 30000);
     QVERIFY(!marked(0, 1));
+
+    // From the start of the document, Next opens the popup just below the
+    // first error, where the screen shows its underline.
+    xdotool({"windowmove", tool, "900", "600"});
+    m_document->range(0, 0)->select();
+    QTest::qWait(1000);
+    const QRect underline = redUnderlineOfFirstLine();
+    QVERIFY2(!underline.isEmpty(), "no mark is drawn");
+    xdotool({"mousemove", "--window", tool, next.captured(1), next.captured(2), "click", "1"});
+    QRegularExpressionMatch at;
+    QDeadlineTimer shown(10000);
+    while (!at.hasMatch() && !shown.hasExpired() && revisor.state() == QProcess::Running) {
+        revisor.waitForReadyRead(200);
+        output += QString::fromUtf8(revisor.readAll());
+        at = QRegularExpression(QStringLiteral("popup shown at (-?\\d+),(-?\\d+)")).match(output);
+    }
+    QVERIFY2(at.hasMatch(), qPrintable(output));
+    const QPoint corner(at.captured(1).toInt(), at.captured(2).toInt());
+    qInfo("popup at %d,%d; underline from %d,%d to %d,%d", corner.x(), corner.y(), underline.left(), underline.top(),
+          underline.right(), underline.bottom());
+    QVERIFY2(qAbs(corner.x() - underline.left()) <= 16 && corner.y() >= underline.top() - 12 &&
+                 corner.y() <= underline.bottom() + 16,
+             qPrintable(QStringLiteral("popup at %1,%2; underline from %3,%4 to %5,%6")
+                            .arg(corner.x())
+                            .arg(corner.y())
+                            .arg(underline.left())
+                            .arg(underline.top())
+                            .arg(underline.right())
+                            .arg(underline.bottom())));
 
     // Closing the tool window ends the program with the event loop's code, and
     // its marks go with it.
