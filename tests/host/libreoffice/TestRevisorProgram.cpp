@@ -1,4 +1,5 @@
 #include "OfficeFixture.h"
+#include "VirtualDisplay.h"
 #include "WriterApplication.h"
 
 #include <QImage>
@@ -30,8 +31,7 @@ private:
 
     QTemporaryDir m_dir;
     QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
-    QProcess m_xvfb;
-    QProcess m_windowManager;
+    VirtualDisplay m_display;
     QProcess m_service;
     OfficeFixture m_office;
     css::uno::Reference<css::frame::XFrame> m_frame;
@@ -75,15 +75,9 @@ void TestRevisorProgram::initTestCase()
     QVERIFY(m_dir.isValid());
 
     // A display of our own, with a window manager.
-    m_xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1400x1000x24", "-nolisten", "tcp"});
-    QVERIFY(m_xvfb.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(m_xvfb.canReadLine(), 10000);
-    const QString display = ':' + QString::fromLatin1(m_xvfb.readLine()).trimmed();
-    qputenv("DISPLAY", display.toLatin1());
-    m_env.insert("DISPLAY", display);
-    m_windowManager.setProcessEnvironment(m_env);
-    m_windowManager.start(QStringLiteral("openbox"), {"--sm-disable"});
-    QVERIFY(m_windowManager.waitForStarted(5000));
+    QString reason;
+    QVERIFY2(m_display.start(QStringLiteral("1400x1000"), &reason), qPrintable(reason));
+    m_env.insert("DISPLAY", m_display.display());
 
     // The checking service with one account.
     const QString data = m_dir.filePath("service");
@@ -103,7 +97,6 @@ void TestRevisorProgram::initTestCase()
     m_env.insert("QUILLET_SERVICE_URL", ready.captured(1));
 
     // A visible Writer window with errors on its page.
-    QString reason;
     QVERIFY2(m_office.start(&reason, true), qPrintable(reason));
     m_frame = m_office.newDocument({QStringLiteral("新系统以经完成测试，下月一日上线。"),
                                     QStringLiteral("每位同事因该在本月以前登录，核对自己的信息。"),
@@ -152,10 +145,6 @@ void TestRevisorProgram::cleanupTestCase()
     m_office.stop();
     m_service.terminate();
     m_service.waitForFinished(10000);
-    for (QProcess* process : {&m_windowManager, &m_xvfb}) {
-        process->terminate();
-        process->waitForFinished(5000);
-    }
 }
 
 void TestRevisorProgram::checkThroughTheToolWindow()

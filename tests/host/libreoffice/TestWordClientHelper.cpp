@@ -3,6 +3,7 @@
 // office from the window alone, as it does on a user's desktop.
 
 #include "OfficeFixture.h"
+#include "VirtualDisplay.h"
 #include "UnoSupport.h"
 #include "WordClientHelper.h"
 #include "WriterApplication.h"
@@ -34,8 +35,7 @@ private:
     quintptr writerWindow(const css::uno::Reference<css::frame::XFrame>& frame);
     quintptr makeWindow(const char* wmClass, quintptr transientFor);
 
-    QProcess m_xvfb;
-    QProcess m_windowManager;
+    VirtualDisplay m_display;
     xcb_connection_t* m_x = nullptr;
     std::unique_ptr<OfficeFixture> m_office;
     std::unique_ptr<WordClientHelper> m_bridge;
@@ -45,32 +45,17 @@ private:
 
 void TestWordClientHelper::initTestCase()
 {
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-    const QString openbox = QStandardPaths::findExecutable("openbox");
-    if (xvfb.isEmpty() || openbox.isEmpty())
-        QSKIP("Xvfb and openbox are needed for this test");
     if (QStandardPaths::findExecutable("soffice").isEmpty())
         QSKIP("LibreOffice (soffice) is not installed");
-
-    m_xvfb.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
-    QVERIFY(m_xvfb.waitForStarted(5000));
-    QByteArray number;
-    QDeadlineTimer deadline(10000);
-    while (!number.contains('\n') && !deadline.hasExpired() && m_xvfb.state() == QProcess::Running) {
-        m_xvfb.waitForReadyRead(200);
-        number += m_xvfb.readAllStandardOutput();
-    }
-    QVERIFY2(number.contains('\n'), "Xvfb did not report its display");
-    const QByteArray display = ':' + number.trimmed();
-    qputenv("DISPLAY", display);
+    QString reason;
+    if (!m_display.start(QStringLiteral("1280x1024"), &reason))
+        QSKIP(qPrintable(reason));
+    const QByteArray display = m_display.display().toLatin1();
     qputenv("SAL_USE_VCLPLUGIN", "gen");
     m_x = xcb_connect(display.constData(), nullptr);
     QVERIFY(!xcb_connection_has_error(m_x));
-    m_windowManager.start(openbox, {"--sm-disable"});
-    QVERIFY(m_windowManager.waitForStarted(5000));
 
     m_office = std::make_unique<OfficeFixture>();
-    QString reason;
     QVERIFY2(m_office->start(&reason, true), qPrintable(reason));
     m_frame = m_office->newDocument({QStringLiteral("第一段文字。"), QStringLiteral("第二段有一个错别字。")});
     QVERIFY(m_frame.is());
@@ -88,10 +73,6 @@ void TestWordClientHelper::cleanupTestCase()
         m_office->stop();
     if (m_x)
         xcb_disconnect(m_x);
-    m_windowManager.kill();
-    m_windowManager.waitForFinished(3000);
-    m_xvfb.kill();
-    m_xvfb.waitForFinished(3000);
 }
 
 quintptr TestWordClientHelper::writerWindow(const css::uno::Reference<css::frame::XFrame>& frame)

@@ -1,4 +1,5 @@
 #include "FakeClientHelper.h"
+#include "VirtualDisplay.h"
 #include "X11TestUtil.h"
 
 #include <QtTest>
@@ -24,8 +25,7 @@ private slots:
 private:
     bool activateAndWait(xcb_window_t window);
 
-    QProcess m_xvfb;
-    QProcess m_windowManager;
+    VirtualDisplay m_display;
     QProcess m_windows;
     xcb_connection_t* m_x = nullptr;
     xcb_window_t m_writer = XCB_WINDOW_NONE;
@@ -44,39 +44,21 @@ HWND handle(xcb_window_t window)
 
 void TestFocusWatcherX11::initTestCase()
 {
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-    const QString openbox = QStandardPaths::findExecutable("openbox");
-    if (xvfb.isEmpty() || openbox.isEmpty())
-        QSKIP("Xvfb and openbox are needed for this test");
-
-    // Xvfb picks a free display and writes its number to the given descriptor.
-    m_xvfb.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    QVERIFY(m_xvfb.waitForStarted(5000));
-    QByteArray number;
-    QDeadlineTimer deadline(10000);
-    while (!number.contains('\n') && !deadline.hasExpired() && m_xvfb.state() == QProcess::Running) {
-        m_xvfb.waitForReadyRead(200);
-        number += m_xvfb.readAllStandardOutput();
-    }
-    QVERIFY2(number.contains('\n'), "Xvfb did not report its display");
-    const QByteArray display = ':' + number.trimmed();
-    qputenv("DISPLAY", display);
+    QString reason;
+    if (!m_display.start(QStringLiteral("1024x768"), &reason))
+        QSKIP(qPrintable(reason));
+    const QByteArray display = m_display.display().toLatin1();
 
     m_x = xcb_connect(display.constData(), nullptr);
     QVERIFY(!xcb_connection_has_error(m_x));
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString::fromLatin1(display));
-    m_windowManager.setProcessEnvironment(environment);
-    m_windowManager.start(openbox, {"--sm-disable"});
-    QVERIFY(m_windowManager.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(x11test::windowManagerRunning(m_x), 10000);
 
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     m_windows.setProcessEnvironment(environment);
     m_windows.start(QStringLiteral(QUILLET_X11_TEST_WINDOWS), {"libreoffice-writer", "Mousepad"});
     QVERIFY(m_windows.waitForStarted(5000));
     QByteArray ids;
-    deadline.setRemainingTime(10000);
+    QDeadlineTimer deadline(10000);
     while (ids.count('\n') < 2 && !deadline.hasExpired() && m_windows.state() == QProcess::Running) {
         m_windows.waitForReadyRead(200);
         ids += m_windows.readAllStandardOutput();
@@ -97,7 +79,7 @@ void TestFocusWatcherX11::cleanupTestCase()
 {
     if (m_x)
         xcb_disconnect(m_x);
-    for (QProcess* process : {&m_windows, &m_windowManager, &m_xvfb}) {
+    for (QProcess* process : {&m_windows}) {
         if (process->state() != QProcess::NotRunning) {
             process->kill();
             process->waitForFinished(5000);
