@@ -49,6 +49,36 @@ Reference<uno::XComponentContext> localContext()
     return context;
 }
 
+// The pipe to the office, counting the messages this process sends over it
+// (one a call, plus the releases of references it held): the benchmark's
+// measure of round trips.
+class CountingConnection : public cppu::WeakImplHelper1<connection::XConnection>
+{
+public:
+    CountingConnection(Reference<connection::XConnection> pipe, std::shared_ptr<std::atomic<quint64>> sent)
+        : m_pipe(std::move(pipe))
+        , m_sent(std::move(sent))
+    {
+    }
+
+    sal_Int32 SAL_CALL read(uno::Sequence<sal_Int8>& bytes, sal_Int32 count) override
+    {
+        return m_pipe->read(bytes, count);
+    }
+    void SAL_CALL write(const uno::Sequence<sal_Int8>& bytes) override
+    {
+        ++*m_sent;
+        m_pipe->write(bytes);
+    }
+    void SAL_CALL flush() override { m_pipe->flush(); }
+    void SAL_CALL close() override { m_pipe->close(); }
+    rtl::OUString SAL_CALL getDescription() override { return m_pipe->getDescription(); }
+
+private:
+    Reference<connection::XConnection> m_pipe;
+    std::shared_ptr<std::atomic<quint64>> m_sent;
+};
+
 } // namespace
 
 // Learns of the bridge's end on one of UNO's threads and hands it to the
@@ -111,7 +141,8 @@ std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeN
     std::shared_ptr<OfficeConnection> connection(new OfficeConnection(pipeName));
     const bool ok = office::guarded("connecting to the office", false, [&] {
         const Reference<connection::XConnector> connector = connection::Connector::create(local);
-        const Reference<connection::XConnection> pipe = connector->connect("pipe,name=" + office::toOUString(pipeName));
+        const Reference<connection::XConnection> pipe(static_cast<connection::XConnection*>(new CountingConnection(
+            connector->connect("pipe,name=" + office::toOUString(pipeName)), connection->m_messagesSent)));
         const Reference<bridge::XBridgeFactory2> factory = bridge::BridgeFactory::create(local);
         connection->m_bridge = factory->createBridge("", "urp", pipe, {});
         connection->m_watch = new BridgeWatch(connection.get());
@@ -142,6 +173,11 @@ OfficeConnection::~OfficeConnection()
             }
         });
     }
+}
+
+quint64 OfficeConnection::messagesSent() const
+{
+    return *m_messagesSent;
 }
 
 bool OfficeConnection::isAlive() const

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 class BridgeWatch;
@@ -28,6 +29,9 @@ public:
     QString pipeName() const { return m_pipeName; }
     css::uno::Reference<css::uno::XComponentContext> context() const { return m_context; }
     css::uno::Reference<css::frame::XDesktop2> desktop() const { return m_desktop; }
+    // How many messages this process has sent to the office: each call is
+    // one, and so is each batch of released references.
+    quint64 messagesSent() const;
 
     // Sets up the UNO runtime of this process (once); false when it cannot be
     // had. connect() calls it.
@@ -47,5 +51,6 @@ private:
     css::uno::Reference<css::frame::XDesktop2> m_desktop;
     css::uno::Reference<css::lang::XEventListener> m_watchRef;
     BridgeWatch* m_watch = nullptr;
+    std::shared_ptr<std::atomic<quint64>> m_messagesSent = std::make_shared<std::atomic<quint64>>(0);
     bool m_alive = false;
 };

@@ -64,6 +64,7 @@ void WriterDocument::enterUndoContext(const QString& title)
 {
     // A context groups our changes into one step; the manager is never
     // locked (a locked manager makes the user's next Undo do nothing).
+    m_text->beginChange();
     if (auto manager = undoManager(); manager.is() && m_text->isAlive())
         office::guarded("opening an undo step", [&] { manager->enterUndoContext(office::toOUString(title)); });
 }
@@ -72,6 +73,7 @@ void WriterDocument::leaveUndoContext()
 {
     if (auto manager = undoManager(); manager.is() && m_text->isAlive())
         office::guarded("closing an undo step", [&] { manager->leaveUndoContext(); });
+    m_text->endChange();
 }
 
 bool WriterDocument::isModified()

@@ -2,13 +2,10 @@
 #include "UnoSupport.h"
 
 #include <com/sun/star/awt/FontUnderline.hpp>
-#include <com/sun/star/beans/PropertyState.hpp>
 #include <com/sun/star/beans/XMultiPropertySet.hpp>
-#include <com/sun/star/beans/XPropertyState.hpp>
 
 using namespace css;
 using css::uno::Reference;
-using css::uno::UNO_QUERY_THROW;
 
 namespace office {
 
@@ -102,7 +99,7 @@ uno::Sequence<beans::PropertyValue> fontProperties(const automation::Font& font)
     return uno::Sequence<beans::PropertyValue>(values.data(), sal_Int32(values.size()));
 }
 
-std::optional<automation::Font> readFont(const std::vector<Reference<text::XTextRange>>& ranges)
+std::optional<automation::Font> readFont(const RangeProperties& ranges)
 {
     if (ranges.empty())
         return std::nullopt;
@@ -113,23 +110,21 @@ std::optional<automation::Font> readFont(const std::vector<Reference<text::XText
 
     std::optional<automation::Font> result;
     for (const auto& range : ranges) {
+        if (!range.is())
+            return std::nullopt;
         const std::optional<automation::Font> font =
             guarded<std::optional<automation::Font>>("reading formatting", std::nullopt, [&] {
-                Reference<beans::XPropertyState> states(range, UNO_QUERY_THROW);
-                Reference<beans::XMultiPropertySet> properties(range, UNO_QUERY_THROW);
-                const uno::Sequence<beans::PropertyState> state = states->getPropertyStates(names);
-                const uno::Sequence<uno::Any> values = properties->getPropertyValues(names);
+                // A property that differs over the range reads as void.
+                const uno::Sequence<uno::Any> values = range->getPropertyValues(names);
                 automation::Font read;
                 sal_Int16 underline = 0;
-                if (state[0] == beans::PropertyState_AMBIGUOUS_VALUE || !(values[0] >>= underline))
+                if (!(values[0] >>= underline))
                     read.underline = automation::Undefined;
                 else
                     read.underline = underlineToWord(underline);
                 sal_Int32 color = -1;
                 bool hasColor = false;
-                if (state[1] == beans::PropertyState_AMBIGUOUS_VALUE ||
-                    state[2] == beans::PropertyState_AMBIGUOUS_VALUE || !(values[1] >>= color) ||
-                    !(values[2] >>= hasColor))
+                if (!(values[1] >>= color) || !(values[2] >>= hasColor))
                     read.underlineColor = automation::Undefined;
                 else
                     read.underlineColor = hasColor ? colorToWord(color) : automation::ColorAutomatic;
@@ -149,7 +144,7 @@ std::optional<automation::Font> readFont(const std::vector<Reference<text::XText
     return result;
 }
 
-bool writeFont(const std::vector<Reference<text::XTextRange>>& ranges, const automation::Font& font)
+bool writeFont(const RangeProperties& ranges, const automation::Font& font)
 {
     const uno::Sequence<beans::PropertyValue> values = fontProperties(font);
     if (!values.hasElements())
@@ -162,9 +157,13 @@ bool writeFont(const std::vector<Reference<text::XTextRange>>& ranges, const aut
     }
     bool ok = true;
     for (const auto& range : ranges) {
+        if (!range.is()) {
+            ok = false;
+            continue;
+        }
         ok = guarded("writing formatting", false,
                      [&] {
-                         Reference<beans::XMultiPropertySet>(range, UNO_QUERY_THROW)->setPropertyValues(names, anys);
+                         range->setPropertyValues(names, anys);
                          return true;
                      }) &&
              ok;

@@ -3,6 +3,7 @@
 #include "automation/Automation.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XMultiPropertySet.hpp>
 #include <com/sun/star/text/XTextRange.hpp>
 #include <com/sun/star/uno/Sequence.hxx>
 
@@ -26,11 +27,12 @@ sal_Int32 colorFromWord(int bgr);
 // sorted by name as XMultiPropertySet wants them.
 css::uno::Sequence<css::beans::PropertyValue> fontProperties(const automation::Font& font);
 
-// The formatting of the text under each range, combined: a property that
-// differs between or within them reads Undefined. nullopt when a range cannot
-// be read.
-std::optional<automation::Font> readFont(const std::vector<css::uno::Reference<css::text::XTextRange>>& ranges);
+// The formatting of the text under each range (given by its properties),
+// combined: a property that differs between or within them reads Undefined.
+// nullopt when a range cannot be read.
+using RangeProperties = std::vector<css::uno::Reference<css::beans::XMultiPropertySet>>;
+std::optional<automation::Font> readFont(const RangeProperties& ranges);
 // Sets font on each range; false when one of them fails.
-bool writeFont(const std::vector<css::uno::Reference<css::text::XTextRange>>& ranges, const automation::Font& font);
+bool writeFont(const RangeProperties& ranges, const automation::Font& font);
 
 } // namespace office

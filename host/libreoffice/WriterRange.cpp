@@ -146,7 +146,10 @@ QString WriterRange::text()
 {
     if (!m_document->isAlive())
         return {};
-    if (!m_endCursor.is() && !m_endsPastText)
+    // Offsets read in this turn of the event loop with no edit of ours since:
+    // the text map has the characters, without a call.
+    const bool fresh = m_generation == m_document->generation() && m_start >= 0;
+    if (!fresh && !m_endCursor.is() && !m_endsPastText)
         return office::guarded<QString>("reading text", {}, [&] { return office::toQString(m_cursor->getString()); });
     if (!readOffsets())
         return {};
@@ -195,13 +198,29 @@ std::vector<Reference<text::XTextRange>> WriterRange::pieces()
 {
     std::vector<Reference<text::XTextRange>> result;
     if (!m_endCursor.is()) {
-        result.emplace_back(m_cursor, UNO_QUERY);
+        result.push_back(office::up<text::XTextRange>(m_cursor));
         return result;
     }
     if (!readOffsets())
         return result;
     for (const auto& cursor : m_document->pieces(m_start, m_end))
-        result.emplace_back(cursor, UNO_QUERY);
+        result.push_back(office::up<text::XTextRange>(cursor));
+    return result;
+}
+
+office::RangeProperties WriterRange::properties()
+{
+    office::RangeProperties result;
+    if (!m_endCursor.is() && !m_endsPastText && m_generation == m_document->generation() && m_start >= 0) {
+        if (auto walker = m_document->propertiesSpanning(m_startText, m_start, m_end); walker.is()) {
+            result.push_back(walker);
+            return result;
+        }
+    }
+    office::guarded("reading a range's properties", [&] {
+        for (const auto& piece : pieces())
+            result.emplace_back(piece, UNO_QUERY_THROW);
+    });
     return result;
 }
 
@@ -209,7 +228,7 @@ std::optional<automation::Font> WriterRange::font()
 {
     if (!m_document->isAlive())
         return std::nullopt;
-    return office::readFont(pieces());
+    return office::readFont(properties());
 }
 
 void WriterRange::setFont(const automation::Font& font)
@@ -244,7 +263,7 @@ void WriterRange::setFont(const automation::Font& font)
             return;
         }
     }
-    office::writeFont(pieces(), font);
+    office::writeFont(properties(), font);
 }
 
 std::shared_ptr<automation::Paragraphs> WriterRange::paragraphs()
@@ -328,24 +347,6 @@ std::shared_ptr<automation::Range> WriterRange::next(int unit, int count)
     if (position >= text.size())
         return nullptr;
     const int to = position + characterLength(text, position);
-    // Stepping character by character (Next, Previous, growing over a mark):
-    // from this range's own cursor, two calls instead of a walk from the start.
-    if (!m_endCursor.is() && !m_endsPastText && m_document->sameText(m_end, to)) {
-        auto step = office::guarded<std::shared_ptr<WriterRange>>("stepping", nullptr, [&] {
-            std::shared_ptr<WriterRange> range(new WriterRange(m_document));
-            range->m_startText = m_startText;
-            range->m_cursor = m_startText->createTextCursorByRange(m_cursor->getEnd());
-            if (position > m_end)
-                range->m_cursor->goRight(sal_Int16(text.mid(m_end, position - m_end).toUcs4().size()), false);
-            range->m_cursor->goRight(1, true);
-            range->m_start = position;
-            range->m_end = to;
-            range->m_generation = m_document->generation();
-            return range;
-        });
-        if (step)
-            return step;
-    }
     return create(m_document, position, to);
 }
 
@@ -377,22 +378,6 @@ std::shared_ptr<automation::Range> WriterRange::previous(int unit, int count)
     if (position <= 0)
         return nullptr;
     const int from = position - characterLengthBefore(text, position);
-    if (!m_endCursor.is() && m_document->sameText(from, m_start)) {
-        auto step = office::guarded<std::shared_ptr<WriterRange>>("stepping", nullptr, [&] {
-            std::shared_ptr<WriterRange> range(new WriterRange(m_document));
-            range->m_startText = m_startText;
-            range->m_cursor = m_startText->createTextCursorByRange(m_cursor->getStart());
-            if (position < m_start)
-                range->m_cursor->goLeft(sal_Int16(text.mid(position, m_start - position).toUcs4().size()), false);
-            range->m_cursor->goLeft(1, true);
-            range->m_start = from;
-            range->m_end = position;
-            range->m_generation = m_document->generation();
-            return range;
-        });
-        if (step)
-            return step;
-    }
     return create(m_document, from, position);
 }
 

@@ -2,6 +2,7 @@
 
 #include "automation/Automation.h"
 
+#include <com/sun/star/beans/XMultiPropertySet.hpp>
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/text/XTextCursor.hpp>
 
@@ -48,6 +49,9 @@ public:
     std::vector<css::uno::Reference<css::text::XTextRange>> pieces();
 
 private:
+    // The property interfaces of the range's pieces (of the document's walker
+    // when it spans the range).
+    std::vector<css::uno::Reference<css::beans::XMultiPropertySet>> properties();
     explicit WriterRange(std::shared_ptr<WriterText> document);
     bool assign(int start, int end);
     bool readOffsets();

@@ -16,6 +16,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <cstdlib>
 
 using namespace css;
 using css::uno::Reference;
@@ -255,40 +256,110 @@ Reference<text::XTextCursor> WriterText::bodyCursorAt(int offset)
     return cursor;
 }
 
+Reference<text::XText> WriterText::textAt(int offset) const
+{
+    for (const Table& table : m_tables) {
+        if (offset < table.start || offset >= table.end)
+            continue;
+        const Cell* cell = cellAt(offset);
+        return cell ? cell->text : Reference<text::XText>();
+    }
+    return m_body;
+}
+
+bool WriterText::spanWalker(const Reference<text::XText>& text, int start, int end)
+{
+    try {
+        return moveWalker(text, start, end);
+    } catch (...) {
+        m_walker = {}; // where a failed move left it is unknown
+        throw;
+    }
+}
+
+bool WriterText::moveWalker(const Reference<text::XText>& text, int start, int end)
+{
+    Walker& walker = m_walker;
+    const bool usable = walker.cursor.is() && walker.generation == m_generation && walker.text == text &&
+                        sameText(std::min(walker.end, start), std::max(walker.end, start));
+    if (!usable) {
+        walker = {};
+        Reference<text::XTextCursor> cursor;
+        if (text == m_body) {
+            cursor = bodyCursorAt(start);
+        } else if (const Cell* cell = cellAt(start); cell && cell->text == text) {
+            cursor = text->createTextCursor();
+            cursor->gotoStart(false);
+            if (!goRight(cursor, codePoints(start) - codePoints(cell->start), false))
+                cursor.clear();
+        }
+        if (!cursor.is())
+            return false;
+        walker = {text, cursor, {}, start, start, m_generation};
+    }
+    if (walker.start == start && walker.end == end)
+        return true;
+    // From the moving end (a move without expanding first collapses there).
+    int count = codePoints(start) - codePoints(walker.end);
+    if (count == 0 && walker.start != walker.end)
+        walker.cursor->collapseToEnd();
+    bool moved = true;
+    while (moved && count != 0) {
+        const int step = std::min(std::abs(count), kMaxStep);
+        moved = count > 0 ? walker.cursor->goRight(sal_Int16(step), false)
+                          : walker.cursor->goLeft(sal_Int16(step), false);
+        count += count > 0 ? -step : step;
+    }
+    walker.start = walker.end = start;
+    if (moved && end > start)
+        moved = goRight(walker.cursor, codePoints(end) - codePoints(start), true);
+    if (!moved) {
+        walker = {};
+        return false;
+    }
+    walker.end = end;
+    return true;
+}
+
+Reference<beans::XMultiPropertySet> WriterText::propertiesSpanning(const Reference<text::XText>& text, int start,
+                                                                   int end)
+{
+    Walker& walker = m_walker;
+    if (!walker.cursor.is() || walker.generation != m_generation || walker.text != text || walker.start != start ||
+        walker.end != end || !isAlive())
+        return {};
+    if (!walker.properties.is())
+        walker.properties = office::guarded<Reference<beans::XMultiPropertySet>>(
+            "reading a cursor's properties", {},
+            [&] { return Reference<beans::XMultiPropertySet>(walker.cursor, UNO_QUERY_THROW); });
+    return walker.properties;
+}
+
 WriterText::Position WriterText::positionAt(int offset)
 {
     ensureMap();
     if (!isAlive() || offset < 0 || offset > m_text.size())
         return {};
+    const Reference<text::XText> text = textAt(offset);
+    if (!text.is())
+        return {};
     return office::guarded<Position>("reaching a text position", {}, [&]() -> Position {
-        for (const Table& table : m_tables) {
-            if (offset < table.start || offset >= table.end)
-                continue;
-            const Cell* cell = cellAt(offset);
-            if (!cell)
-                return {};
-            Reference<text::XTextCursor> cursor = cell->text->createTextCursor();
-            cursor->gotoStart(false);
-            if (!goRight(cursor, codePoints(offset) - codePoints(cell->start), false))
-                return {};
-            return {cell->text, cursor};
-        }
-        Reference<text::XTextCursor> cursor = bodyCursorAt(offset);
-        if (!cursor.is())
+        if (!spanWalker(text, offset, offset))
             return {};
-        return {m_body, cursor};
+        return {text, text->createTextCursorByRange(office::up<text::XTextRange>(m_walker.cursor))};
     });
 }
 
 Reference<text::XTextCursor> WriterText::cursorFor(int start, int end, Reference<text::XText>* text)
 {
-    if (end < start)
-        return {};
-    Position position = positionAt(start);
-    if (!position.cursor.is())
+    ensureMap();
+    if (!isAlive() || start < 0 || end < start || end > m_text.size())
         return {};
     // Both ends in the same text: the same cell, or the body with no table
     // between them.
+    const Reference<text::XText> holder = textAt(start);
+    if (!holder.is())
+        return {};
     const Cell* startCell = cellAt(start);
     if (startCell) {
         if (end > startCell->start + startCell->length)
@@ -300,11 +371,11 @@ Reference<text::XTextCursor> WriterText::cursorFor(int start, int end, Reference
         }
     }
     if (text)
-        *text = position.text;
+        *text = holder;
     return office::guarded<Reference<text::XTextCursor>>("reaching a text range", {}, [&] {
-        if (!goRight(position.cursor, codePoints(end) - codePoints(start), true))
+        if (!spanWalker(holder, start, end))
             return Reference<text::XTextCursor>();
-        return position.cursor;
+        return holder->createTextCursorByRange(office::up<text::XTextRange>(m_walker.cursor));
     });
 }
 
@@ -480,6 +551,26 @@ WriterText::ViewMove::~ViewMove()
         office::guarded("unlocking the view", [&] { m_text.m_model->unlockControllers(); });
     --m_text.m_viewMoves;
     m_text.m_viewMoveEnd = std::chrono::steady_clock::now();
+}
+
+void WriterText::beginChange()
+{
+    ++m_viewMoves;
+    m_changeLocks.push_back(isAlive() && office::guarded("locking the view", false, [&] {
+                                m_model->lockControllers();
+                                return true;
+                            }));
+}
+
+void WriterText::endChange()
+{
+    if (m_changeLocks.empty())
+        return;
+    if (m_changeLocks.back() && isAlive())
+        office::guarded("unlocking the view", [&] { m_model->unlockControllers(); });
+    m_changeLocks.pop_back();
+    --m_viewMoves;
+    m_viewMoveEnd = std::chrono::steady_clock::now();
 }
 
 bool WriterText::viewMovedRecently() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <com/sun/star/beans/XMultiPropertySet.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/lang/XEventListener.hpp>
@@ -71,6 +72,10 @@ public:
     // The offset of position (which lies in text); -1 when unknown.
     int offsetOf(const css::uno::Reference<css::text::XText>& text,
                  const css::uno::Reference<css::text::XTextRange>& position);
+    // The properties of the walker when it spans exactly [start, end) of text
+    // in this generation of the map; null otherwise.
+    css::uno::Reference<css::beans::XMultiPropertySet> propertiesSpanning(const css::uno::Reference<css::text::XText>& text,
+                                                                         int start, int end);
     // Whether offsets a <= b lie in the same text with no table between them
     // (a cursor can move from one to the other).
     bool sameText(int a, int b);
@@ -105,6 +110,13 @@ public:
         bool m_locked = false;
     };
     bool suppressingSelectionEvents() const { return m_viewMoves > 0; }
+    // Our own changes to the document (a marking pass, a restore) between
+    // these calls: the controllers are locked, so Writer lays out and tells
+    // the view once at the end instead of at every change (which also costs
+    // a call back into this program each time), and the selection events
+    // that telling raises are not taken for the user's. Calls nest.
+    void beginChange();
+    void endChange();
     // Between the office's before-save and after-save notifications no mark
     // is set (a marking pass that runs on then would put marks into the file).
     void setSaving(bool saving) { *m_saving = saving; }
@@ -149,6 +161,31 @@ private:
         int last = 0; // the position after the page's last character
         int page = 0;
     };
+    // A private cursor that new positions are reached from: moving it from
+    // the last span asked for costs one or two calls, where walking from the
+    // start of the document costs three and the office a walk over all the
+    // text before. It spans [start, end) (its moving end at end) and is good
+    // while the text map is. A range created from it reads and writes
+    // formatting through it while it still spans that range, which saves
+    // asking the new cursor for its property interface.
+    struct Walker
+    {
+        css::uno::Reference<css::text::XText> text;
+        css::uno::Reference<css::text::XTextCursor> cursor;
+        css::uno::Reference<css::beans::XMultiPropertySet> properties;
+        int start = -1;
+        int end = -1;
+        quint64 generation = 0;
+    };
+    Walker m_walker;
+    // The text (body or cell) that holds offset; null inside a table whose
+    // cells are not mapped.
+    css::uno::Reference<css::text::XText> textAt(int offset) const;
+    // Makes the walker span [start, end), which lie in text with no table
+    // between them; false when that fails. Throws what the office throws.
+    bool spanWalker(const css::uno::Reference<css::text::XText>& text, int start, int end);
+    bool moveWalker(const css::uno::Reference<css::text::XText>& text, int start, int end);
+
     std::vector<PageSpan> m_pages;
     quint64 m_pagesGeneration = 0;
 
@@ -159,5 +196,6 @@ private:
     std::vector<int> m_lowSurrogates; // offsets of the second halves of surrogate pairs
     std::vector<Table> m_tables;
     int m_viewMoves = 0;
+    std::vector<bool> m_changeLocks; // per open change: whether it locked the controllers
     std::chrono::steady_clock::time_point m_viewMoveEnd;
 };
