@@ -306,8 +306,8 @@ bool WriterText::moveWalker(const Reference<text::XText>& text, int start, int e
     bool moved = true;
     while (moved && count != 0) {
         const int step = std::min(std::abs(count), kMaxStep);
-        moved = count > 0 ? walker.cursor->goRight(sal_Int16(step), false)
-                          : walker.cursor->goLeft(sal_Int16(step), false);
+        moved =
+            count > 0 ? walker.cursor->goRight(sal_Int16(step), false) : walker.cursor->goLeft(sal_Int16(step), false);
         count += count > 0 ? -step : step;
     }
     walker.start = walker.end = start;
@@ -329,9 +329,10 @@ Reference<beans::XMultiPropertySet> WriterText::propertiesSpanning(const Referen
         walker.end != end || !isAlive())
         return {};
     if (!walker.properties.is())
-        walker.properties = office::guarded<Reference<beans::XMultiPropertySet>>(
-            "reading a cursor's properties", {},
-            [&] { return Reference<beans::XMultiPropertySet>(walker.cursor, UNO_QUERY_THROW); });
+        walker.properties =
+            office::guarded<Reference<beans::XMultiPropertySet>>("reading a cursor's properties", {}, [&] {
+                return Reference<beans::XMultiPropertySet>(walker.cursor, UNO_QUERY_THROW);
+            });
     return walker.properties;
 }
 

@@ -74,8 +74,8 @@ public:
                  const css::uno::Reference<css::text::XTextRange>& position);
     // The properties of the walker when it spans exactly [start, end) of text
     // in this generation of the map; null otherwise.
-    css::uno::Reference<css::beans::XMultiPropertySet> propertiesSpanning(const css::uno::Reference<css::text::XText>& text,
-                                                                         int start, int end);
+    css::uno::Reference<css::beans::XMultiPropertySet>
+    propertiesSpanning(const css::uno::Reference<css::text::XText>& text, int start, int end);
     // Whether offsets a <= b lie in the same text with no table between them
     // (a cursor can move from one to the other).
     bool sameText(int a, int b);

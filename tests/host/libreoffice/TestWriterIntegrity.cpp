@@ -55,6 +55,7 @@ private slots:
 
 private:
     bool runSequence(quint32 seed, QString* failure);
+    int m_saves = 0;
 
     OfficeFixture m_office;
 };
@@ -157,6 +158,7 @@ bool TestWriterIntegrity::runSequence(quint32 seed, QString* failure)
             break;
         case 6: {
             // The user saves (from the office's side).
+            ++m_saves;
             Reference<css::frame::XStorable> storable(OfficeFixture::model(frame), UNO_QUERY_THROW);
             const rtl::OUString url =
                 office::toOUString(QUrl::fromLocalFile(m_office.tempPath(QStringLiteral("integrity.odt"))).toString());
@@ -258,6 +260,7 @@ void TestWriterIntegrity::randomSequences()
                                 .arg(seed)
                                 .arg(failure)));
     }
+    qInfo("%d sequences from seed %u, %d saves", sequences, first, m_saves);
 }
 
 QTEST_MAIN(TestWriterIntegrity)
