@@ -570,8 +570,10 @@ void WriterText::endChange()
     if (m_changeLocks.back() && isAlive())
         office::guarded("unlocking the view", [&] { m_model->unlockControllers(); });
     m_changeLocks.pop_back();
+    // Unlike a hidden move, a change leaves no quiet time after it: the
+    // notifications of the unlock arrive within that call, and the user's own
+    // moves right after it must not be dropped.
     --m_viewMoves;
-    m_viewMoveEnd = std::chrono::steady_clock::now();
 }
 
 bool WriterText::viewMovedRecently() const

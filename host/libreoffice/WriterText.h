@@ -114,7 +114,8 @@ public:
     // these calls: the controllers are locked, so Writer lays out and tells
     // the view once at the end instead of at every change (which also costs
     // a call back into this program each time), and the selection events
-    // that telling raises are not taken for the user's. Calls nest.
+    // that telling raises within these calls are not taken for the user's.
+    // Calls nest.
     void beginChange();
     void endChange();
     // Between the office's before-save and after-save notifications no mark

@@ -20,9 +20,12 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
+#include <future>
+#include <thread>
 
 using namespace css;
 using css::uno::Reference;
@@ -157,10 +160,10 @@ Reference<frame::XFrame> OfficeFixture::newDocument(const QStringList& paragraph
 {
     if (!m_connection)
         return {};
+    const Reference<text::XTextDocument> document = loadNewDocument();
+    if (!document.is())
+        return {};
     return office::guarded<Reference<frame::XFrame>>("making a test document", {}, [&] {
-        Reference<frame::XComponentLoader> loader(m_connection->desktop(), UNO_QUERY_THROW);
-        Reference<text::XTextDocument> document(
-            loader->loadComponentFromURL("private:factory/swriter", "_blank", 0, {}), UNO_QUERY_THROW);
         Reference<text::XText> body = document->getText();
         auto appendEnd = [&] { return body->getEnd(); };
         for (int i = 0; i < paragraphs.size(); ++i) {
@@ -188,6 +191,46 @@ Reference<frame::XFrame> OfficeFixture::newDocument(const QStringList& paragraph
         Reference<frame::XModel> model(document, UNO_QUERY_THROW);
         return model->getCurrentController()->getFrame();
     });
+}
+
+Reference<text::XTextDocument> OfficeFixture::loadNewDocument()
+{
+    // A visible office (gtk3) can hang for good making a document's window
+    // for a call of ours: the menu bar asks for the clipboard from the
+    // calling thread, and that wait never ends. A document that has not come
+    // after a while is given up; the office is restarted and asked once more.
+    for (int attempt = 0; attempt < 2 && m_connection; ++attempt) {
+        auto made = std::make_shared<std::promise<Reference<text::XTextDocument>>>();
+        std::future<Reference<text::XTextDocument>> document = made->get_future();
+        std::thread loader([connection = m_connection, made] {
+            made->set_value(office::guarded<Reference<text::XTextDocument>>("making a test document", {}, [&] {
+                Reference<frame::XComponentLoader> loader(connection->desktop(), UNO_QUERY_THROW);
+                return Reference<text::XTextDocument>(
+                    loader->loadComponentFromURL("private:factory/swriter", "_blank", 0, {}), UNO_QUERY_THROW);
+            }));
+        });
+        if (document.wait_for(std::chrono::seconds(45)) == std::future_status::ready) {
+            loader.join();
+            return document.get();
+        }
+        qWarning("the office hung making a document: it is restarted");
+        kill(); // the hung call fails with the office
+        loader.join();
+        m_connection.reset();
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(15000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+        // A killed office leaves its profile locked, which a visible one would
+        // ask about.
+        QFile::remove(m_dir.filePath(QStringLiteral("profile/.lock")));
+        QString reason;
+        if (!start(&reason, m_withDisplay)) {
+            qWarning("the office did not start again: %s", qPrintable(reason));
+            return {};
+        }
+    }
+    return {};
 }
 
 void OfficeFixture::closeDocument(const Reference<frame::XFrame>& frame)

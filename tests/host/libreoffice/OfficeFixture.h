@@ -4,6 +4,7 @@
 
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/text/XTextDocument.hpp>
 
 #include <QProcess>
 #include <QString>
@@ -45,6 +46,8 @@ public:
     QList<qint64> officePids() const;
 
 private:
+    css::uno::Reference<css::text::XTextDocument> loadNewDocument();
+
     QTemporaryDir m_dir;
     QString m_pipeName;
     QProcess m_process;
