@@ -118,6 +118,7 @@ private:
     // user's own underline under a mark is not restored in this save).
     void removeMarksForSave()
     {
+        m_text->formattingChanged();
         office::guarded("removing the marks for a save", [&] {
             const automation::Font mark{automation::UnderlineWavyHeavy, automation::MarkColor};
             const automation::Font plain{automation::UnderlineNone, automation::ColorAutomatic};

@@ -66,6 +66,7 @@ bool WriterFind::execute(bool /*forward*/, bool format, int replace)
 
         if (replacing && wholeDocument) {
             attributes->setReplaceAttributes(office::fontProperties(*m_replacement));
+            document->formattingChanged();
             return replaceable->replaceAll(search) > 0;
         }
 

@@ -57,6 +57,21 @@ bool WriterRange::assign(int start, int end)
     const QString text = m_document->text();
     if (start < 0 || end < start || end > text.size())
         return false;
+    if (const Reference<text::XText> holder = m_document->holderOf(start, end); holder.is()) {
+        // In one text: the cursor comes when it is needed.
+        m_startText = holder;
+        m_cursor.clear();
+        m_endText.clear();
+        m_endCursor.clear();
+        m_endsPastText = false;
+        m_start = start;
+        m_end = end;
+        m_generation = m_document->generation();
+        m_deferred = true;
+        m_document->deferCursor(shared_from_this());
+        return true;
+    }
+    m_deferred = false;
     Reference<text::XText> holder;
     Reference<text::XTextCursor> cursor = m_document->cursorFor(start, end, &holder);
     bool endsPastText = false;
@@ -112,10 +127,33 @@ std::shared_ptr<WriterRange> WriterRange::fromPositions(const std::shared_ptr<Wr
     });
 }
 
+bool WriterRange::fresh() const
+{
+    return m_generation == m_document->generation() && m_start >= 0;
+}
+
+bool WriterRange::ensureCursor()
+{
+    if (!m_deferred)
+        return m_cursor.is();
+    if (!fresh())
+        return false;
+    Reference<text::XText> holder;
+    const Reference<text::XTextCursor> cursor = m_document->cursorFor(m_start, m_end, &holder);
+    if (!cursor.is())
+        return false;
+    m_startText = holder;
+    m_cursor = cursor;
+    m_deferred = false;
+    return true;
+}
+
 bool WriterRange::readOffsets()
 {
-    if (m_generation == m_document->generation() && m_start >= 0)
+    if (fresh())
         return true;
+    if (m_deferred || !m_cursor.is())
+        return false;
     const int start = m_document->offsetOf(m_startText, office::up<text::XTextRange>(m_cursor));
     int end = -1;
     if (m_endCursor.is()) {
@@ -148,9 +186,11 @@ QString WriterRange::text()
         return {};
     // Offsets read in this turn of the event loop with no edit of ours since:
     // the text map has the characters, without a call.
-    const bool fresh = m_generation == m_document->generation() && m_start >= 0;
-    if (!fresh && !m_endCursor.is() && !m_endsPastText)
+    if (!fresh() && !m_endCursor.is() && !m_endsPastText) {
+        if (!ensureCursor())
+            return {};
         return office::guarded<QString>("reading text", {}, [&] { return office::toQString(m_cursor->getString()); });
+    }
     if (!readOffsets())
         return {};
     return m_document->text().mid(m_start, m_end - m_start);
@@ -169,6 +209,8 @@ void WriterRange::setText(const QString& text)
         if (auto first = create(m_document, start, start + characterLength(documentText, start)))
             font = first->font();
     }
+    // Ranges still waiting for a cursor get it before the offsets change.
+    m_document->settleRanges();
     const std::vector<Reference<text::XTextRange>> parts = pieces();
     if (parts.empty())
         return;
@@ -198,7 +240,8 @@ std::vector<Reference<text::XTextRange>> WriterRange::pieces()
 {
     std::vector<Reference<text::XTextRange>> result;
     if (!m_endCursor.is()) {
-        result.push_back(office::up<text::XTextRange>(m_cursor));
+        if (ensureCursor())
+            result.push_back(office::up<text::XTextRange>(m_cursor));
         return result;
     }
     if (!readOffsets())
@@ -211,8 +254,13 @@ std::vector<Reference<text::XTextRange>> WriterRange::pieces()
 office::RangeProperties WriterRange::properties()
 {
     office::RangeProperties result;
-    if (!m_endCursor.is() && !m_endsPastText && m_generation == m_document->generation() && m_start >= 0) {
-        if (auto walker = m_document->propertiesSpanning(m_startText, m_start, m_end); walker.is()) {
+    if (!m_endCursor.is() && !m_endsPastText && fresh()) {
+        // Through the walker: where it spans the range already, or instead of
+        // making this range's cursor for it.
+        Reference<beans::XMultiPropertySet> walker = m_document->propertiesSpanning(m_startText, m_start, m_end);
+        if (!walker.is() && m_deferred)
+            walker = m_document->walkTo(m_startText, m_start, m_end);
+        if (walker.is()) {
             result.push_back(walker);
             return result;
         }
@@ -228,6 +276,9 @@ std::optional<automation::Font> WriterRange::font()
 {
     if (!m_document->isAlive())
         return std::nullopt;
+    if (!m_endCursor.is() && !m_endsPastText && fresh() && m_end > m_start &&
+        m_end - m_start == characterLength(m_document->text(), m_start))
+        return m_document->characterFont(m_startText, m_start, m_end);
     return office::readFont(properties());
 }
 
@@ -237,6 +288,7 @@ void WriterRange::setFont(const automation::Font& font)
         return;
     if (m_document->isSaving() && font == automation::Font{automation::UnderlineWavyHeavy, automation::MarkColor})
         return;
+    m_document->formattingChanged();
     // Writer keeps underline style and colour in one attribute: writing one
     // of them over characters that differ in the other would make the other
     // uniform. Such a write goes character by character.
@@ -264,6 +316,9 @@ void WriterRange::setFont(const automation::Font& font)
         }
     }
     office::writeFont(properties(), font);
+    // A range that is written to is usually kept (a mark's): its cursor now,
+    // from the walker that spans it, is one call.
+    ensureCursor();
 }
 
 std::shared_ptr<automation::Paragraphs> WriterRange::paragraphs()
@@ -391,7 +446,7 @@ bool WriterRange::inRange(const std::shared_ptr<automation::Range>& other)
 
 bool WriterRange::sentenceBounds(int& start, int& end)
 {
-    if (!readOffsets())
+    if (!readOffsets() || !ensureCursor())
         return false;
     start = m_start;
     end = m_end;
@@ -458,7 +513,7 @@ std::optional<int> WriterRange::information(int type)
 
 void WriterRange::select()
 {
-    if (!m_document->isAlive())
+    if (!m_document->isAlive() || !ensureCursor())
         return;
     office::guarded("selecting a range", [&] {
         if (!m_endCursor.is()) {

@@ -47,6 +47,9 @@ public:
 
     // The cursors covering the range, one per text it crosses.
     std::vector<css::uno::Reference<css::text::XTextRange>> pieces();
+    // Gives a range made from offsets its cursor now, while the offsets
+    // hold (see WriterText::deferCursor).
+    void settle() { ensureCursor(); }
 
 private:
     // The property interfaces of the range's pieces (of the document's walker
@@ -54,6 +57,10 @@ private:
     std::vector<css::uno::Reference<css::beans::XMultiPropertySet>> properties();
     explicit WriterRange(std::shared_ptr<WriterText> document);
     bool assign(int start, int end);
+    // The cursor of a range made from offsets, made when first needed; false
+    // when it cannot be had (the text changed before it was needed).
+    bool ensureCursor();
+    bool fresh() const;
     bool readOffsets();
     css::uno::Reference<css::text::XTextRange> endPosition();
     // The sentence bounds around [start, end) as offsets.
@@ -62,13 +69,15 @@ private:
     std::shared_ptr<WriterText> m_document;
     css::uno::Reference<css::text::XText> m_startText;
     // Spans the range when both ends lie in m_startText; else collapsed at
-    // the start, with m_endCursor collapsed at the end in m_endText.
+    // the start, with m_endCursor collapsed at the end in m_endText. Null
+    // while the range waits for it (m_deferred).
     css::uno::Reference<css::text::XTextCursor> m_cursor;
     css::uno::Reference<css::text::XText> m_endText;
     css::uno::Reference<css::text::XTextCursor> m_endCursor;
     // The range ends on the separator after its text (a paragraph's range that
     // holds its paragraph mark): one more than the cursor's end.
     bool m_endsPastText = false;
+    bool m_deferred = false;
     int m_start = -1;
     int m_end = -1;
     quint64 m_generation = 0;

@@ -1,6 +1,8 @@
 #include "WriterText.h"
 #include "OfficeConnection.h"
 #include "UnoSupport.h"
+#include "WriterFont.h"
+#include "WriterRange.h"
 
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
@@ -130,6 +132,7 @@ void WriterText::ensureMap()
             m_context.get(),
             [this] {
                 m_invalidationPosted = false;
+                settleRanges();
                 textChanged();
             },
             Qt::QueuedConnection);
@@ -351,19 +354,16 @@ WriterText::Position WriterText::positionAt(int offset)
     });
 }
 
-Reference<text::XTextCursor> WriterText::cursorFor(int start, int end, Reference<text::XText>* text)
+Reference<text::XText> WriterText::holderOf(int start, int end)
 {
     ensureMap();
     if (!isAlive() || start < 0 || end < start || end > m_text.size())
         return {};
-    // Both ends in the same text: the same cell, or the body with no table
-    // between them.
     const Reference<text::XText> holder = textAt(start);
     if (!holder.is())
         return {};
-    const Cell* startCell = cellAt(start);
-    if (startCell) {
-        if (end > startCell->start + startCell->length)
+    if (const Cell* cell = cellAt(start)) {
+        if (end > cell->start + cell->length)
             return {};
     } else {
         for (const Table& table : m_tables) {
@@ -371,6 +371,14 @@ Reference<text::XTextCursor> WriterText::cursorFor(int start, int end, Reference
                 return {};
         }
     }
+    return holder;
+}
+
+Reference<text::XTextCursor> WriterText::cursorFor(int start, int end, Reference<text::XText>* text)
+{
+    const Reference<text::XText> holder = holderOf(start, end);
+    if (!holder.is())
+        return {};
     if (text)
         *text = holder;
     return office::guarded<Reference<text::XTextCursor>>("reaching a text range", {}, [&] {
@@ -378,6 +386,82 @@ Reference<text::XTextCursor> WriterText::cursorFor(int start, int end, Reference
             return Reference<text::XTextCursor>();
         return holder->createTextCursorByRange(office::up<text::XTextRange>(m_walker.cursor));
     });
+}
+
+Reference<beans::XMultiPropertySet> WriterText::walkTo(const Reference<text::XText>& text, int start, int end)
+{
+    ensureMap();
+    if (!isAlive() || !text.is())
+        return {};
+    const bool spanned = office::guarded("reaching a text range", false, [&] { return spanWalker(text, start, end); });
+    return spanned ? propertiesSpanning(text, start, end) : Reference<beans::XMultiPropertySet>();
+}
+
+void WriterText::deferCursor(const std::shared_ptr<WriterRange>& range)
+{
+    m_deferred.push_back(range);
+}
+
+void WriterText::settleRanges()
+{
+    std::vector<std::weak_ptr<WriterRange>> deferred;
+    deferred.swap(m_deferred);
+    for (const std::weak_ptr<WriterRange>& weak : deferred) {
+        if (const std::shared_ptr<WriterRange> range = weak.lock())
+            range->settle();
+    }
+}
+
+int WriterText::stretchEnd(int offset) const
+{
+    int end = int(m_text.size());
+    for (const Table& table : m_tables) {
+        if (offset >= table.start && offset < table.end) {
+            const Cell* cell = cellAt(offset);
+            return cell ? cell->start + cell->length : offset;
+        }
+        if (table.start > offset)
+            end = std::min(end, table.start - 1);
+    }
+    return std::max(offset, end);
+}
+
+std::optional<automation::Font> WriterText::characterFont(const Reference<text::XText>& text, int start, int end)
+{
+    constexpr int kShortestRun = 2;
+    constexpr int kLongestRun = 64;
+    ensureMap();
+    if (!isAlive() || !text.is() || start < 0 || end <= start)
+        return std::nullopt;
+    const quint64 formatting = *m_formatting;
+    const FontRun& run = m_fontRun;
+    if (run.text == text && run.generation == m_generation && run.formatting == formatting && start >= run.start &&
+        end <= run.end)
+        return run.font;
+
+    // The run's length adapts: it doubles while runs come back uniform (a
+    // long stretch of plain text) and drops when one is mixed (a mark or the
+    // user's formatting starts in it), after which the character is read
+    // alone.
+    int runEnd = std::min(start + m_runLength, stretchEnd(start));
+    if (runEnd < m_text.size() && m_text.at(runEnd).isLowSurrogate())
+        ++runEnd; // never between the halves of a pair
+    if (runEnd > end) {
+        if (const auto properties = walkTo(text, start, runEnd); properties.is()) {
+            const std::optional<automation::Font> font = office::readFont({properties});
+            if (font && !font->isMixed()) {
+                m_runLength = std::min(kLongestRun, 2 * m_runLength);
+                m_fontRun = {text, start, runEnd, *font, m_generation, formatting};
+                return font;
+            }
+            m_runLength = std::max(kShortestRun, m_runLength / 4);
+        }
+    }
+    // The run is mixed: the character alone.
+    auto properties = walkTo(text, start, end);
+    if (!properties.is())
+        return std::nullopt;
+    return office::readFont({properties});
 }
 
 bool WriterText::sameText(int a, int b)

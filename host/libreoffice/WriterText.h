@@ -1,5 +1,7 @@
 #pragma once
 
+#include "automation/Automation.h"
+
 #include <com/sun/star/beans/XMultiPropertySet.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XModel.hpp>
@@ -18,6 +20,7 @@
 #include <vector>
 
 class OfficeConnection;
+class WriterRange;
 
 // The shared state of one Writer document behind its automation objects, and
 // the translation between the positions the logic uses (offsets in UTF-16
@@ -76,6 +79,30 @@ public:
     // in this generation of the map; null otherwise.
     css::uno::Reference<css::beans::XMultiPropertySet>
     propertiesSpanning(const css::uno::Reference<css::text::XText>& text, int start, int end);
+    // The text (body or one cell) that holds all of [start, end); null when
+    // the range crosses from one text into another or cannot be reached.
+    css::uno::Reference<css::text::XText> holderOf(int start, int end);
+    // Spans the walker over [start, end) of text and gives its properties;
+    // null when that fails.
+    css::uno::Reference<css::beans::XMultiPropertySet> walkTo(const css::uno::Reference<css::text::XText>& text,
+                                                              int start, int end);
+
+    // Ranges made from offsets get their cursor only when they need one
+    // (most only have their text and formatting read). Those still without
+    // one when the text map is dropped (before an edit of ours, at the end of
+    // the event-loop turn) get it then, while their offsets still hold.
+    void deferCursor(const std::shared_ptr<WriterRange>& range);
+    void settleRanges();
+
+    // The formatting of the one character at [start, end) of text. It is
+    // read with the characters after it (one call for a run of them, as
+    // stepping over a page asks for each in turn) and kept while no
+    // formatting changes and the text map holds. nullopt when unknown.
+    std::optional<automation::Font> characterFont(const css::uno::Reference<css::text::XText>& text, int start,
+                                                  int end);
+    // Some formatting changed (on any thread): runs read before are stale.
+    void formattingChanged() { ++*m_formatting; }
+
     // Whether offsets a <= b lie in the same text with no table between them
     // (a cursor can move from one to the other).
     bool sameText(int a, int b);
@@ -186,6 +213,24 @@ private:
     // between them; false when that fails. Throws what the office throws.
     bool spanWalker(const css::uno::Reference<css::text::XText>& text, int start, int end);
     bool moveWalker(const css::uno::Reference<css::text::XText>& text, int start, int end);
+
+    std::vector<std::weak_ptr<WriterRange>> m_deferred;
+
+    struct FontRun
+    {
+        css::uno::Reference<css::text::XText> text;
+        int start = -1;
+        int end = -1;
+        automation::Font font;
+        quint64 generation = 0;
+        quint64 formatting = 0;
+    };
+    FontRun m_fontRun;
+    int m_runLength = 4; // characters read with the one asked for
+    std::shared_ptr<std::atomic<quint64>> m_formatting = std::make_shared<std::atomic<quint64>>(0);
+    // The end of the stretch of one text (body between tables, a cell) that
+    // holds offset.
+    int stretchEnd(int offset) const;
 
     std::vector<PageSpan> m_pages;
     quint64 m_pagesGeneration = 0;

@@ -82,6 +82,7 @@ private slots:
     void marksReadAndWritten();
     void underlineStylesRoundTrip();
     void mixedFormatting();
+    void characterFormattingAfterChanges();
     void removalInOneCall();
     void undoStepsAndModifiedFlag();
     void selectionAndEvents();
@@ -471,6 +472,42 @@ void TestWriterBackend::mixedFormatting()
     // Writing Undefined leaves the property alone.
     m_document->range(at, at + 3)->setFont({UnderlineNone, Undefined});
     QCOMPARE(*m_document->range(at + 1, at + 3)->font(), (Font{UnderlineNone, 0x0000FF}));
+}
+
+void TestWriterBackend::characterFormattingAfterChanges()
+{
+    // One character's formatting is read with the characters after it; what
+    // was read is not answered once formatting changed: by a write of ours,
+    // by a find-and-replace, by the user (after the event loop ran).
+    const int at = offsetOf(QStringLiteral("普通的一段"));
+    auto fontAt = [&](int offset) { return *m_document->range(offset, offset + 1)->font(); };
+    auto fontsFrom = [&](int offset, int count) {
+        QVector<Font> fonts;
+        for (int i = 0; i < count; ++i)
+            fonts << fontAt(offset + i);
+        return fonts;
+    };
+    QCOMPARE(fontAt(at), kPlain);
+    m_document->range(at + 1, at + 7)->setFont(kMark);
+    QCOMPARE(fontsFrom(at, 8), (QVector<Font>{kPlain, kMark, kMark, kMark, kMark, kMark, kMark, kPlain}));
+    QCOMPARE(fontAt(at), kPlain);
+    QCOMPARE(fontAt(at + 1), kMark); // a run of marked characters was read last
+    auto find = m_document->content()->find();
+    find->clearFormatting();
+    find->setFont(kMark);
+    find->clearReplacementFormatting();
+    find->setReplacementFont(kPlain);
+    QVERIFY(find->execute(true, true, ReplaceAll));
+    QCOMPARE(fontAt(at + 2), kPlain);
+    QCOMPARE(fontsFrom(at, 8), QVector<Font>(8, kPlain));
+    // The user underlines a character (in the office, not through us).
+    Reference<text::XTextCursor> cursor = textDocument()->getText()->createTextCursor();
+    cursor->goRight(sal_Int16(at + 4), false);
+    cursor->goRight(1, true);
+    Reference<beans::XPropertySet>(cursor, UNO_QUERY_THROW)
+        ->setPropertyValue("CharUnderline", uno::Any(awt::FontUnderline::DOUBLE));
+    QCoreApplication::processEvents();
+    QCOMPARE(fontAt(at + 4).underline, kDouble);
 }
 
 void TestWriterBackend::removalInOneCall()
