@@ -75,11 +75,13 @@ public:
     void SAL_CALL documentEventOccured(const document::DocumentEvent& event) override
     {
         const rtl::OUString& name = event.EventName;
-        if (name == "OnSave" || name == "OnSaveAs") {
+        // A copy (Save a Copy, an export such as PDF: storeToURL) is a file
+        // the user saves too.
+        if (name == "OnSave" || name == "OnSaveAs" || name == "OnCopyTo") {
             m_text->setSaving(true);
-            beforeSave(name == "OnSaveAs");
+            beforeSave(name != "OnSave");
         } else if (name == "OnSaveDone" || name == "OnSaveAsDone" || name == "OnSaveFailed" ||
-                   name == "OnSaveAsFailed") {
+                   name == "OnSaveAsFailed" || name == "OnCopyToDone" || name == "OnCopyToFailed") {
             m_text->setSaving(false);
         } else if (name == "OnPrepareUnload") {
             m_closing = true;
@@ -114,13 +116,23 @@ private:
         post(eventId, saveAs);
     }
 
-    // On the office's calling thread: every mark off, whatever it covered (a
-    // user's own underline under a mark is not restored in this save).
+    // On the office's calling thread: every mark off. Where a mark was set
+    // over formatting read just before, that formatting comes back; any other
+    // mark leaves no underline.
     void removeMarksForSave()
     {
         m_text->formattingChanged();
+        const automation::Font mark{automation::UnderlineWavyHeavy, automation::MarkColor};
+        for (const auto& [cursor, original] : m_text->notedMarks()) {
+            office::guarded("restoring formatting for a save", [&, &cursor = cursor, &original = original] {
+                const office::RangeProperties properties{Reference<beans::XMultiPropertySet>(cursor, UNO_QUERY_THROW)};
+                // Only where the mark still is: the text may have been
+                // unmarked or reformatted since.
+                if (office::readFont(properties) == std::optional<automation::Font>(mark))
+                    office::writeFont(properties, original);
+            });
+        }
         office::guarded("removing the marks for a save", [&] {
-            const automation::Font mark{automation::UnderlineWavyHeavy, automation::MarkColor};
             const automation::Font plain{automation::UnderlineNone, automation::ColorAutomatic};
             Reference<util::XReplaceable> replaceable(m_text->model(), UNO_QUERY_THROW);
             Reference<util::XReplaceDescriptor> descriptor = replaceable->createReplaceDescriptor();

@@ -19,6 +19,8 @@ using css::uno::UNO_QUERY_THROW;
 
 namespace {
 
+const automation::Font kMark{automation::UnderlineWavyHeavy, automation::MarkColor};
+
 // Length in UTF-16 units of the character at offset (a surrogate pair is one
 // character).
 int characterLength(const QString& text, int offset)
@@ -57,6 +59,7 @@ bool WriterRange::assign(int start, int end)
     const QString text = m_document->text();
     if (start < 0 || end < start || end > text.size())
         return false;
+    m_known.reset();
     if (const Reference<text::XText> holder = m_document->holderOf(start, end); holder.is()) {
         // In one text: the cursor comes when it is needed.
         m_startText = holder;
@@ -276,17 +279,21 @@ std::optional<automation::Font> WriterRange::font()
 {
     if (!m_document->isAlive())
         return std::nullopt;
+    std::optional<automation::Font> font;
     if (!m_endCursor.is() && !m_endsPastText && fresh() && m_end > m_start &&
         m_end - m_start == characterLength(m_document->text(), m_start))
-        return m_document->characterFont(m_startText, m_start, m_end);
-    return office::readFont(properties());
+        font = m_document->characterFont(m_startText, m_start, m_end);
+    else
+        font = office::readFont(properties());
+    m_known = font && !font->isMixed() ? font : std::nullopt;
+    return font;
 }
 
 void WriterRange::setFont(const automation::Font& font)
 {
     if (!m_document->isAlive())
         return;
-    if (m_document->isSaving() && font == automation::Font{automation::UnderlineWavyHeavy, automation::MarkColor})
+    if (m_document->isSaving() && font == kMark)
         return;
     m_document->formattingChanged();
     // Writer keeps underline style and colour in one attribute: writing one
@@ -319,6 +326,13 @@ void WriterRange::setFont(const automation::Font& font)
     // A range that is written to is usually kept (a mark's): its cursor now,
     // from the walker that spans it, is one call.
     ensureCursor();
+    if (m_cursor.is() && !m_endCursor.is()) {
+        if (font == kMark && m_known && !(*m_known == kMark))
+            m_document->noteMark(m_cursor, *m_known);
+        else if (!(font == kMark))
+            m_document->forgetMark(m_cursor);
+    }
+    m_known = font.isMixed() ? std::nullopt : std::optional<automation::Font>(font);
 }
 
 std::shared_ptr<automation::Paragraphs> WriterRange::paragraphs()

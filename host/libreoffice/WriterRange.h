@@ -7,6 +7,7 @@
 #include <com/sun/star/text/XTextCursor.hpp>
 
 #include <memory>
+#include <optional>
 
 class WriterText;
 
@@ -78,6 +79,8 @@ private:
     // holds its paragraph mark): one more than the cursor's end.
     bool m_endsPastText = false;
     bool m_deferred = false;
+    // The formatting this range last read or wrote, when uniform.
+    std::optional<automation::Font> m_known;
     int m_start = -1;
     int m_end = -1;
     quint64 m_generation = 0;

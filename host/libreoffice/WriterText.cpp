@@ -638,6 +638,32 @@ WriterText::ViewMove::~ViewMove()
     m_text.m_viewMoveEnd = std::chrono::steady_clock::now();
 }
 
+void WriterText::noteMark(const Reference<text::XTextCursor>& cursor, const automation::Font& original)
+{
+    std::lock_guard<std::mutex> lock(m_marksMutex);
+    m_marks.emplace_back(cursor, original);
+}
+
+void WriterText::forgetMark(const Reference<text::XTextCursor>& cursor)
+{
+    std::lock_guard<std::mutex> lock(m_marksMutex);
+    m_marks.erase(
+        std::remove_if(m_marks.begin(), m_marks.end(), [&](const auto& mark) { return mark.first == cursor; }),
+        m_marks.end());
+}
+
+void WriterText::forgetMarks()
+{
+    std::lock_guard<std::mutex> lock(m_marksMutex);
+    m_marks.clear();
+}
+
+std::vector<std::pair<Reference<text::XTextCursor>, automation::Font>> WriterText::notedMarks() const
+{
+    std::lock_guard<std::mutex> lock(m_marksMutex);
+    return m_marks;
+}
+
 void WriterText::beginChange()
 {
     ++m_viewMoves;

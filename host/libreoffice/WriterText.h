@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -149,6 +150,15 @@ public:
     // is set (a marking pass that runs on then would put marks into the file).
     void setSaving(bool saving) { *m_saving = saving; }
     bool isSaving() const { return *m_saving; }
+    // The marks written over a range whose formatting was read just before
+    // (a marking pass), with that formatting. The save's fallback, which runs
+    // on the office's thread when the GUI thread cannot, puts it back where
+    // the mark still is, instead of no underline. Any thread.
+    void noteMark(const css::uno::Reference<css::text::XTextCursor>& cursor, const automation::Font& original);
+    void forgetMark(const css::uno::Reference<css::text::XTextCursor>& cursor);
+    void forgetMarks();
+    std::vector<std::pair<css::uno::Reference<css::text::XTextCursor>, automation::Font>> notedMarks() const;
+
     // Whether a hidden move ended so recently that a selection event arriving
     // now may be the office's late report of it.
     bool viewMovedRecently() const;
@@ -215,6 +225,8 @@ private:
     bool moveWalker(const css::uno::Reference<css::text::XText>& text, int start, int end);
 
     std::vector<std::weak_ptr<WriterRange>> m_deferred;
+    mutable std::mutex m_marksMutex;
+    std::vector<std::pair<css::uno::Reference<css::text::XTextCursor>, automation::Font>> m_marks;
 
     struct FontRun
     {

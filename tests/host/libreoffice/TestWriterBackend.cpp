@@ -102,7 +102,9 @@ private:
         return Reference<text::XTextDocument>(OfficeFixture::model(m_frame), UNO_QUERY);
     }
     int undoCount();
-    int marksInFile(const rtl::OUString& url);
+    // The marks in the saved file at url; word, when given, is looked up and
+    // its formatting put in wordFont.
+    int marksInFile(const rtl::OUString& url, const QString& word = {}, std::optional<Font>* wordFont = nullptr);
 
     OfficeFixture m_office;
     QStringList m_paragraphs;
@@ -184,7 +186,7 @@ int TestWriterBackend::undoCount()
     return supplier->getUndoManager()->getAllUndoActionTitles().getLength();
 }
 
-int TestWriterBackend::marksInFile(const rtl::OUString& url)
+int TestWriterBackend::marksInFile(const rtl::OUString& url, const QString& word, std::optional<Font>* wordFont)
 {
     Reference<frame::XComponentLoader> loader(m_office.connection()->desktop(), UNO_QUERY_THROW);
     beans::PropertyValue hidden;
@@ -198,6 +200,12 @@ int TestWriterBackend::marksInFile(const rtl::OUString& url)
     attributes->setValueSearch(true);
     attributes->setSearchAttributes(office::fontProperties(kMark));
     const int count = saved->findAll(search)->getCount();
+    if (wordFont) {
+        Reference<util::XSearchDescriptor> text = saved->createSearchDescriptor();
+        text->setSearchString(office::toOUString(word));
+        Reference<beans::XMultiPropertySet> found(saved->findFirst(text), UNO_QUERY);
+        *wordFont = found.is() ? office::readFont({found}) : std::nullopt;
+    }
     Reference<util::XCloseable>(saved, UNO_QUERY_THROW)->close(true);
     return count;
 }
@@ -665,6 +673,26 @@ void TestWriterBackend::saveNeverHoldsMarks()
         // The saved file holds no mark.
         QCOMPARE(marksInFile(url), 0);
     }
+
+    // The program is busy when the user saves: after a while the office's
+    // side takes the marks off itself. A mark set over formatting read just
+    // before (as a marking pass does) gives that formatting back in the file;
+    // the one set without leaves no underline.
+    const Font own{kDouble, 0x00FF00};
+    auto marked = m_document->range(word, word + 3);
+    marked->setFont(own);
+    QCOMPARE(*marked->font(), own);
+    marked->setFont(kMark);
+    const int other = offsetOf(QStringLiteral("普通"));
+    m_document->range(other, other + 2)->setFont(kMark);
+    const rtl::OUString url = office::toOUString(QUrl::fromLocalFile(m_office.tempPath("busy.odt")).toString());
+    Reference<frame::XStorable> storable(OfficeFixture::model(m_frame), UNO_QUERY_THROW);
+    std::thread saver([&] { office::guarded("saving", [&] { storable->storeToURL(url, {}); }); });
+    QThread::sleep(3); // no events handled meanwhile
+    saver.join();
+    std::optional<Font> saved;
+    QCOMPARE(marksInFile(url, QStringLiteral("错别字"), &saved), 0);
+    QCOMPARE(saved, std::optional<Font>(own));
 }
 
 void TestWriterBackend::windowPoint()
