@@ -167,6 +167,32 @@ private:
         enum { Pending, Running, Finished, Cancelled } stage = Pending;
     };
 
+    // Waits, with wait held, until the GUI thread has handled the save. False
+    // when it has not started after kSaveWait, or sooner when it is stuck in
+    // a call into the office (which cannot be answered while the save waits):
+    // inside one for kStuckAfter on end.
+    static bool waitForGui(SaveHandling& handling, std::unique_lock<std::mutex>& wait)
+    {
+        constexpr auto kPoll = std::chrono::milliseconds(5);
+        constexpr auto kStuckAfter = std::chrono::milliseconds(100);
+        const auto deadline = std::chrono::steady_clock::now() + kSaveWait;
+        auto inCallSince = std::chrono::steady_clock::time_point::max();
+        for (;;) {
+            if (handling.done.wait_for(wait, kPoll, [&] { return handling.stage == SaveHandling::Finished; }))
+                return true;
+            const auto now = std::chrono::steady_clock::now();
+            if (handling.stage != SaveHandling::Pending)
+                continue; // running: it is waited for to the end
+            if (office::GuiCallScope::inProgress() == 0)
+                inCallSince = std::chrono::steady_clock::time_point::max();
+            else if (inCallSince == std::chrono::steady_clock::time_point::max())
+                inCallSince = now;
+            if (now >= deadline ||
+                (inCallSince != std::chrono::steady_clock::time_point::max() && now - inCallSince >= kStuckAfter))
+                return false;
+        }
+    }
+
     void beforeSave(bool saveAs)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -211,7 +237,7 @@ private:
         lock.unlock();
 
         std::unique_lock<std::mutex> wait(handling->mutex);
-        if (!handling->done.wait_for(wait, kSaveWait, [&] { return handling->stage == SaveHandling::Finished; })) {
+        if (!waitForGui(*handling, wait)) {
             if (handling->stage == SaveHandling::Pending) {
                 handling->stage = SaveHandling::Cancelled;
                 wait.unlock();
