@@ -69,6 +69,7 @@ WriterMarks::~WriterMarks()
     // Marks of a document we let go of are taken off at once.
     if (!m_stretches.empty() && m_text.isAlive()) {
         m_stretches.clear();
+        m_recheck = true;
         publish();
     }
 }
@@ -162,7 +163,7 @@ void WriterMarks::follow()
             if (!stretch.cursor.is())
                 makeCursor(stretch);
         }
-        schedulePublish();
+        schedulePublish(false);
     }
 }
 
@@ -199,23 +200,23 @@ std::vector<std::pair<int, int>> WriterMarks::stretches()
     return result;
 }
 
-void WriterMarks::set(int start, int end, bool marked)
+void WriterMarks::set(int start, int end, bool marked, const Reference<text::XTextCursor>& cursor)
 {
     follow();
     if (end <= start)
         return;
     if (marked)
-        add(start, end);
+        add(start, end, cursor);
     else
         remove(start, end);
 }
 
-void WriterMarks::add(int start, int end)
+void WriterMarks::add(int start, int end, const Reference<text::XTextCursor>& cursor)
 {
     if (covers(start, end))
         return;
-    Stretch stretch{start, end, m_seen.mid(start, end - start), {}};
-    if (!makeCursor(stretch))
+    Stretch stretch{start, end, m_seen.mid(start, end - start), cursor};
+    if (!stretch.cursor.is() && !makeCursor(stretch))
         return;
     m_stretches.push_back(std::move(stretch));
     schedulePublish();
@@ -261,9 +262,10 @@ bool WriterMarks::makeCursor(Stretch& stretch)
     return stretch.cursor.is();
 }
 
-void WriterMarks::schedulePublish()
+void WriterMarks::schedulePublish(bool recheck)
 {
     m_published = false;
+    m_recheck = m_recheck || recheck;
     if (m_publishPosted)
         return;
     m_publishPosted = true;
@@ -282,6 +284,7 @@ void WriterMarks::publish()
     const Reference<frame::XSynchronousDispatch> marks = layer();
     if (!marks.is())
         return;
+    qCDebug(lcOffice) << "showing" << m_stretches.size() << "marks";
     Sequence<Reference<text::XTextRange>> ranges(static_cast<sal_Int32>(m_stretches.size()));
     Sequence<rtl::OUString> texts(static_cast<sal_Int32>(m_stretches.size()));
     for (size_t i = 0; i < m_stretches.size(); ++i) {
@@ -289,8 +292,10 @@ void WriterMarks::publish()
         texts.getArray()[i] = office::toOUString(m_stretches[i].text);
     }
     const beans::PropertyValue values[] = {property("Document", Any(m_text.model())), property("Owner", Any(m_owner)),
-                                           property("Ranges", Any(ranges)), property("Texts", Any(texts))};
-    const Sequence<beans::PropertyValue> arguments(values, 4);
+                                           property("Ranges", Any(ranges)), property("Texts", Any(texts)),
+                                           property("Recheck", Any(m_recheck))};
+    m_recheck = false;
+    const Sequence<beans::PropertyValue> arguments(values, 5);
     office::guarded("sending the marks to the office",
                     [&] { marks->dispatchWithReturnValue(command("vnd.quillet.marks:set"), arguments); });
 }

@@ -35,7 +35,10 @@ public:
     // Whether every character of [start, end) is marked; for start == end,
     // the character before start.
     bool covers(int start, int end);
-    void set(int start, int end, bool marked);
+    // cursor, when given, spans [start, end) (a range's own cursor: the mark
+    // shares it, which saves making one).
+    void set(int start, int end, bool marked,
+             const css::uno::Reference<css::text::XTextCursor>& cursor = css::uno::Reference<css::text::XTextCursor>());
     void clear();
     bool isEmpty() const { return m_stretches.empty(); }
     // The marked stretches as offsets (after following the latest edits).
@@ -61,10 +64,13 @@ private:
 
     // Brings the stretches up to the document's current text.
     void follow();
-    void add(int start, int end);
+    void add(int start, int end, const css::uno::Reference<css::text::XTextCursor>& cursor);
     void remove(int start, int end);
     bool makeCursor(Stretch& stretch);
-    void schedulePublish();
+    // recheck: the office is to proofread again to draw the change (not
+    // needed when the change follows the user's edit, which the office
+    // checks by itself).
+    void schedulePublish(bool recheck = true);
     void publish();
     css::uno::Reference<css::frame::XSynchronousDispatch> layer();
 
@@ -72,6 +78,7 @@ private:
     std::vector<Stretch> m_stretches;
     QString m_seen; // the document's text the stretches' offsets belong to
     bool m_published = true;
+    bool m_recheck = false;
     bool m_publishPosted = false;
     bool m_layerLooked = false;
     css::uno::Reference<css::frame::XSynchronousDispatch> m_layer;

@@ -69,6 +69,7 @@ bool WriterRange::assign(int start, int end)
         m_start = start;
         m_end = end;
         m_generation = m_document->generation();
+        m_textVersion = m_document->textVersion();
         m_deferred = true;
         m_document->deferCursor(shared_from_this());
         return true;
@@ -102,6 +103,7 @@ bool WriterRange::assign(int start, int end)
     m_start = start;
     m_end = end;
     m_generation = m_document->generation();
+    m_textVersion = m_document->textVersion();
     return true;
 }
 
@@ -131,7 +133,12 @@ std::shared_ptr<WriterRange> WriterRange::fromPositions(const std::shared_ptr<Wr
 
 bool WriterRange::fresh() const
 {
-    return m_generation == m_document->generation() && m_start >= 0;
+    if (m_start < 0)
+        return false;
+    if (m_generation == m_document->generation())
+        return true;
+    // Nothing of the text changed since the offsets were read: they hold.
+    return m_textVersion == m_document->textVersion();
 }
 
 bool WriterRange::ensureCursor()
@@ -169,6 +176,7 @@ bool WriterRange::readOffsets()
     m_start = start;
     m_end = end;
     m_generation = m_document->generation();
+    m_textVersion = m_document->textVersion();
     return true;
 }
 
@@ -334,7 +342,12 @@ void WriterRange::setMarked(bool marked)
 {
     if (!m_document->isAlive() || !readOffsets())
         return;
-    m_document->marks().set(m_start, m_end, marked);
+    // A marked range is kept (a mark's): its own cursor, made now from the
+    // walker, serves the mark too.
+    Reference<text::XTextCursor> cursor;
+    if (marked && !m_endCursor.is() && !m_endsPastText && ensureCursor())
+        cursor = m_cursor;
+    m_document->marks().set(m_start, m_end, marked, cursor);
 }
 
 std::shared_ptr<automation::Paragraphs> WriterRange::paragraphs()

@@ -87,4 +87,5 @@ private:
     int m_start = -1;
     int m_end = -1;
     quint64 m_generation = 0;
+    quint64 m_textVersion = 0;
 };

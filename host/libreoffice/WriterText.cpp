@@ -107,10 +107,17 @@ void WriterText::textChanged()
     ++m_generation;
 }
 
+quint64 WriterText::textVersion()
+{
+    ensureMap();
+    return m_textVersion;
+}
+
 void WriterText::ensureMap()
 {
     if (m_mapValid || !isAlive())
         return;
+    const QString before = std::move(m_text);
     m_text.clear();
     m_lowSurrogates.clear();
     m_tables.clear();
@@ -127,6 +134,8 @@ void WriterText::ensureMap()
         if (m_text.at(i).isLowSurrogate() && i > 0 && m_text.at(i - 1).isHighSurrogate())
             m_lowSurrogates.push_back(i);
     }
+    if (m_text != before || m_text.isEmpty())
+        ++m_textVersion;
     m_mapValid = true;
     // The user may edit as soon as control returns to the event loop.
     if (!m_invalidationPosted) {

@@ -55,6 +55,10 @@ public:
     // Counts changes of offsets: a range's cached offsets are good while this
     // stays the same.
     quint64 generation() const { return m_generation; }
+    // Counts changes of the document's text: offsets read while this stays the
+    // same still hold in a later turn of the event loop (where nothing of the
+    // text changed, nothing moved). Reads the text when its map is not fresh.
+    quint64 textVersion();
     // Our own edit changed the text: the map is read again when next needed.
     void textChanged();
 
@@ -239,6 +243,7 @@ private:
     bool m_mapValid = false;
     bool m_invalidationPosted = false;
     quint64 m_generation = 1;
+    quint64 m_textVersion = 1;
     QString m_text;
     std::vector<int> m_lowSurrogates; // offsets of the second halves of surrogate pairs
     std::vector<Table> m_tables;

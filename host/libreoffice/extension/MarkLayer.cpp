@@ -11,13 +11,18 @@
 // own is needed on either side):
 //   vnd.quillet.marks:hello   → the component's version and whether the office
 //                               shows proofreading marks ("version", "autoSpell",
-//                               "autoGrammar", as a sequence of PropertyValue)
+//                               "autoGrammar", as a sequence of PropertyValue),
+//                               and how many marks it has reported to the
+//                               office so far ("reported", for measurements)
 //   vnd.quillet.marks:set     Document (the model), Owner (an object of the
 //                             caller's), Ranges (sequence of XTextRange, text
 //                             cursors that the caller made in that document),
-//                             Texts (the text each range stands for)
+//                             Texts (the text each range stands for), Recheck
+//                             (optional, default true)
 //                             → replaces the caller's marks in the document and
-//                               has Writer check the paragraphs that changed.
+//                               has the office proofread again, which draws
+//                               them (Recheck false: the office checks the
+//                               paragraph the user edited by itself).
 // A range is drawn while its text is the text it stands for (or begins with
 // it: text typed right after a mark is not marked). When the connection of an
 // owner goes away, its marks go too, so a crash of Revisor leaves nothing drawn.
@@ -38,14 +43,9 @@
 #include <com/sun/star/lang/XSingleComponentFactory.hpp>
 #include <com/sun/star/linguistic2/LinguServiceEvent.hpp>
 #include <com/sun/star/linguistic2/LinguServiceEventFlags.hpp>
-#include <com/sun/star/linguistic2/ProofreadingIterator.hpp>
 #include <com/sun/star/linguistic2/XLinguServiceEventBroadcaster.hpp>
 #include <com/sun/star/linguistic2/XProofreader.hpp>
-#include <com/sun/star/linguistic2/XProofreadingIterator.hpp>
 #include <com/sun/star/text/TextMarkupType.hpp>
-#include <com/sun/star/text/XFlatParagraph.hpp>
-#include <com/sun/star/text/XFlatParagraphIterator.hpp>
-#include <com/sun/star/text/XFlatParagraphIteratorProvider.hpp>
 #include <com/sun/star/text/XParagraphCursor.hpp>
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/text/XTextCursor.hpp>
@@ -61,6 +61,7 @@
 #include <uno/lbnames.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -143,19 +144,6 @@ Placed place(const Mark& mark)
         placed.length = 0;
     }
     return placed;
-}
-
-OUString paragraphOf(const Reference<text::XTextRange>& range)
-{
-    try {
-        const Reference<text::XText> text = range->getText();
-        Reference<text::XParagraphCursor> cursor(text->createTextCursorByRange(range->getStart()), UNO_QUERY_THROW);
-        cursor->gotoStartOfParagraph(false);
-        cursor->gotoEndOfParagraph(true);
-        return cursor->getString();
-    } catch (const uno::Exception&) {
-        return {};
-    }
 }
 
 bool configFlag(const Reference<uno::XComponentContext>& context, const OUString& path, const OUString& name)
@@ -247,6 +235,7 @@ public:
         }
         std::sort(errors.begin(), errors.end(),
                   [](const auto& a, const auto& b) { return a.nErrorStart < b.nErrorStart; });
+        m_reported += sal_Int32(errors.size());
         result.aErrors = Sequence<linguistic2::SingleProofreadingError>(errors.data(), sal_Int32(errors.size()));
         return result;
     }
@@ -254,14 +243,24 @@ public:
     void SAL_CALL ignoreRule(const OUString&, const lang::Locale&) override {}
     void SAL_CALL resetIgnoreRules() override {}
 
-    // --- XLinguServiceEventBroadcaster (the office listens; we never need to tell it) ---
-    sal_Bool SAL_CALL addLinguServiceEventListener(const Reference<linguistic2::XLinguServiceEventListener>&) override
+    // --- XLinguServiceEventBroadcaster: the office's proofreading listens ---
+    sal_Bool SAL_CALL
+    addLinguServiceEventListener(const Reference<linguistic2::XLinguServiceEventListener>& listener) override
     {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!listener.is() || std::find(m_listeners.begin(), m_listeners.end(), listener) != m_listeners.end())
+            return false;
+        m_listeners.push_back(listener);
         return true;
     }
     sal_Bool SAL_CALL
-    removeLinguServiceEventListener(const Reference<linguistic2::XLinguServiceEventListener>&) override
+    removeLinguServiceEventListener(const Reference<linguistic2::XLinguServiceEventListener>& listener) override
     {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = std::find(m_listeners.begin(), m_listeners.end(), listener);
+        if (it == m_listeners.end())
+            return false;
+        m_listeners.erase(it);
         return true;
     }
 
@@ -274,7 +273,7 @@ public:
                 configFlag(m_context, "/org.openoffice.Office.Linguistic/GrammarChecking", "IsAutoCheck");
             return Any(sequence(std::vector<beans::PropertyValue>{
                 property("version", Any(OUString::createFromAscii(kVersion))), property("autoSpell", Any(spell)),
-                property("autoGrammar", Any(grammar))}));
+                property("autoGrammar", Any(grammar)), property("reported", Any(sal_Int32(m_reported)))}));
         }
         if (url.Complete == "vnd.quillet.marks:set")
             return Any(setMarks(arguments));
@@ -299,6 +298,8 @@ private:
         MarkSet set;
         Sequence<Reference<text::XTextRange>> ranges;
         Sequence<OUString> texts;
+        // The office checks a paragraph the user has just edited by itself.
+        bool recheckWanted = true;
         for (const beans::PropertyValue& argument : arguments) {
             if (argument.Name == "Document")
                 argument.Value >>= set.document;
@@ -308,6 +309,8 @@ private:
                 argument.Value >>= ranges;
             else if (argument.Name == "Texts")
                 argument.Value >>= texts;
+            else if (argument.Name == "Recheck")
+                argument.Value >>= recheckWanted;
         }
         if (!set.document.is() || !set.owner.is() || ranges.getLength() != texts.getLength())
             return false;
@@ -317,49 +320,44 @@ private:
         }
         watchBridges();
 
-        std::vector<Mark> before;
+        bool changed = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             for (auto it = m_sets.begin(); it != m_sets.end();) {
                 if (it->owner == set.owner && it->document == set.document) {
-                    before.insert(before.end(), it->marks.begin(), it->marks.end());
+                    changed = changed || !it->marks.empty();
                     it = m_sets.erase(it);
                 } else {
                     ++it;
                 }
             }
+            changed = changed || !set.marks.empty();
             m_sets.push_back(set);
         }
-        recheck(set.document, before, set.marks);
+        if (changed && recheckWanted)
+            recheck();
         return true;
     }
 
-    // Has Writer check again the paragraphs that held or hold a mark.
-    void recheck(const Reference<uno::XInterface>& document, const std::vector<Mark>& before,
-                 const std::vector<Mark>& after)
+    // Has the office check its documents again, so that it draws the marks as
+    // they are now. Its proofreading accepts new results only for text it
+    // takes for unchecked, and there is no call that makes one paragraph so:
+    // the office is told that proofreading must run again, which it does in
+    // the background, asking this component paragraph by paragraph.
+    void recheck()
     {
-        std::set<OUString> paragraphs;
-        for (const std::vector<Mark>* marks : {&before, &after}) {
-            for (const Mark& mark : *marks)
-                paragraphs.insert(paragraphOf(mark.range));
+        std::vector<Reference<linguistic2::XLinguServiceEventListener>> listeners;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            listeners = m_listeners;
         }
-        if (paragraphs.empty())
-            return;
-        try {
-            Reference<text::XFlatParagraphIteratorProvider> provider(document, UNO_QUERY_THROW);
-            Reference<text::XFlatParagraphIterator> iterator =
-                provider->getFlatParagraphIterator(text::TextMarkupType::PROOFREADING, false);
-            bool any = false;
-            for (Reference<text::XFlatParagraph> paragraph = iterator->getFirstPara(); paragraph.is();
-                 paragraph = iterator->getNextPara()) {
-                if (paragraphs.count(paragraph->getText())) {
-                    paragraph->setChecked(text::TextMarkupType::PROOFREADING, false);
-                    any = true;
-                }
+        const linguistic2::LinguServiceEvent event(static_cast<cppu::OWeakObject*>(this),
+                                                   linguistic2::LinguServiceEventFlags::PROOFREAD_AGAIN);
+        for (const Reference<linguistic2::XLinguServiceEventListener>& listener : listeners) {
+            try {
+                listener->processLinguServiceEvent(event);
+            } catch (const uno::Exception&) {
             }
-            if (any)
-                linguistic2::ProofreadingIterator::create(m_context)->startProofreading(document, provider);
-        } catch (const uno::Exception&) {
         }
     }
 
@@ -403,7 +401,7 @@ private:
                                             [&](const MarkSet& s) { return s.owner == set.owner; }),
                              m_sets.end());
             }
-            recheck(set.document, set.marks, {});
+            recheck();
         }
         watchBridges();
     }
@@ -412,6 +410,8 @@ private:
     std::mutex m_mutex;
     std::vector<MarkSet> m_sets;
     std::set<void*> m_watched;
+    std::vector<Reference<linguistic2::XLinguServiceEventListener>> m_listeners;
+    std::atomic<sal_Int32> m_reported{0};
 };
 
 // One instance serves the office's linguistic manager and every caller.

@@ -106,7 +106,7 @@ int TestWordClientHelper::markPixels(quintptr window)
     const int length = xcb_get_image_data_length(image);
     int count = 0;
     for (int i = 0; i + 3 < length; i += 4) {
-        if (data[i + 2] >= 200 && data[i + 1] <= 40 && data[i] <= 40)
+        if (data[i + 2] >= 225 && data[i + 2] <= 250 && data[i + 1] <= 16 && data[i] <= 16)
             ++count;
     }
     free(image);
@@ -194,7 +194,9 @@ void TestWordClientHelper::marksThroughTheBridge()
     // The caret in the first paragraph: the office shows new marks in the
     // paragraph that holds the caret only after a pause.
     document->range(0, 0)->select();
-    QCOMPARE(markPixels(m_window), 0);
+    QTest::qWait(200);
+    qInfo() << "connected" << m_bridge->isConnected() << (m_bridge->wrapper(editor)->application() == application) << document->content().get();
+    const int unmarked = markPixels(m_window); // the office's own red icons
     const QString page = m_bridge->getCurrentPageText(editor);
     auto finding = std::make_shared<CCheckData>();
     finding->text = "错别字";
@@ -209,7 +211,7 @@ void TestWordClientHelper::marksThroughTheBridge()
              (automation::Font{automation::UnderlineNone, automation::ColorAutomatic}));
     QVERIFY(!document->isModified());
     // The office draws it: a red wave appears in its window.
-    QTRY_VERIFY_WITH_TIMEOUT(markPixels(m_window) > 20, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(markPixels(m_window) > unmarked + 20, 10000);
     // Next selects the error (tips are off), Previous finds it again.
     document->range(0, 0)->select();
     QVERIFY(m_bridge->nextError(editor));
@@ -219,7 +221,7 @@ void TestWordClientHelper::marksThroughTheBridge()
     QVERIFY(!m_bridge->hasData(editor));
     QVERIFY(!document->range(at, at + 3)->isMarked());
     QVERIFY(!document->isModified());
-    QTRY_COMPARE_WITH_TIMEOUT(markPixels(m_window), 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(markPixels(m_window), unmarked, 10000);
 }
 
 void TestWordClientHelper::nextOfficeAfterTheFirstGoes()

@@ -729,9 +729,9 @@ void TestWriterBackend::marksAreNotContent()
     Reference<document::XUndoManagerSupplier>(OfficeFixture::model(m_frame), UNO_QUERY_THROW)
         ->getUndoManager()
         ->clear();
-    m_document->setModified(false);
     Reference<beans::XPropertySet> model(OfficeFixture::model(m_frame), UNO_QUERY_THROW);
     model->setPropertyValue("RecordChanges", uno::Any(true));
+    m_document->setModified(false);
     const Formatting before = formatting();
     m_document->range(0, 0)->select();
 
@@ -832,12 +832,18 @@ void TestWriterBackend::typingBesideAMark()
     QCOMPARE(caret->start(), word + 3);
     QCOMPARE(caret->end(), word + 3);
 
-    // Typing at the caret, as the user does.
+    // Typing at the caret, as the user does: the keystrokes reach the office
+    // between two turns of this program's event loop.
     const Reference<text::XTextViewCursor> view =
         Reference<text::XTextViewCursorSupplier>(OfficeFixture::model(m_frame)->getCurrentController(),
                                                  UNO_QUERY_THROW)
             ->getViewCursor();
-    view->getText()->insertString(Reference<text::XTextRange>(view, UNO_QUERY), "甲乙", false);
+    auto type = [&](const QString& text) {
+        QCoreApplication::processEvents();
+        view->getText()->insertString(Reference<text::XTextRange>(view, UNO_QUERY), office::toOUString(text), false);
+        QCoreApplication::processEvents();
+    };
+    type(QStringLiteral("甲乙"));
     QCOMPARE(m_document->content()->text().mid(word, 6), QStringLiteral("错别字甲乙标"));
     QVERIFY(m_document->range(word, word + 3)->isMarked());
     QVERIFY(!m_document->range(word + 3, word + 4)->isMarked());
@@ -846,14 +852,14 @@ void TestWriterBackend::typingBesideAMark()
     // Typed before the mark: the mark moves with its characters.
     const int paragraph = offsetOf(QStringLiteral("古字"));
     m_document->range(paragraph, paragraph)->select();
-    view->getText()->insertString(Reference<text::XTextRange>(view, UNO_QUERY), "丙", false);
+    type(QStringLiteral("丙"));
     QVERIFY(m_document->range(word + 1, word + 4)->isMarked());
     QVERIFY(!m_document->range(word, word + 1)->isMarked());
     QTRY_COMPARE(drawnAround(word + 1), (QList<QPair<int, int>>{{word + 1, 3}}));
 
     // Typed inside it: the characters around stay marked, the new one is not.
     m_document->range(word + 2, word + 2)->select();
-    view->getText()->insertString(Reference<text::XTextRange>(view, UNO_QUERY), "丁", false);
+    type(QStringLiteral("丁"));
     QVERIFY(m_document->range(word + 1, word + 2)->isMarked());
     QVERIFY(!m_document->range(word + 2, word + 3)->isMarked());
     QVERIFY(m_document->range(word + 3, word + 5)->isMarked());
