@@ -56,7 +56,7 @@ std::shared_ptr<WriterApplication> WriterApplication::create(std::shared_ptr<Off
     application->m_view = std::make_shared<AccessibleView>(frame);
     application->m_events = std::make_unique<WriterEvents>(*application);
     // Marks are no longer formatting: any an older version left go now.
-    if (qEnvironmentVariableIsEmpty("NOCLEAN")) application->m_document->writerText()->marks().removeFormattingMarks();
+    application->m_document->writerText()->marks().removeFormattingMarks();
     return application;
 }
 

@@ -22,6 +22,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 #include <cstdlib>
@@ -36,6 +37,26 @@ using css::uno::UNO_QUERY_THROW;
 
 namespace {
 OfficeFixture* g_running = nullptr;
+
+// Offices of test programs that crashed (their program is gone) would run on
+// and load the machine: they are ended.
+void endOrphanedOffices()
+{
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& pid : processes) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray arguments = cmdline.readAll();
+        const int at = arguments.indexOf("pipe,name=quillet_test_");
+        if (at < 0 || !arguments.split('\0').value(0).endsWith("soffice.bin"))
+            continue;
+        bool ok = false;
+        const qint64 owner = arguments.mid(at + 23, arguments.indexOf(';', at) - at - 23).toLongLong(&ok);
+        if (ok && owner > 0 && ::kill(pid_t(owner), 0) != 0 && errno == ESRCH)
+            ::kill(pid.toInt(), SIGKILL);
+    }
+}
 
 // Installs Quillet's office extension, which draws the marks, into profile.
 // As root unopkg installs for every user only: that is done once per run of
@@ -96,6 +117,7 @@ bool OfficeFixture::start(QString* reason, bool withDisplay)
         *reason = QStringLiteral("no temporary folder");
         return false;
     }
+    endOrphanedOffices();
     if (!installExtension(profileUrl(), reason))
         return false;
     QStringList arguments{QStringLiteral("--invisible"),
@@ -130,6 +152,11 @@ bool OfficeFixture::start(QString* reason, bool withDisplay)
     *reason = QStringLiteral("the office did not open its pipe");
     stop();
     return false;
+}
+
+void OfficeFixture::disconnect()
+{
+    m_connection.reset();
 }
 
 void OfficeFixture::stop()

@@ -26,6 +26,12 @@ public:
     // reason tells why.
     bool start(QString* reason, bool withDisplay = false);
     void stop();
+    // Lets go of this process's connection, leaving the office running. A
+    // second connection of the same process to the same office (a bridge
+    // under test) receives the objects this one knows already: the UNO
+    // runtime hands out the first connection's proxies for them, and the
+    // second, left unused, ends itself at once.
+    void disconnect();
     // Kills soffice.bin outright, as a crash would.
     void kill();
 
