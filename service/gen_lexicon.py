@@ -19,8 +19,9 @@ Output (UTF-8 text, one record a line, fields separated by a tab):
                         that was seen and how often the right one was meant in all
                         (from the learnt-confusion table)
 
-Usage: gen_lexicon.py OUTPUT [UNIHAN_DIR] [JIEBA_DICT] [LEARNT_TABLE]
+Usage: gen_lexicon.py OUTPUT [--unihan DIR] [--jieba FILE] [--learnt TABLE]
 """
+import argparse
 import bz2
 import os
 import sys
@@ -76,13 +77,16 @@ def readings_of(key, value):
 
 
 def main():
-    if len(sys.argv) < 2:
-        sys.stderr.write(__doc__)
-        return 2
-    output = sys.argv[1]
-    unihan_dir = sys.argv[2] if len(sys.argv) > 2 else UNIHAN_DIR
-    jieba_dict = sys.argv[3] if len(sys.argv) > 3 else JIEBA_DICT
-    learnt_table = sys.argv[4] if len(sys.argv) > 4 else LEARNT_TABLE
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("output")
+    parser.add_argument("--unihan", default=UNIHAN_DIR, help="folder with the Unihan_*.txt.bz2 files")
+    parser.add_argument("--jieba", default=JIEBA_DICT, help="jieba's dict.txt")
+    parser.add_argument("--learnt", default=LEARNT_TABLE, help="the learnt-confusion table")
+    args = parser.parse_args()
+    output = args.output
+    unihan_dir = args.unihan
+    jieba_dict = args.jieba
+    learnt_table = args.learnt
 
     readings = {}
     common = set()
