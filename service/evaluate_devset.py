@@ -15,7 +15,9 @@ With --pairs FILE it scores a file of `sentence<TAB>corrected sentence` lines
 instead (the two equal for a clean sentence): every finding's first suggestion
 is applied at each of its places, and a sentence the checker changes counts as
 a true positive only when it then equals the corrected sentence, otherwise as
-a false positive. Recall is over the sentences with errors. It also prints the
+a false positive (detection: when exactly the wrong places were changed).
+Recall is over the sentences with errors. The corrected sentences are checked
+as well: what the checker changes in them is a false alarm on clean text. It also prints the
 share of clean sentences changed and the checking time per sentence (start-up
 excluded).
 
@@ -144,9 +146,14 @@ def read_pairs(path):
 
 
 def score_pairs(args, rows, name, lexicon=None):
-    """Prints the figures of rows and returns (tp, fp, positives, clean, clean changed)."""
+    """Prints the figures of rows and returns (tp, fp, positives, clean, clean changed,
+    corrected sentences, corrected sentences changed)."""
     replies, seconds = run_checker(args.service, args.types, [wrong for wrong, _ in rows], lexicon)
-    tp = fp = positives = clean = clean_changed = 0
+    # The corrected sentences are clean sentences too: what the checker changes in them is a false alarm.
+    corrected = [correct for wrong, correct in rows if wrong != correct]
+    corrected_replies, _ = run_checker(args.service, args.types, corrected, lexicon)
+    corrected_changed = sum(apply_all(c, f) != c for c, f in zip(corrected, corrected_replies))
+    tp = fp = positives = clean = clean_changed = det_tp = det_fp = 0
     for (wrong, correct), findings in zip(rows, replies):
         result = apply_all(wrong, findings)
         has_error = wrong != correct
@@ -157,21 +164,32 @@ def score_pairs(args, rows, name, lexicon=None):
                 tp += 1
             else:
                 fp += 1
+            # Detection: the places changed are the places wrong (same-length sentences).
+            if len(result) == len(wrong) == len(correct) and all(
+                    (a != b) == (a != c) for a, b, c in zip(wrong, result, correct)):
+                det_tp += 1
+            else:
+                det_fp += 1
             if not has_error:
                 clean_changed += 1
         if args.verbose and (result != wrong or has_error):
             status = "right" if result == correct else ("missed" if result == wrong else "WRONG")
             print("%-7s %s\n        %s\n   want %s" % (status, wrong, result, correct))
-    print_pairs(name, len(rows), tp, fp, positives, clean, clean_changed)
+    figures = (tp, fp, positives, clean, clean_changed, len(corrected), corrected_changed, det_tp, det_fp)
+    print_pairs(name, len(rows), *figures)
     print("%.2f ms per sentence" % (1000.0 * seconds / len(rows) if rows else 0))
-    return tp, fp, positives, clean, clean_changed
+    return figures
 
 
-def print_pairs(name, count, tp, fp, positives, clean, clean_changed):
+def print_pairs(name, count, tp, fp, positives, clean, clean_changed, corrected, corrected_changed, det_tp, det_fp):
     p, r, f = score(tp, fp, positives)
     print("%s: %d sentences (%d with errors, %d clean)" % (name, count, positives, clean))
+    dp, dr, df = score(det_tp, det_fp, positives)
+    print("detection   precision %.3f  recall %.3f  F1 %.3f  (tp %d, fp %d)" % (dp, dr, df, det_tp, det_fp))
     print("correction  precision %.3f  recall %.3f  F1 %.3f  (tp %d, fp %d)" % (p, r, f, tp, fp))
-    print("clean sentences changed: %d of %d (%.1f%%)" % (clean_changed, clean, 100.0 * clean_changed / clean if clean else 0))
+    print("clean sentences changed: %d of %d (%.1f%%); corrected sentences changed: %d of %d (%.1f%%)" % (
+        clean_changed, clean, 100.0 * clean_changed / clean if clean else 0, corrected_changed, corrected,
+        100.0 * corrected_changed / corrected if corrected else 0))
 
 
 def evaluate_pairs(args):
@@ -183,7 +201,7 @@ def evaluate_pairs(args):
 def evaluate_heldout(args):
     rows = read_pairs(args.heldout)
     halves = [rows[0::2], rows[1::2]]
-    total = [0, 0, 0, 0, 0]
+    total = [0] * 9
     with tempfile.TemporaryDirectory(prefix="quillet-heldout-") as folder:
         for k in (0, 1):
             learn = os.path.join(folder, "learn.tsv")
@@ -198,8 +216,7 @@ def evaluate_heldout(args):
             figures = score_pairs(args, halves[1 - k], "learnt on half %d, scored on half %d" % (k + 1, 2 - k),
                                   lexicon)
             total = [a + b for a, b in zip(total, figures)]
-    tp, fp, positives, clean, clean_changed = total
-    print_pairs("held out, both halves", len(rows), tp, fp, positives, clean, clean_changed)
+    print_pairs("held out, both halves", len(rows), *total)
     return 0
 
 

@@ -151,6 +151,7 @@ std::string foldSyllable(const std::string& syllable)
 Lexicon::Lexicon()
     : m_words(new Table)
     , m_candidates(new Table)
+    , m_known(new Table)
 {
 }
 
@@ -158,6 +159,7 @@ Lexicon::~Lexicon()
 {
     delete m_words;
     delete m_candidates;
+    delete m_known;
 }
 
 uint16_t Lexicon::syllableId(const std::string& s)
@@ -238,8 +240,64 @@ void Lexicon::addWord(const std::u32string& word, uint32_t freq, const std::stri
         m_pending.emplace_back(word, freq);
 }
 
+void Lexicon::addKnownWord(const std::u32string& word)
+{
+    if (word.size() < 2)
+        return;
+    m_known->insert(sequenceHash(word.data(), word.size()), 1, 0);
+    ++m_knownCount;
+    m_maxKnownLength = std::max(m_maxKnownLength, word.size());
+}
+
+bool Lexicon::isListedElsewhere(const char32_t* s, size_t n) const
+{
+    return n >= 2 && n <= m_maxKnownLength && m_known->find(sequenceHash(s, n)) != nullptr;
+}
+
+std::vector<Lexicon::PairWord> Lexicon::pairWords(char32_t a, char32_t b) const
+{
+    std::vector<PairWord> out;
+    const CharInfo* x = charInfo(a);
+    const CharInfo* y = charInfo(b);
+    if (!x || !y)
+        return out;
+    for (uint16_t fa : x->folded) {
+        for (uint16_t fb : y->folded) {
+            const auto it = m_pairWords.find(uint32_t(fa) << 16 | fb);
+            if (it == m_pairWords.end())
+                continue;
+            for (const PairWord& w : it->second) {
+                if (std::none_of(out.begin(), out.end(), [&](const PairWord& o) {
+                        return o.first == w.first && o.second == w.second;
+                    }))
+                    out.push_back(w);
+            }
+        }
+    }
+    std::stable_sort(out.begin(), out.end(), [](const PairWord& l, const PairWord& r) { return l.freq > r.freq; });
+    return out;
+}
+
 void Lexicon::finish()
 {
+    // Frequent two-character words by the folded readings of their characters.
+    m_pairWords.clear();
+    for (const auto& [word, freq] : m_pending) {
+        if (word.size() != 2 || freq < kMinPairFrequency)
+            continue;
+        const CharInfo* x = charInfo(word[0]);
+        const CharInfo* y = charInfo(word[1]);
+        if (!x || !y || !x->common || !y->common)
+            continue;
+        for (uint16_t fa : x->folded) {
+            for (uint16_t fb : y->folded) {
+                std::vector<PairWord>& list = m_pairWords[uint32_t(fa) << 16 | fb];
+                if (list.empty() || list.back().first != word[0] || list.back().second != word[1])
+                    list.push_back(PairWord{word[0], word[1], freq});
+            }
+        }
+    }
+
     struct Entry
     {
         uint64_t key;
@@ -418,6 +476,9 @@ bool Lexicon::load(const std::string& path, std::string* error)
                           uint32_t(std::min<unsigned long>(meant, 0xFFFFFFFFu)));
                 ok = true;
             }
+        } else if (f[0] == "K" && f.size() >= 2) {
+            addKnownWord(toU32(f[1]));
+            ok = true;
         } else if (f[0] == "T" && f.size() >= 2) {
             declaredTotal = std::strtoull(f[1].c_str(), nullptr, 10);
             ok = true;
