@@ -14,17 +14,17 @@ Output (UTF-8 text, one record a line, fields separated by a tab):
                         cangjie: its Cangjie code (Unihan kCangjie), a description of its shape
                         traditional: 1 when it is the traditional form of another character
     W  word  freq  pos  a word of Han characters with its frequency and tag
-    K  word             a word of another word list (friso's lex-main, rime's
-                        pinyin_simp, the project's own list of specialist words)
-                        that jieba's list lacks: it counts as a word, without a
-                        frequency of its own
+    K  word  [ours]     a word of another word list (friso's lex-main, rime's
+                        pinyin_simp, the project's own list of specialist words,
+                        marked "ours") that jieba's list lacks: it counts as a
+                        word, without a frequency of its own
     P  wrong  right  count  meant
                         a character writers put where another was meant, how often
                         that was seen and how often the right one was meant in all
                         (from the learnt-confusion table)
 
 Usage: gen_lexicon.py OUTPUT [--unihan DIR] [--jieba FILE] [--learnt TABLE]
-                      [--known FILE]...
+                      [--known FILE]... [--specialist FILE]
 A --known FILE is read by its form: friso's `word/...` lines (*.lex), a rime
 dictionary (*.dict.yaml: `word<TAB>reading<TAB>weight` after the `...` line),
 or one word a line (anything else; `#` starts a comment). A missing file is
@@ -42,8 +42,8 @@ LEARNT_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", 
 KNOWN_LISTS = [
     "/usr/share/friso/dict/UTF-8/lex-main.lex",
     "/usr/share/rime-data/pinyin_simp.dict.yaml",
-    os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "specialist-words.txt"),
 ]
+SPECIALIST_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "specialist-words.txt")
 
 
 def known_words(path):
@@ -117,6 +117,7 @@ def main():
     parser.add_argument("--jieba", default=JIEBA_DICT, help="jieba's dict.txt")
     parser.add_argument("--learnt", default=LEARNT_TABLE, help="the learnt-confusion table")
     parser.add_argument("--known", action="append", help="a further word list (default: %s)" % ", ".join(KNOWN_LISTS))
+    parser.add_argument("--specialist", default=SPECIALIST_LIST, help="the project's own list of specialist words")
     args = parser.parse_args()
     output = args.output
     unihan_dir = args.unihan
@@ -215,14 +216,15 @@ def main():
             chars.update(word)
 
     jieba_words = set(word for word, _, _ in words)
-    known = set()
-    for path in args.known if args.known is not None else KNOWN_LISTS:
+    known = {}
+    lists = [(path, False) for path in (args.known if args.known is not None else KNOWN_LISTS)]
+    for path, ours in lists + [(args.specialist, True)]:
         if not os.path.exists(path):
             sys.stderr.write("gen_lexicon.py: %s not found, its words left out\n" % path)
             continue
         for word in known_words(path):
             if len(word) >= 2 and all(is_han(c) for c in word) and word not in jieba_words:
-                known.add(word)
+                known[word] = known.get(word, False) or ours
 
     tmp = output + ".tmp"
     with open(tmp, "w", encoding="utf-8") as out:
@@ -237,7 +239,7 @@ def main():
         for word, freq, pos in words:
             out.write("W\t%s\t%d\t%s\n" % (word, freq, pos))
         for word in sorted(known):
-            out.write("K\t%s\n" % word)
+            out.write("K\t%s%s\n" % (word, "\tours" if known[word] else ""))
         for wrong, right, count, meant in learnt:
             out.write("P\t%s\t%s\t%d\t%d\n" % (wrong, right, count, meant))
     os.replace(tmp, output)

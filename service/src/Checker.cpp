@@ -38,10 +38,7 @@ constexpr double kSurprisingCost = 9.0;
 // A word of the lexicon at least this frequent is a known word (see Thresholds::inWord).
 constexpr uint32_t kKnownWord = 20;
 // Longest written word looked for in the word lists to protect its characters.
-constexpr size_t kMaxKnownWord = 6;
-// How close to its threshold a candidate's score must be for the boundaries it
-// moves to be counted (see score()).
-constexpr double kBoundaryBand = 4.0;
+constexpr size_t kMaxKnownWord = 4;
 // A rare word next to a word this much more frequent, and at least
 // kVariantFrequency frequent, is a rare form of that word (see isRareFormOfWord).
 constexpr uint32_t kVariantRatio = 20;
@@ -490,9 +487,13 @@ void Checker::proposeCandidates(Run& run, const Options& options, std::vector<Ca
         for (size_t length = kMaxKnownWord; length >= 2; --length) {
             if (s + length > n)
                 continue;
-            const uint32_t freq = m_lexicon.frequency(text.data() + s, length);
-            if (((freq > 0 && freq < kKnownWord) || m_lexicon.isListedElsewhere(text.data() + s, length)) &&
-                !isRareFormOfWord(text.data() + s, length, freq)) {
+            Lexicon::Listing listing = Lexicon::NotListed;
+            const uint32_t freq = m_lexicon.frequency(text.data() + s, length, &listing);
+            // The project's own specialist words always count; others unless
+            // they look like a rare form of a common word.
+            if (listing == Lexicon::ListedByUs ||
+                (((freq > 0 && freq < kKnownWord) || listing == Lexicon::ListedElsewhere) &&
+                 !isRareFormOfWord(text.data() + s, length, freq))) {
                 std::fill(inKnownWord.begin() + std::ptrdiff_t(s), inKnownWord.begin() + std::ptrdiff_t(s + length),
                           true);
                 break;
@@ -500,7 +501,7 @@ void Checker::proposeCandidates(Run& run, const Options& options, std::vector<Ca
         }
     }
     if (options.homophone)
-        proposePairs(run, inKnownWord, regional, out);
+        proposePairs(run, inWord, inKnownWord, regional, out);
     run.doubtful.assign(n, false);
     for (size_t p = 0; p < n; ++p)
         run.doubtful[p] = surprising[p] && !inWord[p] && !inKnownWord[p] && !regional[p];
@@ -545,13 +546,14 @@ bool Checker::isRareFormOfWord(const char32_t* s, size_t n, uint32_t freq) const
 // with its neighbour, so the single-character candidates miss them. Where two
 // characters written next to each other are no word, the frequent
 // two-character words sounding like them are tried as one correction.
-void Checker::proposePairs(const Run& run, const std::vector<bool>& inKnownWord, const std::vector<bool>& skip,
-                           std::vector<Candidate>& out) const
+void Checker::proposePairs(const Run& run, const std::vector<bool>& inWord, const std::vector<bool>& inKnownWord,
+                           const std::vector<bool>& skip, std::vector<Candidate>& out) const
 {
     const std::u32string& text = run.text;
     for (size_t p = 0; p + 1 < text.size(); ++p) {
         const char32_t a = text[p], b = text[p + 1];
-        if (inKnownWord[p] || inKnownWord[p + 1] || skip[p] || skip[p + 1] || m_lexicon.isOtherForm(a) ||
+        if (inWord[p] || inWord[p + 1] || inKnownWord[p] || inKnownWord[p + 1] || skip[p] || skip[p + 1] ||
+            m_lexicon.isOtherForm(a) ||
             m_lexicon.isOtherForm(b) || m_model.wordId(text.data() + p, 2) != 0)
             continue;
         size_t tried = 0;
@@ -638,13 +640,14 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
                           : candidate.type == ErrorShape     ? m_thresholds.shapeWordWeight
                                                              : 0.0;
     candidate.score = candidate.gain + weight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
-    // Close to its threshold, a candidate not learnt is judged by how it
+    // Just over its threshold, a candidate not learnt is judged by how it
     // changes the model's reading too: a slip mended turns broken pieces into
     // a word, moving one boundary or only removing some; a change that keeps
     // every boundary swaps a word for another, and one that moves several
     // both ways rewrites the reading.
     candidate.boundaries = -1;
-    if (!candidate.learnt && std::abs(candidate.score - threshold(candidate)) < kBoundaryBand) {
+    const double over = candidate.score - threshold(candidate);
+    if (!candidate.learnt && over > 0 && over <= m_thresholds.boundaries) {
         std::vector<size_t> lengths;
         if (baseline.ends.empty()) {
             m_model.cost(text.data() + lo, hi - lo, &lengths);
@@ -845,7 +848,8 @@ void Checker::reportDoubts(const Run& run, const std::vector<Candidate>& candida
         here.clear();
         bool close = false;
         for (const Candidate& c : candidates) {
-            if (c.position != p || c.second || c.settled || c.gain < m_thresholds.detectGain)
+            // A similar shape alone is too weak a lead for a place nothing corrected.
+            if (c.position != p || c.second || c.settled || c.type == ErrorShape || c.gain < m_thresholds.detectGain)
                 continue;
             here.push_back(&c);
             close = close || margin(c) > -m_thresholds.detect;
@@ -855,6 +859,9 @@ void Checker::reportDoubts(const Run& run, const std::vector<Candidate>& candida
         std::stable_sort(here.begin(), here.end(),
                          [](const Candidate* a, const Candidate* b) { return a->score > b->score; });
         Raw finding{run.start + p, 1, here.front()->type, {}};
+        if (m_debug)
+            std::fprintf(stderr, "doubt\t%s\t%zu\t%s\n", encodeUtf8(run.text).c_str(), run.start + p,
+                         encodeUtf8(run.text[p]).c_str());
         for (const Candidate* c : here) {
             if (finding.suggestions.size() == kMaxSuggestions)
                 break;

@@ -148,8 +148,8 @@ private:
 
     // The pipeline of check(), one step each.
     void proposeCandidates(Run& run, const Options& options, std::vector<Candidate>& out) const;
-    void proposePairs(const Run& run, const std::vector<bool>& inKnownWord, const std::vector<bool>& skip,
-                      std::vector<Candidate>& out) const;
+    void proposePairs(const Run& run, const std::vector<bool>& inWord, const std::vector<bool>& inKnownWord,
+                      const std::vector<bool>& skip, std::vector<Candidate>& out) const;
     bool isRareFormOfWord(const char32_t* s, size_t n, uint32_t freq) const;
     void scoreCandidates(const Run& run, std::vector<Candidate>& candidates) const;
     void chooseCorrections(Run& run, std::vector<Candidate>& candidates, std::vector<Raw>& out) const;

@@ -151,7 +151,6 @@ std::string foldSyllable(const std::string& syllable)
 Lexicon::Lexicon()
     : m_words(new Table)
     , m_candidates(new Table)
-    , m_known(new Table)
 {
 }
 
@@ -159,7 +158,6 @@ Lexicon::~Lexicon()
 {
     delete m_words;
     delete m_candidates;
-    delete m_known;
 }
 
 uint16_t Lexicon::syllableId(const std::string& s)
@@ -240,18 +238,29 @@ void Lexicon::addWord(const std::u32string& word, uint32_t freq, const std::stri
         m_pending.emplace_back(word, freq);
 }
 
-void Lexicon::addKnownWord(const std::u32string& word)
+void Lexicon::addKnownWord(const std::u32string& word, Listing listing)
 {
-    if (word.size() < 2)
+    // Kept in the word table with frequency 0 and the listing in place of a
+    // tag (a word of the lexicon's own takes precedence), so that one look-up
+    // answers both questions.
+    if (word.size() < 2 || frequency(word) > 0 || listing == NotListed)
         return;
-    m_known->insert(sequenceHash(word.data(), word.size()), 1, 0);
+    m_words->insert(sequenceHash(word.data(), word.size()), 0, listing);
     ++m_knownCount;
-    m_maxKnownLength = std::max(m_maxKnownLength, word.size());
+    m_maxWordLength = std::max(m_maxWordLength, word.size());
 }
 
-bool Lexicon::isListedElsewhere(const char32_t* s, size_t n) const
+uint32_t Lexicon::frequency(const char32_t* s, size_t n, Listing* listing) const
 {
-    return n >= 2 && n <= m_maxKnownLength && m_known->find(sequenceHash(s, n)) != nullptr;
+    *listing = NotListed;
+    if (n == 0 || n > m_maxWordLength)
+        return 0;
+    const Table::Slot* slot = m_words->find(sequenceHash(s, n));
+    if (!slot)
+        return 0;
+    if (slot->a == 0)
+        *listing = Listing(slot->b);
+    return slot->a;
 }
 
 std::vector<Lexicon::PairWord> Lexicon::pairWords(char32_t a, char32_t b) const
@@ -477,7 +486,7 @@ bool Lexicon::load(const std::string& path, std::string* error)
                 ok = true;
             }
         } else if (f[0] == "K" && f.size() >= 2) {
-            addKnownWord(toU32(f[1]));
+            addKnownWord(toU32(f[1]), f.size() > 2 && f[2] == "ours" ? ListedByUs : ListedElsewhere);
             ok = true;
         } else if (f[0] == "T" && f.size() >= 2) {
             declaredTotal = std::strtoull(f[1].c_str(), nullptr, 10);
@@ -513,7 +522,7 @@ std::string Lexicon::tag(const std::u32string& s) const
     if (s.empty())
         return {};
     const Table::Slot* slot = m_words->find(sequenceHash(s.data(), s.size()));
-    return slot ? m_tags[slot->b] : std::string();
+    return slot && slot->a > 0 ? m_tags[slot->b] : std::string();
 }
 
 const Lexicon::Candidate* Lexicon::candidates(const char32_t* s, size_t n, size_t open, size_t* count) const
