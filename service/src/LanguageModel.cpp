@@ -12,6 +12,7 @@
 #include <fstream>
 #include <limits>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <fcntl.h>
@@ -66,7 +67,8 @@ bool isFile(const std::string& path)
 // libraries can open. libsunpinyin maps its files: a mapping of the installed
 // file dies with SIGBUS when a package upgrade or an operator truncates or
 // rewrites that file. Reading from the copy, nothing done to the file on disk
-// afterwards reaches the service; the copy is freed when closed.
+// afterwards reaches the service; the copy is freed once it is closed and no
+// longer mapped.
 class PrivateCopy
 {
 public:
@@ -84,8 +86,22 @@ public:
             return false;
         m_fd = memfd_create("quillet-model", MFD_CLOEXEC);
         bool ok = m_fd >= 0;
-        std::vector<char> buffer(1 << 20);
+        // The kernel copies without a round trip through our memory; should
+        // it refuse, the copy is read and written here.
+        bool copied = false;
         while (ok) {
+            const ssize_t sent = sendfile(m_fd, in, nullptr, 1 << 30);
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent <= 0) {
+                copied = sent == 0;
+                break;
+            }
+        }
+        if (ok && !copied && (lseek(in, 0, SEEK_SET) != 0 || ftruncate(m_fd, 0) != 0 || lseek(m_fd, 0, SEEK_SET) != 0))
+            ok = false;
+        std::vector<char> buffer(copied ? 0 : 1 << 20);
+        while (ok && !copied) {
             const ssize_t got = ::read(in, buffer.data(), buffer.size());
             if (got < 0 && errno == EINTR)
                 continue;
@@ -227,7 +243,7 @@ struct LanguageModel::Impl
     };
 
     // libsunpinyin's reading calls are not declared const but only read the
-    // model, which it holds in memory of its own.
+    // model, which it maps from a private copy.
     mutable CThreadSlm slm;
     std::vector<Slot> slots;
     size_t mask = 0;
@@ -318,10 +334,10 @@ bool LanguageModel::load(const std::string& folder, std::string* error)
         return false;
     }
     d = std::make_unique<Impl>();
-    // The model is read into the library's own memory (not mapped); the word
+    // The library maps the copies, which stay mapped when closed; the word
     // list is only needed here, to build the word -> id map, and is let go after.
     CPinyinTrie trie;
-    if (!d->slm.load(modelCopy.path().c_str(), false) || !trie.load(dictionaryCopy.path().c_str())) {
+    if (!d->slm.load(modelCopy.path().c_str(), true) || !trie.load(dictionaryCopy.path().c_str())) {
         if (error)
             *error = "cannot read the language model in " + folder + "; reinstall the Debian package " + kPackage;
         d = std::make_unique<Impl>();
