@@ -230,7 +230,8 @@ bool Checker::Thresholds::override(const std::string& list)
         const std::string name = item.substr(0, eq);
         char* end = nullptr;
         const double value = eq == std::string::npos ? 0.0 : std::strtod(item.c_str() + eq + 1, &end);
-        const auto it = std::find_if(std::begin(names), std::end(names), [&](const auto& n) { return name == n.first; });
+        const auto it =
+            std::find_if(std::begin(names), std::end(names), [&](const auto& n) { return name == n.first; });
         if (eq == std::string::npos || it == std::end(names) || end == item.c_str() + eq + 1 || *end != '\0' ||
             !std::isfinite(value)) {
             ok = false;
@@ -553,8 +554,7 @@ void Checker::proposePairs(const Run& run, const std::vector<bool>& inWord, cons
     for (size_t p = 0; p + 1 < text.size(); ++p) {
         const char32_t a = text[p], b = text[p + 1];
         if (inWord[p] || inWord[p + 1] || inKnownWord[p] || inKnownWord[p + 1] || skip[p] || skip[p + 1] ||
-            m_lexicon.isOtherForm(a) ||
-            m_lexicon.isOtherForm(b) || m_model.wordId(text.data() + p, 2) != 0)
+            m_lexicon.isOtherForm(a) || m_lexicon.isOtherForm(b) || m_model.wordId(text.data() + p, 2) != 0)
             continue;
         size_t tried = 0;
         for (const Lexicon::PairWord& w : m_lexicon.pairWords(a, b)) {
@@ -619,8 +619,8 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
         window[position + 1 - lo] = candidate.second;
         candidate.gain = before - m_model.cost(window);
         candidate.wordGain = bestScore(window.data(), window.size()) - wordsBefore;
-        candidate.score = candidate.gain + m_thresholds.wordWeight * std::clamp(candidate.wordGain, -kMaxWordGain,
-                                                                                kMaxWordGain);
+        candidate.score =
+            candidate.gain + m_thresholds.wordWeight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
         return;
     }
     if (baseline.position != position) {
@@ -672,9 +672,8 @@ double Checker::margin(const Candidate& candidate) const
 {
     const double byModel = candidate.score - threshold(candidate);
     if (byModel <= 0 && candidate.fromWord && !candidate.second && !candidate.replacesWord && !candidate.inWord &&
-        !candidate.inKnownWord && !candidate.learnt &&
-        candidate.type != ErrorShape && candidate.wordGain >= m_thresholds.wordRule &&
-        candidate.gain >= m_thresholds.wordRuleModel)
+        !candidate.inKnownWord && !candidate.learnt && candidate.type != ErrorShape &&
+        candidate.wordGain >= m_thresholds.wordRule && candidate.gain >= m_thresholds.wordRuleModel)
         return 0.01;
     return byModel;
 }
@@ -693,11 +692,11 @@ double Checker::threshold(const Candidate& candidate) const
 
 double Checker::baseThreshold(const Candidate& candidate) const
 {
+    if (candidate.second)
+        return m_thresholds.pair;
     if (kParticles.find(candidate.written) != std::u32string::npos &&
         kParticles.find(candidate.replacement) != std::u32string::npos)
         return m_thresholds.particle;
-    if (candidate.second)
-        return m_thresholds.pair;
     if (candidate.learnt)
         return m_thresholds.learnt + m_thresholds.channelWeight * candidate.channel -
                m_thresholds.learntCountWeight * logFrequency(candidate.learnt);
@@ -719,8 +718,9 @@ void Checker::scoreCandidates(const Run& run, std::vector<Candidate>& candidates
         if (m_debug)
             std::fprintf(stderr, "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\t%.2f\t%.2f\t%d\t%d\t%.2f\t%d\n",
                          encodeUtf8(run.text).c_str(), run.start + c.position, encodeUtf8(run.text[c.position]).c_str(),
-                         (encodeUtf8(c.replacement) + (c.second ? encodeUtf8(c.second) : std::string())).c_str(), c.gain, c.wordGain, c.type, c.learnt, int(c.fromWord),
-                         threshold(c), c.score, margin(c), int(c.inWord), int(c.replacesWord), c.channel, c.boundaries);
+                         (encodeUtf8(c.replacement) + (c.second ? encodeUtf8(c.second) : std::string())).c_str(),
+                         c.gain, c.wordGain, c.type, c.learnt, int(c.fromWord), threshold(c), c.score, margin(c),
+                         int(c.inWord), int(c.replacesWord), c.channel, c.boundaries);
     }
 }
 

@@ -276,9 +276,8 @@ std::vector<Lexicon::PairWord> Lexicon::pairWords(char32_t a, char32_t b) const
             if (it == m_pairWords.end())
                 continue;
             for (const PairWord& w : it->second) {
-                if (std::none_of(out.begin(), out.end(), [&](const PairWord& o) {
-                        return o.first == w.first && o.second == w.second;
-                    }))
+                if (std::none_of(out.begin(), out.end(),
+                                 [&](const PairWord& o) { return o.first == w.first && o.second == w.second; }))
                     out.push_back(w);
             }
         }

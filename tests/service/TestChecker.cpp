@@ -149,11 +149,11 @@ void TestChecker::correctsTwoSlipsSideBySide_data()
     QTest::addColumn<QString>("wrong");
     QTest::addColumn<QString>("suggestion");
     QTest::newRow("市清 for 事情") << QStringLiteral("这件市清很重要。") << QStringLiteral("这件市清")
-                                  << QStringLiteral("这件事情");
+                                   << QStringLiteral("这件事情");
     QTest::newRow("息缓 for 喜欢") << QStringLiteral("我很息缓喝茶。") << QStringLiteral("很息缓")
-                                  << QStringLiteral("很喜欢");
+                                   << QStringLiteral("很喜欢");
     QTest::newRow("佬时 for 老师") << QStringLiteral("我们明天去李佬时家。") << QStringLiteral("李佬时")
-                                  << QStringLiteral("李老师");
+                                   << QStringLiteral("李老师");
 }
 
 void TestChecker::correctsTwoSlipsSideBySide()
