@@ -16,6 +16,8 @@ packages=(
     libcpp-httplib-dev libsqlite3-dev libsodium-dev nlohmann-json3-dev libssl-dev
     # lexical data the checker is built from, and its language model
     unicode-data python3-jieba sunpinyin-data libsunpinyin-dev
+    # further word lists the checker knows words from (specialist words it must leave alone)
+    friso-dict rime-data-pinyin-simp
     # the word processor: LibreOffice Writer (with the gtk3 plugin most
     # desktops use) and its SDK for the UNO headers and libraries
     libreoffice-writer libreoffice-gtk3 libreoffice-dev

@@ -14,13 +14,23 @@ Output (UTF-8 text, one record a line, fields separated by a tab):
                         cangjie: its Cangjie code (Unihan kCangjie), a description of its shape
                         traditional: 1 when it is the traditional form of another character
     W  word  freq  pos  a word of Han characters with its frequency and tag
+    K  word  [ours]     a word of another word list (friso's lex-main, rime's
+                        pinyin_simp, the project's own list of specialist words,
+                        marked "ours") that jieba's list lacks: it counts as a
+                        word, without a frequency of its own
     P  wrong  right  count  meant
                         a character writers put where another was meant, how often
                         that was seen and how often the right one was meant in all
                         (from the learnt-confusion table)
 
-Usage: gen_lexicon.py OUTPUT [UNIHAN_DIR] [JIEBA_DICT] [LEARNT_TABLE]
+Usage: gen_lexicon.py OUTPUT [--unihan DIR] [--jieba FILE] [--learnt TABLE]
+                      [--known FILE]... [--specialist FILE]
+A --known FILE is read by its form: friso's `word/...` lines (*.lex), a rime
+dictionary (*.dict.yaml: `word<TAB>reading<TAB>weight` after the `...` line),
+or one word a line (anything else; `#` starts a comment). A missing file is
+skipped with a note.
 """
+import argparse
 import bz2
 import os
 import sys
@@ -29,6 +39,31 @@ import unicodedata
 UNIHAN_DIR = "/usr/share/unicode"
 JIEBA_DICT = "/usr/lib/python3/dist-packages/jieba/dict.txt"
 LEARNT_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "learnt-confusions.tsv")
+KNOWN_LISTS = [
+    "/usr/share/friso/dict/UTF-8/lex-main.lex",
+    "/usr/share/rime-data/pinyin_simp.dict.yaml",
+]
+SPECIALIST_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "specialist-words.txt")
+
+
+def known_words(path):
+    """The words of one word list, whatever its form (see the usage)."""
+    with open(path, encoding="utf-8") as f:
+        if path.endswith(".lex"):
+            for line in f:
+                yield line.split("/", 1)[0].strip()
+        elif path.endswith(".dict.yaml"):
+            body = False
+            for line in f:
+                if line.startswith("..."):
+                    body = True
+                elif body and line.strip() and not line.startswith("#"):
+                    yield line.split("\t", 1)[0].strip()
+        else:
+            for line in f:
+                line = line.split("#", 1)[0].strip()
+                if line:
+                    yield line.split()[0]
 
 
 def is_han(ch):
@@ -76,13 +111,18 @@ def readings_of(key, value):
 
 
 def main():
-    if len(sys.argv) < 2:
-        sys.stderr.write(__doc__)
-        return 2
-    output = sys.argv[1]
-    unihan_dir = sys.argv[2] if len(sys.argv) > 2 else UNIHAN_DIR
-    jieba_dict = sys.argv[3] if len(sys.argv) > 3 else JIEBA_DICT
-    learnt_table = sys.argv[4] if len(sys.argv) > 4 else LEARNT_TABLE
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("output")
+    parser.add_argument("--unihan", default=UNIHAN_DIR, help="folder with the Unihan_*.txt.bz2 files")
+    parser.add_argument("--jieba", default=JIEBA_DICT, help="jieba's dict.txt")
+    parser.add_argument("--learnt", default=LEARNT_TABLE, help="the learnt-confusion table")
+    parser.add_argument("--known", action="append", help="a further word list (default: %s)" % ", ".join(KNOWN_LISTS))
+    parser.add_argument("--specialist", default=SPECIALIST_LIST, help="the project's own list of specialist words")
+    args = parser.parse_args()
+    output = args.output
+    unihan_dir = args.unihan
+    jieba_dict = args.jieba
+    learnt_table = args.learnt
 
     readings = {}
     common = set()
@@ -175,6 +215,17 @@ def main():
             words.append((word, freq, pos))
             chars.update(word)
 
+    jieba_words = set(word for word, _, _ in words)
+    known = {}
+    lists = [(path, False) for path in (args.known if args.known is not None else KNOWN_LISTS)]
+    for path, ours in lists + [(args.specialist, True)]:
+        if not os.path.exists(path):
+            sys.stderr.write("gen_lexicon.py: %s not found, its words left out\n" % path)
+            continue
+        for word in known_words(path):
+            if len(word) >= 2 and all(is_han(c) for c in word) and word not in jieba_words:
+                known[word] = known.get(word, False) or ours
+
     tmp = output + ".tmp"
     with open(tmp, "w", encoding="utf-8") as out:
         out.write("# quillet-service lexicon: Unihan readings and radicals, jieba word list\n")
@@ -187,6 +238,8 @@ def main():
                 1 if ch in traditional else 0))
         for word, freq, pos in words:
             out.write("W\t%s\t%d\t%s\n" % (word, freq, pos))
+        for word in sorted(known):
+            out.write("K\t%s%s\n" % (word, "\tours" if known[word] else ""))
         for wrong, right, count, meant in learnt:
             out.write("P\t%s\t%s\t%d\t%d\n" % (wrong, right, count, meant))
     os.replace(tmp, output)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <cstdio>
@@ -36,6 +37,16 @@ constexpr double kMaxWordGain = 5.0;
 constexpr double kSurprisingCost = 9.0;
 // A word of the lexicon at least this frequent is a known word (see Thresholds::inWord).
 constexpr uint32_t kKnownWord = 20;
+// Longest written word looked for in the word lists to protect its characters.
+constexpr size_t kMaxKnownWord = 4;
+// A rare word next to a word this much more frequent, and at least
+// kVariantFrequency frequent, is a rare form of that word (see isRareFormOfWord).
+constexpr uint32_t kVariantRatio = 20;
+constexpr uint32_t kVariantFrequency = 50;
+// Words at least this frequent are common pieces of a phrase (see isRareFormOfWord).
+constexpr uint32_t kCommonPiece = 2000;
+// Pairs of slips tried per place (see proposePairs).
+constexpr size_t kMaxPairsPerPlace = 8;
 
 // Characters that are practically never doubled in running text; "的的" or
 // "了了" between two words is a slip of the keyboard.
@@ -129,6 +140,10 @@ struct Checker::Run
     size_t start = 0;     // index of its first character in the decoded text
     std::u32string text;  // as written
     std::u32string fixed; // with the corrections chosen so far
+    // Characters the model finds surprising where they stand, outside any word
+    // of the word lists: where a candidate comes close without winning, the
+    // place is reported with its candidates (see reportDoubts).
+    std::vector<bool> doubtful;
 };
 
 // One character of a run that might have been meant in place of the one written.
@@ -137,16 +152,23 @@ struct Checker::Candidate
     size_t position = 0; // in the run
     char32_t written = 0;
     char32_t replacement = 0;
+    char32_t second = 0;       // for a pair of slips side by side: the character meant at position + 1
     int type = 0;              // error-type bit
     uint32_t learnt = 0;       // how often writers were seen to confuse the pair, 0 when never
     double channel = 0;        // for a learnt pair: -ln of how often the meant character comes out so
     bool fromWord = false;     // it makes a word of the lexicon
     bool inWord = false;       // the written character is part of a frequent word
+    bool inKnownWord = false;  // ... or of a word of any word list, however rare (specialist words)
     bool replacesWord = false; // the text it replaces is a word itself, however rare
     double gain = 0;           // how much more likely the model finds the text with it (nats)
     double wordGain = 0;       // how much better the text reads as the lexicon's words with it
     double score = 0;          // the two combined, compared with the threshold
+    int boundaries = -1;       // word boundaries the model's reading gains or loses with it, -1: not counted
+    bool merges = false;       // ... and it only loses some: broken pieces become one word
     bool settled = false;      // chosen, or its position has been corrected
+
+    size_t width() const { return second ? 2 : 1; }
+    bool overlaps(size_t at, size_t n) const { return position < at + n && at < position + width(); }
 };
 
 // A finding before merging: where it stands in the decoded text.
@@ -169,6 +191,55 @@ Checker::Checker(const Lexicon& lexicon, const LanguageModel& model, const Thres
     , m_thresholds(thresholds)
     , m_debug(std::getenv("QUILLET_CHECKER_DEBUG") != nullptr)
 {
+    if (const char* tune = std::getenv("QUILLET_CHECKER_TUNE"))
+        m_thresholds.override(tune);
+}
+
+bool Checker::Thresholds::override(const std::string& list)
+{
+    static const std::pair<const char*, double Thresholds::*> names[] = {
+        {"learnt", &Thresholds::learnt},
+        {"channelWeight", &Thresholds::channelWeight},
+        {"learntCountWeight", &Thresholds::learntCountWeight},
+        {"homophone", &Thresholds::homophone},
+        {"nearSound", &Thresholds::nearSound},
+        {"shape", &Thresholds::shape},
+        {"single", &Thresholds::single},
+        {"particle", &Thresholds::particle},
+        {"inWord", &Thresholds::inWord},
+        {"inKnownWord", &Thresholds::inKnownWord},
+        {"inKnownWordLearnt", &Thresholds::inKnownWordLearnt},
+        {"pair", &Thresholds::pair},
+        {"boundaries", &Thresholds::boundaries},
+        {"detect", &Thresholds::detect},
+        {"detectGain", &Thresholds::detectGain},
+        {"learntWordWeight", &Thresholds::learntWordWeight},
+        {"wordWeight", &Thresholds::wordWeight},
+        {"singleWordWeight", &Thresholds::singleWordWeight},
+        {"shapeWordWeight", &Thresholds::shapeWordWeight},
+        {"wordRule", &Thresholds::wordRule},
+        {"wordRuleModel", &Thresholds::wordRuleModel},
+    };
+    bool ok = true;
+    const std::string items = list + ",";
+    for (size_t start = 0, comma; (comma = items.find(',', start)) != std::string::npos; start = comma + 1) {
+        const std::string item = items.substr(start, comma - start);
+        if (item.empty())
+            continue;
+        const size_t eq = item.find('=');
+        const std::string name = item.substr(0, eq);
+        char* end = nullptr;
+        const double value = eq == std::string::npos ? 0.0 : std::strtod(item.c_str() + eq + 1, &end);
+        const auto it =
+            std::find_if(std::begin(names), std::end(names), [&](const auto& n) { return name == n.first; });
+        if (eq == std::string::npos || it == std::end(names) || end == item.c_str() + eq + 1 || *end != '\0' ||
+            !std::isfinite(value)) {
+            ok = false;
+            continue;
+        }
+        this->*(it->second) = value;
+    }
+    return ok;
 }
 
 // ln(freq): looked up for the small frequencies most words have.
@@ -194,7 +265,7 @@ double Checker::wordScore(const char32_t* s, size_t n) const
 double Checker::bestScore(const char32_t* s, size_t n) const
 {
     const size_t maxLength = std::min(Lexicon::kMaxCandidateLength, m_lexicon.maxWordLength());
-    double score[2 * kContext + 2];
+    double score[2 * kContext + 4];
     score[0] = 0;
     for (size_t i = 1; i <= n; ++i) {
         score[i] = kImpossible;
@@ -234,7 +305,7 @@ std::vector<size_t> Checker::segment(const std::u32string& run) const
 // pairs writers are known to confuse, and characters that turn the written
 // text into a frequent word of the lexicon while sharing a reading or a shape
 // with the character written.
-void Checker::proposeCandidates(const Run& run, const Options& options, std::vector<Candidate>& out) const
+void Checker::proposeCandidates(Run& run, const Options& options, std::vector<Candidate>& out) const
 {
     const std::u32string& text = run.text;
     const size_t n = text.size();
@@ -409,8 +480,36 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
             }
         }
     }
-    for (size_t k = first; k < out.size(); ++k)
+    // Characters inside a rare word as written: a word of the other word
+    // lists or one the lexicon lists as rare. A specialist word (啰音, 肌酐)
+    // protects itself.
+    std::vector<bool> inKnownWord(n, false);
+    for (size_t s = 0; s + 1 < n; ++s) {
+        for (size_t length = kMaxKnownWord; length >= 2; --length) {
+            if (s + length > n)
+                continue;
+            Lexicon::Listing listing = Lexicon::NotListed;
+            const uint32_t freq = m_lexicon.frequency(text.data() + s, length, &listing);
+            // The project's own specialist words always count; others unless
+            // they look like a rare form of a common word.
+            if (listing == Lexicon::ListedByUs ||
+                (((freq > 0 && freq < kKnownWord) || listing == Lexicon::ListedElsewhere) &&
+                 !isRareFormOfWord(text.data() + s, length, freq))) {
+                std::fill(inKnownWord.begin() + std::ptrdiff_t(s), inKnownWord.begin() + std::ptrdiff_t(s + length),
+                          true);
+                break;
+            }
+        }
+    }
+    if (options.homophone)
+        proposePairs(run, inWord, inKnownWord, regional, out);
+    run.doubtful.assign(n, false);
+    for (size_t p = 0; p < n; ++p)
+        run.doubtful[p] = surprising[p] && !inWord[p] && !inKnownWord[p] && !regional[p];
+    for (size_t k = first; k < out.size(); ++k) {
         out[k].inWord = inWord[out[k].position];
+        out[k].inKnownWord = inKnownWord[out[k].position] || (out[k].second && inKnownWord[out[k].position + 1]);
+    }
     out.erase(std::remove_if(out.begin() + std::ptrdiff_t(first), out.end(),
                              [&](const Candidate& c) {
                                  return deUse[c.position] == DeStays ||
@@ -419,13 +518,89 @@ void Checker::proposeCandidates(const Run& run, const Options& options, std::vec
               out.end());
 }
 
+// True when the rare word s[0..n) (of frequency freq, 0 when only other
+// lists know it) is two common words side by side, or one confusable
+// character away from a far more frequent word: a rare
+// variant or a common slip that a word list took in (再接再励 beside 再接再厉,
+// 峻工 beside 竣工), not a specialist word of its own.
+bool Checker::isRareFormOfWord(const char32_t* s, size_t n, uint32_t freq) const
+{
+    // A phrase of two common words that a list took in (再按, 很对) is no
+    // specialist word either.
+    for (size_t cut = 1; cut < n; ++cut) {
+        if (m_lexicon.frequency(s, cut) >= kCommonPiece && m_lexicon.frequency(s + cut, n - cut) >= kCommonPiece)
+            return true;
+    }
+    const uint32_t bar = std::max<uint32_t>(kVariantFrequency, freq * kVariantRatio);
+    for (size_t open = 0; open < n; ++open) {
+        size_t count = 0;
+        const Lexicon::Candidate* list = m_lexicon.candidates(s, n, open, &count);
+        for (size_t k = 0; k < count && list[k].freq >= bar; ++k) {
+            if (list[k].c != s[open] && m_lexicon.confusion(s[open], list[k].c) != ConfusionNone)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Two slips side by side (因改 for 应该): neither character alone makes a word
+// with its neighbour, so the single-character candidates miss them. Where two
+// characters written next to each other are no word, the frequent
+// two-character words sounding like them are tried as one correction.
+void Checker::proposePairs(const Run& run, const std::vector<bool>& inWord, const std::vector<bool>& inKnownWord,
+                           const std::vector<bool>& skip, std::vector<Candidate>& out) const
+{
+    const std::u32string& text = run.text;
+    for (size_t p = 0; p + 1 < text.size(); ++p) {
+        const char32_t a = text[p], b = text[p + 1];
+        if (inWord[p] || inWord[p + 1] || inKnownWord[p] || inKnownWord[p + 1] || skip[p] || skip[p + 1] ||
+            m_lexicon.isOtherForm(a) || m_lexicon.isOtherForm(b) || m_model.wordId(text.data() + p, 2) != 0)
+            continue;
+        size_t tried = 0;
+        for (const Lexicon::PairWord& w : m_lexicon.pairWords(a, b)) {
+            if (w.first == a || w.second == b || tried == kMaxPairsPerPlace)
+                continue;
+            // Each slip alone must leave no word with the other character as written.
+            const char32_t left[2] = {w.first, b}, right[2] = {a, w.second};
+            if (m_lexicon.frequency(left, 2) >= kKnownWord || m_lexicon.frequency(right, 2) >= kKnownWord)
+                continue;
+            const int x = m_lexicon.confusion(a, w.first), y = m_lexicon.confusion(b, w.second);
+            if (!(x & (ConfusionHomophone | ConfusionNearSound)) || !(y & (ConfusionHomophone | ConfusionNearSound)))
+                continue;
+            ++tried;
+            Candidate c;
+            c.position = p;
+            c.written = a;
+            c.replacement = w.first;
+            c.second = w.second;
+            c.type = (x & ConfusionHomophone) && (y & ConfusionHomophone) ? ErrorHomophone : ErrorNearSound;
+            c.fromWord = true;
+            out.push_back(c);
+        }
+    }
+}
+
 // The text around one place as it stands, scored once for all its candidates.
 struct Checker::Baseline
 {
     size_t position = std::u32string::npos;
     LanguageModel::Variants model; // the text around it, as the model scores it
     double wordScore = 0;
+    std::vector<size_t> ends; // where the model's words end in it, counted when first needed
 };
+
+namespace {
+
+std::vector<size_t> wordEnds(const std::vector<size_t>& lengths)
+{
+    std::vector<size_t> ends;
+    size_t at = 0;
+    for (size_t length : lengths)
+        ends.push_back(at += length);
+    return ends;
+}
+
+} // namespace
 
 // How much more likely the model finds the text with the candidate in place,
 // judged over the characters around it, and how much better the corrected
@@ -434,9 +609,23 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
 {
     const size_t position = candidate.position;
     const size_t lo = position > kContext ? position - kContext : 0;
-    const size_t hi = std::min(text.size(), position + kContext + 1);
+    const size_t hi = std::min(text.size(), position + candidate.width() + kContext);
+    if (candidate.second) {
+        // A pair is scored afresh over its own window.
+        std::u32string window = text.substr(lo, hi - lo);
+        const double before = m_model.cost(window);
+        const double wordsBefore = bestScore(window.data(), window.size());
+        window[position - lo] = candidate.replacement;
+        window[position + 1 - lo] = candidate.second;
+        candidate.gain = before - m_model.cost(window);
+        candidate.wordGain = bestScore(window.data(), window.size()) - wordsBefore;
+        candidate.score =
+            candidate.gain + m_thresholds.wordWeight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
+        return;
+    }
     if (baseline.position != position) {
         baseline.position = position;
+        baseline.ends.clear();
         baseline.model.reset(m_model, text.data() + lo, hi - lo);
         baseline.wordScore = bestScore(text.data() + lo, hi - lo);
     }
@@ -451,6 +640,29 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
                           : candidate.type == ErrorShape     ? m_thresholds.shapeWordWeight
                                                              : 0.0;
     candidate.score = candidate.gain + weight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
+    // Just over its threshold, a candidate not learnt is judged by how it
+    // changes the model's reading too: a slip mended turns broken pieces into
+    // a word, moving one boundary or only removing some; a change that keeps
+    // every boundary swaps a word for another, and one that moves several
+    // both ways rewrites the reading.
+    candidate.boundaries = -1;
+    const double over = candidate.score - threshold(candidate);
+    if (!candidate.learnt && over > 0 && over <= m_thresholds.boundaries) {
+        std::vector<size_t> lengths;
+        if (baseline.ends.empty()) {
+            m_model.cost(text.data() + lo, hi - lo, &lengths);
+            baseline.ends = wordEnds(lengths);
+        }
+        m_model.cost(window, hi - lo, &lengths);
+        const std::vector<size_t> ends = wordEnds(lengths);
+        std::vector<size_t> added, removed;
+        std::set_difference(ends.begin(), ends.end(), baseline.ends.begin(), baseline.ends.end(),
+                            std::back_inserter(added));
+        std::set_difference(baseline.ends.begin(), baseline.ends.end(), ends.begin(), ends.end(),
+                            std::back_inserter(removed));
+        candidate.boundaries = int(added.size() + removed.size());
+        candidate.merges = added.empty();
+    }
 }
 
 // How far a candidate clears its threshold (positive: it is proposed). A
@@ -459,20 +671,29 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
 double Checker::margin(const Candidate& candidate) const
 {
     const double byModel = candidate.score - threshold(candidate);
-    if (byModel <= 0 && candidate.fromWord && !candidate.replacesWord && !candidate.inWord && !candidate.learnt &&
-        candidate.type != ErrorShape && candidate.wordGain >= m_thresholds.wordRule &&
-        candidate.gain >= m_thresholds.wordRuleModel)
+    if (byModel <= 0 && candidate.fromWord && !candidate.second && !candidate.replacesWord && !candidate.inWord &&
+        !candidate.inKnownWord && !candidate.learnt && candidate.type != ErrorShape &&
+        candidate.wordGain >= m_thresholds.wordRule && candidate.gain >= m_thresholds.wordRuleModel)
         return 0.01;
     return byModel;
 }
 
 double Checker::threshold(const Candidate& candidate) const
 {
-    return baseThreshold(candidate) + (candidate.inWord && !candidate.learnt ? m_thresholds.inWord : 0.0);
+    double t = baseThreshold(candidate);
+    if (candidate.boundaries == 0 || (candidate.boundaries > 1 && !candidate.merges))
+        t += m_thresholds.boundaries;
+    if (candidate.inWord && !candidate.learnt)
+        t += m_thresholds.inWord;
+    else if (candidate.inKnownWord)
+        t += candidate.learnt ? m_thresholds.inKnownWordLearnt : m_thresholds.inKnownWord;
+    return t;
 }
 
 double Checker::baseThreshold(const Candidate& candidate) const
 {
+    if (candidate.second)
+        return m_thresholds.pair;
     if (kParticles.find(candidate.written) != std::u32string::npos &&
         kParticles.find(candidate.replacement) != std::u32string::npos)
         return m_thresholds.particle;
@@ -495,10 +716,11 @@ void Checker::scoreCandidates(const Run& run, std::vector<Candidate>& candidates
             continue;
         score(run.fixed, c, baseline);
         if (m_debug)
-            std::fprintf(stderr, "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\t%.2f\t%.2f\t%d\t%d\t%.2f\n",
+            std::fprintf(stderr, "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\t%.2f\t%.2f\t%d\t%d\t%.2f\t%d\n",
                          encodeUtf8(run.text).c_str(), run.start + c.position, encodeUtf8(run.text[c.position]).c_str(),
-                         encodeUtf8(c.replacement).c_str(), c.gain, c.wordGain, c.type, c.learnt, int(c.fromWord),
-                         threshold(c), c.score, margin(c), int(c.inWord), int(c.replacesWord), c.channel);
+                         (encodeUtf8(c.replacement) + (c.second ? encodeUtf8(c.second) : std::string())).c_str(),
+                         c.gain, c.wordGain, c.type, c.learnt, int(c.fromWord), threshold(c), c.score, margin(c),
+                         int(c.inWord), int(c.replacesWord), c.channel, c.boundaries);
     }
 }
 
@@ -521,11 +743,14 @@ void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, st
         if (best == candidates.size())
             break;
         const size_t position = candidates[best].position;
+        const size_t width = candidates[best].width();
         run.fixed[position] = candidates[best].replacement;
+        if (candidates[best].second)
+            run.fixed[position + 1] = candidates[best].second;
         chosen.push_back(best);
         // The other candidates of that place stay as further suggestions.
         for (Candidate& c : candidates) {
-            if (c.position == position)
+            if (c.overlaps(position, width))
                 c.settled = true;
         }
         // Score again what the change is in the context of.
@@ -535,6 +760,7 @@ void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, st
                 score(run.fixed, c, baseline);
         }
     }
+    reportDoubts(run, candidates, out);
     if (chosen.empty())
         return;
 
@@ -551,14 +777,17 @@ void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, st
     for (size_t k : chosen) {
         const size_t position = candidates[k].position;
         const size_t lo = position > kContext ? position - kContext : 0;
-        const size_t hi = std::min(run.fixed.size(), position + kContext + 1);
+        const size_t hi = std::min(run.fixed.size(), position + candidates[k].width() + kContext);
         m_model.cost(run.fixed.data() + lo, hi - lo, &lengths);
-        size_t start = position, end = position + 1;
+        const size_t last = position + candidates[k].width() - 1;
+        size_t start = position, end = last + 1;
         for (size_t at = lo, i = 0; i < lengths.size(); at += lengths[i++]) {
-            if (at <= position && position < at + lengths[i] && lengths[i] <= kMaxFindingWord) {
-                start = at;
-                end = at + lengths[i];
-            }
+            if (lengths[i] > kMaxFindingWord)
+                continue;
+            if (at <= position && position < at + lengths[i])
+                start = std::min(start, at);
+            if (at <= last && last < at + lengths[i])
+                end = std::max(end, at + lengths[i]);
         }
         spans.push_back(Span{start, end, candidates[k].type, {k}});
     }
@@ -586,7 +815,7 @@ void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, st
             const Candidate& first = candidates[span.corrections.front()];
             std::vector<const Candidate*> others;
             for (const Candidate& c : candidates) {
-                if (c.position == first.position && &c != &first && margin(c) > 0)
+                if (c.position == first.position && c.width() == first.width() && &c != &first && margin(c) > 0)
                     others.push_back(&c);
             }
             std::stable_sort(others.begin(), others.end(),
@@ -596,8 +825,47 @@ void Checker::chooseCorrections(Run& run, std::vector<Candidate>& candidates, st
                     break;
                 std::u32string other = best;
                 other[c->position - span.start] = c->replacement;
+                if (c->second)
+                    other[c->position + 1 - span.start] = c->second;
                 finding.suggestions.emplace_back(other, countOf(other));
             }
+        }
+        out.push_back(std::move(finding));
+    }
+}
+
+// A doubtful character (see Run::doubtful) that no candidate corrected, where
+// the best candidate came within Thresholds::detect of winning and the model
+// prefers it by Thresholds::detectGain at least: the model is sure something
+// is wrong there, not of what was meant. The character is reported with its
+// best candidates, best first, and the writer chooses.
+void Checker::reportDoubts(const Run& run, const std::vector<Candidate>& candidates, std::vector<Raw>& out) const
+{
+    std::vector<const Candidate*> here;
+    for (size_t p = 0; p < run.text.size(); ++p) {
+        if (!run.doubtful[p] || run.fixed[p] != run.text[p])
+            continue;
+        here.clear();
+        bool close = false;
+        for (const Candidate& c : candidates) {
+            // A similar shape alone is too weak a lead for a place nothing corrected.
+            if (c.position != p || c.second || c.settled || c.type == ErrorShape || c.gain < m_thresholds.detectGain)
+                continue;
+            here.push_back(&c);
+            close = close || margin(c) > -m_thresholds.detect;
+        }
+        if (!close)
+            continue;
+        std::stable_sort(here.begin(), here.end(),
+                         [](const Candidate* a, const Candidate* b) { return a->score > b->score; });
+        Raw finding{run.start + p, 1, here.front()->type, {}};
+        if (m_debug)
+            std::fprintf(stderr, "doubt\t%s\t%zu\t%s\n", encodeUtf8(run.text).c_str(), run.start + p,
+                         encodeUtf8(run.text[p]).c_str());
+        for (const Candidate* c : here) {
+            if (finding.suggestions.size() == kMaxSuggestions)
+                break;
+            finding.suggestions.emplace_back(std::u32string(1, c->replacement), -1);
         }
         out.push_back(std::move(finding));
     }
@@ -730,7 +998,7 @@ std::vector<Finding> Checker::check(const std::string& text, const Options& opti
         // The rules' findings are more certain than the model's: leave their characters alone.
         for (size_t r = ruled; r < raw.size(); ++r) {
             for (Candidate& c : candidates) {
-                if (run.start + c.position >= raw[r].start && run.start + c.position < raw[r].start + raw[r].length)
+                if (c.overlaps(raw[r].start - run.start, raw[r].length))
                     c.settled = true;
             }
         }

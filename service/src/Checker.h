@@ -93,6 +93,21 @@ public:
         // stands (pairs not learnt only): replacing a character of a real word
         // needs stronger evidence.
         double inWord = 4.0;
+        // Added when the written character is part of a rare word as written
+        // (a word of the other word lists, or one the lexicon lists as rare: a
+        // specialist word) and inWord does not apply.
+        double inKnownWord = 4.0;
+        double inKnownWordLearnt = 1.0;
+        // Two slips side by side corrected as one (see proposePairs).
+        double pair = 18.0;
+        // Added for a pair not learnt whose correction keeps every word
+        // boundary of the model's reading, or both adds and removes some (see score()).
+        double boundaries = 3.0;
+        // A doubtful character is reported with its candidates when the best
+        // one comes within this of its threshold and the model prefers it by
+        // detectGain at least (see reportDoubts).
+        double detect = 1.0;
+        double detectGain = 5.0;
         // Weight of the lexicon's word frequencies beside the model.
         double learntWordWeight = 0.25;
         double wordWeight = 1.0;
@@ -103,6 +118,13 @@ public:
         // model prefers it by at least wordRuleModel.
         double wordRule = 6.5;
         double wordRuleModel = 3.0;
+
+        // Sets thresholds from "name=value,name=value" (the member names
+        // above); false when an item is malformed or names no threshold (the
+        // others are set all the same). The checker reads such a list from
+        // QUILLET_CHECKER_TUNE, so that evaluate_devset.py can try thresholds
+        // without a rebuild.
+        bool override(const std::string& list);
     };
 
     // model must be loaded; lexicon and model must outlive the checker.
@@ -125,9 +147,13 @@ private:
     struct Run;
 
     // The pipeline of check(), one step each.
-    void proposeCandidates(const Run& run, const Options& options, std::vector<Candidate>& out) const;
+    void proposeCandidates(Run& run, const Options& options, std::vector<Candidate>& out) const;
+    void proposePairs(const Run& run, const std::vector<bool>& inWord, const std::vector<bool>& inKnownWord,
+                      const std::vector<bool>& skip, std::vector<Candidate>& out) const;
+    bool isRareFormOfWord(const char32_t* s, size_t n, uint32_t freq) const;
     void scoreCandidates(const Run& run, std::vector<Candidate>& candidates) const;
     void chooseCorrections(Run& run, std::vector<Candidate>& candidates, std::vector<Raw>& out) const;
+    void reportDoubts(const Run& run, const std::vector<Candidate>& candidates, std::vector<Raw>& out) const;
     void applyRules(const Run& run, const Options& options, std::vector<Raw>& out) const;
     static void addSensitiveWords(const std::u32string& chars, const SensitiveList& sensitive, std::vector<Raw>& out);
     static void dropUserWords(const std::u32string& chars, const std::vector<std::u32string>& userWords,

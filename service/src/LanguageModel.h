@@ -25,8 +25,9 @@ public:
     // Where the model's data comes from and its licence, for --version and the about text.
     static const char* const kAttribution;
 
-    // Loads lm_sc.t3g and pydict_sc.bin from folder (memory-mapped); false with a
-    // reason in error when either is missing or unreadable.
+    // Loads lm_sc.t3g and pydict_sc.bin from folder, copied into memory of its
+    // own (the files may be rewritten or truncated afterwards without harm);
+    // false with a reason in error when either is missing, damaged or unreadable.
     bool load(const std::string& folder, std::string* error);
     bool loaded() const;
     // Words the model knows.

@@ -238,8 +238,74 @@ void Lexicon::addWord(const std::u32string& word, uint32_t freq, const std::stri
         m_pending.emplace_back(word, freq);
 }
 
+void Lexicon::addKnownWord(const std::u32string& word, Listing listing)
+{
+    // Kept in the word table with frequency 0 and the listing in place of a
+    // tag (a word of the lexicon's own takes precedence), so that one look-up
+    // answers both questions.
+    if (word.size() < 2 || frequency(word) > 0 || listing == NotListed)
+        return;
+    m_words->insert(sequenceHash(word.data(), word.size()), 0, listing);
+    ++m_knownCount;
+    m_maxWordLength = std::max(m_maxWordLength, word.size());
+}
+
+uint32_t Lexicon::frequency(const char32_t* s, size_t n, Listing* listing) const
+{
+    *listing = NotListed;
+    if (n == 0 || n > m_maxWordLength)
+        return 0;
+    const Table::Slot* slot = m_words->find(sequenceHash(s, n));
+    if (!slot)
+        return 0;
+    if (slot->a == 0)
+        *listing = Listing(slot->b);
+    return slot->a;
+}
+
+std::vector<Lexicon::PairWord> Lexicon::pairWords(char32_t a, char32_t b) const
+{
+    std::vector<PairWord> out;
+    const CharInfo* x = charInfo(a);
+    const CharInfo* y = charInfo(b);
+    if (!x || !y)
+        return out;
+    for (uint16_t fa : x->folded) {
+        for (uint16_t fb : y->folded) {
+            const auto it = m_pairWords.find(uint32_t(fa) << 16 | fb);
+            if (it == m_pairWords.end())
+                continue;
+            for (const PairWord& w : it->second) {
+                if (std::none_of(out.begin(), out.end(),
+                                 [&](const PairWord& o) { return o.first == w.first && o.second == w.second; }))
+                    out.push_back(w);
+            }
+        }
+    }
+    std::stable_sort(out.begin(), out.end(), [](const PairWord& l, const PairWord& r) { return l.freq > r.freq; });
+    return out;
+}
+
 void Lexicon::finish()
 {
+    // Frequent two-character words by the folded readings of their characters.
+    m_pairWords.clear();
+    for (const auto& [word, freq] : m_pending) {
+        if (word.size() != 2 || freq < kMinPairFrequency)
+            continue;
+        const CharInfo* x = charInfo(word[0]);
+        const CharInfo* y = charInfo(word[1]);
+        if (!x || !y || !x->common || !y->common)
+            continue;
+        for (uint16_t fa : x->folded) {
+            for (uint16_t fb : y->folded) {
+                std::vector<PairWord>& list = m_pairWords[uint32_t(fa) << 16 | fb];
+                if (list.empty() || list.back().first != word[0] || list.back().second != word[1])
+                    list.push_back(PairWord{word[0], word[1], freq});
+            }
+        }
+    }
+
     struct Entry
     {
         uint64_t key;
@@ -418,6 +484,9 @@ bool Lexicon::load(const std::string& path, std::string* error)
                           uint32_t(std::min<unsigned long>(meant, 0xFFFFFFFFu)));
                 ok = true;
             }
+        } else if (f[0] == "K" && f.size() >= 2) {
+            addKnownWord(toU32(f[1]), f.size() > 2 && f[2] == "ours" ? ListedByUs : ListedElsewhere);
+            ok = true;
         } else if (f[0] == "T" && f.size() >= 2) {
             declaredTotal = std::strtoull(f[1].c_str(), nullptr, 10);
             ok = true;
@@ -452,7 +521,7 @@ std::string Lexicon::tag(const std::u32string& s) const
     if (s.empty())
         return {};
     const Table::Slot* slot = m_words->find(sequenceHash(s.data(), s.size()));
-    return slot ? m_tags[slot->b] : std::string();
+    return slot && slot->a > 0 ? m_tags[slot->b] : std::string();
 }
 
 const Lexicon::Candidate* Lexicon::candidates(const char32_t* s, size_t n, size_t open, size_t* count) const

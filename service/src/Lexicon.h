@@ -66,6 +66,15 @@ public:
     void addChar(char32_t c, const std::vector<std::string>& readings, int radical, int residual, bool common,
                  const std::vector<int>& phonetic = {}, int strokes = 0, const std::u32string& variants = {},
                  const std::string& cangjie = {}, bool traditional = false);
+    // Where a word without a frequency of its own comes from.
+    enum Listing : uint32_t {
+        NotListed = 0,
+        ListedElsewhere = 0xFFFFFFF0u, // another word list (friso's, rime's)
+        ListedByUs = 0xFFFFFFF1u,      // the project's own list of specialist words
+    };
+    // Adds a word that other word lists know (specialist words among them):
+    // it carries no frequency, only the fact that it is a word.
+    void addKnownWord(const std::u32string& word, Listing listing = ListedElsewhere);
     // Records that wrong was written where right was meant, count times out of
     // the meant times right was meant.
     void addLearnt(char32_t wrong, char32_t right, uint32_t count, uint32_t meant);
@@ -77,6 +86,10 @@ public:
     // Frequency of the word s[0..n), 0 when it is not a word.
     uint32_t frequency(const char32_t* s, size_t n) const;
     uint32_t frequency(const std::u32string& s) const { return frequency(s.data(), s.size()); }
+    // The same, and whether s[0..n) is a word only the other word lists know
+    // (frequency 0 then; NotListed for the lexicon's own words and non-words).
+    uint32_t frequency(const char32_t* s, size_t n, Listing* listing) const;
+    size_t knownWordCount() const { return m_knownCount; }
     // The word's tag ("v", "n", ...), empty when it is not a word.
     std::string tag(const std::u32string& s) const;
     // Longest word length in the lexicon.
@@ -85,6 +98,18 @@ public:
     // Frequent words of length n that equal s[0..n) everywhere except at
     // position open, which holds a different character.
     const Candidate* candidates(const char32_t* s, size_t n, size_t open, size_t* count) const;
+
+    // Two-character words at least kMinPairFrequency frequent whose first
+    // character shares a reading with a and whose second shares one with b,
+    // readings folded as foldSyllable() does (a pair of slips side by side,
+    // 因改 for 应该); most frequent first.
+    struct PairWord
+    {
+        char32_t first;
+        char32_t second;
+        uint32_t freq;
+    };
+    std::vector<PairWord> pairWords(char32_t a, char32_t b) const;
 
     const CharInfo* charInfo(char32_t c) const;
     // Confusion bits between two different characters (0 when unrelated or
@@ -111,6 +136,7 @@ public:
     // Characters standing alone at least this often enter homophones().
     static constexpr uint32_t kMinHomophoneFrequency = 3000;
     static constexpr size_t kMaxHomophones = 6;
+    static constexpr uint32_t kMinPairFrequency = 200;
 
 private:
     class Table;
@@ -120,6 +146,7 @@ private:
 
     Table* m_words;      // word hash -> (freq, tag id)
     Table* m_candidates; // masked word hash -> (offset, count) into m_candidateList
+    std::unordered_map<uint32_t, std::vector<PairWord>> m_pairWords; // folded ids (first << 16 | second)
     std::vector<Candidate> m_candidateList;
     std::vector<std::string> m_tags;
     std::vector<std::string> m_syllables;
@@ -133,6 +160,7 @@ private:
     bool m_confusionsBuilt = false;
     std::vector<std::pair<std::u32string, uint32_t>> m_pending; // words awaiting finish()
     size_t m_wordCount = 0;
+    size_t m_knownCount = 0;
     size_t m_maxWordLength = 1;
     uint64_t m_total = 0;
     double m_logTotal = 0;

@@ -397,8 +397,9 @@ int commandCheck(const Arguments& args)
                 suggestions.push_back(s.first);
             errors.push_back({{"text", f.text}, {"type", f.type}, {"spans", f.spans}, {"suggestions", suggestions}});
         }
+        // One answer a line as it is made: a caller may wait for it before sending the next.
         std::cout << nlohmann::json{{"errors", errors}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                  << "\n";
+                  << std::endl;
     }
     return 0;
 }

@@ -18,8 +18,12 @@ private slots:
     void confusionSets();
     void findsMisspeltWords_data();
     void findsMisspeltWords();
+    void correctsTwoSlipsSideBySide_data();
+    void correctsTwoSlipsSideBySide();
     void leavesCorrectTextAlone_data();
     void leavesCorrectTextAlone();
+    void specialistWordsAreWords();
+    void reportsDoubtWithItsCandidates();
     void cleanParagraphHasNoFinding();
     void sameFindingsFromManyThreads();
     void spansCountUtf16Units();
@@ -136,6 +140,41 @@ void TestChecker::findsMisspeltWords()
     QCOMPARE(QString::fromStdString(f.suggestions.front().first), suggestion);
 }
 
+// Two wrong characters next to each other, neither of which makes a word with
+// the other as written: corrected together, as one finding. Without the joint
+// correction (its threshold out of reach) they are not.
+void TestChecker::correctsTwoSlipsSideBySide_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("wrong");
+    QTest::addColumn<QString>("suggestion");
+    QTest::newRow("市清 for 事情") << QStringLiteral("这件市清很重要。") << QStringLiteral("这件市清")
+                                   << QStringLiteral("这件事情");
+    QTest::newRow("息缓 for 喜欢") << QStringLiteral("我很息缓喝茶。") << QStringLiteral("很息缓")
+                                   << QStringLiteral("很喜欢");
+    QTest::newRow("佬时 for 老师") << QStringLiteral("我们明天去李佬时家。") << QStringLiteral("李佬时")
+                                   << QStringLiteral("李老师");
+}
+
+void TestChecker::correctsTwoSlipsSideBySide()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, wrong);
+    QFETCH(QString, suggestion);
+    const std::vector<Finding> findings = Checker(*m_lexicon, *m_model).check(text.toStdString(), {});
+    QCOMPARE(int(findings.size()), 1);
+    QCOMPARE(QString::fromStdString(findings.front().text), wrong);
+    QCOMPARE(int(findings.front().spans.size()), 1);
+    QCOMPARE(findings.front().spans.front().first, int(text.indexOf(wrong)));
+    QVERIFY(!findings.front().suggestions.empty());
+    QCOMPARE(QString::fromStdString(findings.front().suggestions.front().first), suggestion);
+
+    Checker::Thresholds alone;
+    alone.pair = 1000;
+    for (const Finding& f : Checker(*m_lexicon, *m_model, alone).check(text.toStdString(), {}))
+        QVERIFY(f.suggestions.empty() || QString::fromStdString(f.suggestions.front().first) != suggestion);
+}
+
 void TestChecker::leavesCorrectTextAlone_data()
 {
     QTest::addColumn<QString>("text");
@@ -147,6 +186,15 @@ void TestChecker::leavesCorrectTextAlone_data()
     QTest::newRow("mixed scripts") << QStringLiteral("Qt 5.15 已经发布，版本号是 v2.2。");
     QTest::newRow("plain prose") << QStringLiteral("今天天气很好，我们去公园散步，然后回家吃饭。");
     QTest::newRow("Taiwan word forms") << QStringLiteral("他为甚么在网路上找资料？");
+    // Specialist words the general word list lacks or holds as rare (啰音 is
+    // not 落音, 肌酐 not 肌肝).
+    QTest::newRow("medicine: rales") << QStringLiteral("听诊双肺可闻及湿啰音。");
+    QTest::newRow("medicine: rales, both kinds") << QStringLiteral("两肺呼吸音粗，未闻及干湿啰音。");
+    QTest::newRow("medicine: case notes") << QStringLiteral("查体：神清，精神可，纳差，二便调。");
+    QTest::newRow("medicine: laboratory") << QStringLiteral("患者血肌酐升高，双下肢凹陷性水肿。");
+    QTest::newRow("law") << QStringLiteral("原告主张被告承担连带责任，被告提出抗辩。");
+    QTest::newRow("finance") << QStringLiteral("该公司的市盈率明显偏高，投资者需谨慎。");
+    QTest::newRow("technology") << QStringLiteral("服务器的缓存命中率下降，需要排查中间件的配置。");
     QTest::newRow("modal 得 before a verb") << QStringLiteral("公车上没有座位，所以他得站着回家。");
     QTest::newRow("modal 得 before an adverb") << QStringLiteral("学校得再考量学生的看法。");
     QTest::newRow("得 of a degree complement") << QStringLiteral("他对新环境适应得较好。");
@@ -159,6 +207,47 @@ void TestChecker::leavesCorrectTextAlone()
     Checker::Options options;
     options.shape = true;
     QVERIFY(checker.check(text.toStdString(), options).empty());
+}
+
+void TestChecker::specialistWordsAreWords()
+{
+    // The other word lists' words and our own are words without a frequency.
+    QVERIFY(m_lexicon->knownWordCount() > 10000);
+    Lexicon::Listing listing = Lexicon::NotListed;
+    QCOMPARE(m_lexicon->frequency(U"啰音", 2, &listing), 0u);
+    QCOMPARE(listing, Lexicon::ListedByUs);
+    QVERIFY(m_lexicon->frequency(U"已经", 2, &listing) > 0);
+    QCOMPARE(listing, Lexicon::NotListed);
+    QCOMPARE(m_lexicon->frequency(U"以经", 2, &listing), 0u);
+    QCOMPARE(listing, Lexicon::NotListed);
+    // They take no part in the lexicon's own word scores and tags.
+    QCOMPARE(m_lexicon->frequency(U"啰音"), 0u);
+    QVERIFY(m_lexicon->tag(U"啰音").empty());
+}
+
+// A character the model finds surprising, outside any word, for which no
+// candidate wins: reported alone with its candidates when the best comes
+// close, so that the writer can choose; nothing for the words around it.
+void TestChecker::reportsDoubtWithItsCandidates()
+{
+    const std::string text = QStringLiteral("我纲来北京的时候不会说中文。").toStdString();
+    Checker::Thresholds doubting;
+    doubting.detect = 1000;
+    doubting.detectGain = 3;
+    const std::vector<Finding> findings = Checker(*m_lexicon, *m_model, doubting).check(text, {});
+    QCOMPARE(int(findings.size()), 1);
+    const Finding& f = findings.front();
+    QCOMPARE(QString::fromStdString(f.text), QStringLiteral("纲"));
+    QCOMPARE(f.spans, (std::vector<std::pair<int, int>>{{1, 1}}));
+    QVERIFY(!f.suggestions.empty() && f.suggestions.size() <= 3);
+    QVERIFY(std::any_of(f.suggestions.begin(), f.suggestions.end(), [](const auto& s) { return s.first == "刚"; }));
+    QVERIFY(f.type == ErrorHomophone || f.type == ErrorNearSound);
+    // Not when the best candidate is far from winning, nor in correct text.
+    Checker::Thresholds sure;
+    sure.detect = -1000;
+    QVERIFY(Checker(*m_lexicon, *m_model, sure).check(text, {}).empty());
+    for (const char* clean : {"我们已经完成了任务。", "今天天气很好，我们去公园散步，然后回家吃饭。"})
+        QVERIFY(Checker(*m_lexicon, *m_model, doubting).check(QString::fromUtf8(clean).toStdString(), {}).empty());
 }
 
 void TestChecker::cleanParagraphHasNoFinding()

@@ -19,6 +19,7 @@ private slots:
     void variantsCostWhatTheWholeTextCosts();
     void missingModelIsAClearError();
     void serviceRefusesToStartWithoutModel();
+    void serviceKeepsAnsweringWhenTheModelIsTruncated();
 
 private:
     LanguageModel m_model;
@@ -144,6 +145,46 @@ void TestLanguageModel::serviceRefusesToStartWithoutModel()
     const QString err = QString::fromUtf8(service.readAllStandardError());
     QVERIFY2(err.contains(QStringLiteral("install the Debian package sunpinyin-data")), qPrintable(err));
     QVERIFY2(!out.contains(QStringLiteral("listening")), qPrintable(out));
+}
+
+void TestLanguageModel::serviceKeepsAnsweringWhenTheModelIsTruncated()
+{
+    // The service checks with a model of its own folder; a package upgrade
+    // rewrites the files under it (here: truncated to nothing, then half
+    // written). Every line is still answered, and as before.
+    QTemporaryDir model, data;
+    for (const char* name : {"lm_sc.t3g", "pydict_sc.bin"})
+        QVERIFY(QFile::copy(QStringLiteral("%1/%2").arg(LanguageModel::kDefaultFolder, name), model.filePath(name)));
+    QProcess service;
+    service.start(QStringLiteral(QUILLET_SERVICE_BINARY), {"check", "--data", data.path(), "--model", model.path(),
+                                                           "--lexicon", QStringLiteral(QUILLET_LEXICON_PATH)});
+    QVERIFY(service.waitForStarted(30000));
+    const QByteArray sentence = QStringLiteral("我们以经完成了今年的全部任务，你因该早点休息。\n").toUtf8();
+    auto answer = [&]() -> QByteArray {
+        service.write(sentence);
+        QByteArray line;
+        while (!line.endsWith('\n') && service.state() == QProcess::Running &&
+               (service.bytesAvailable() > 0 || service.waitForReadyRead(30000)))
+            line += service.readLine();
+        return line;
+    };
+    const QByteArray before = answer();
+    QVERIFY2(before.contains("\"已经\"") && before.contains("\"应该\""), before.constData());
+    for (const char* name : {"lm_sc.t3g", "pydict_sc.bin"}) {
+        QFile file(model.filePath(name));
+        QVERIFY(file.resize(0));
+    }
+    QCOMPARE(answer(), before);
+    for (const char* name : {"lm_sc.t3g", "pydict_sc.bin"}) {
+        QFile file(model.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(file.write(QByteArray(4096, '\x7f')) == 4096);
+    }
+    QCOMPARE(answer(), before);
+    service.closeWriteChannel();
+    QVERIFY(service.waitForFinished(30000));
+    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service.exitCode(), 0);
 }
 
 QTEST_APPLESS_MAIN(TestLanguageModel)
