@@ -131,10 +131,11 @@ Service::Service(Store& store, const Lexicon& lexicon, const LanguageModel& mode
     // idle or slow connections are let go soon.
     const size_t threads = size_t(std::max(2, m_settings.threads));
     m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // Each hash takes 64 MiB and a core: as many at once as there are cores,
-    // never more than there are workers, and never one at a time for everyone.
-    const int cores = int(std::max(2u, std::thread::hardware_concurrency()));
-    m_store.setHashConcurrency(std::min(int(threads), cores));
+    // Each hash takes 64 MiB and a core: as many at once as cores and memory
+    // allow, unless the operator says how many.
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    m_store.setHashConcurrency(m_settings.hashSlots > 0 ? m_settings.hashSlots
+                                                        : defaultHashSlots(int(threads), cores, availableMemory()));
     m_server->set_payload_max_length(kMaxBody);
     m_server->set_keep_alive_timeout(2);
     m_server->set_keep_alive_max_count(100);
@@ -222,18 +223,57 @@ std::string Service::clientAddress(const httplib::Request& request) const
     return request.remote_addr;
 }
 
-int64_t Service::loginWait(const std::string& name, const std::string& address) const
+int Service::defaultHashSlots(int threads, int cores, int64_t availableBytes)
 {
-    return std::max(m_loginFailuresByName.wait(name, now()), m_loginFailuresByAddress.wait(address, now()));
+    constexpr int64_t kHashBytes = 64LL * 1024 * 1024;
+    int slots = std::max(1, cores);
+    if (availableBytes >= 0)
+        slots = int(std::min<int64_t>(slots, availableBytes / 4 / kHashBytes));
+    return std::max(1, std::min(slots, threads));
+}
+
+int64_t Service::availableMemory()
+{
+    int64_t available = -1;
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    int64_t kib = 0;
+    std::string unit;
+    while (meminfo >> key >> kib) {
+        std::getline(meminfo, unit);
+        if (key == "MemAvailable:") {
+            available = kib * 1024;
+            break;
+        }
+    }
+    // A container's limit and use (cgroup v2); "max" means none.
+    std::ifstream limitFile("/sys/fs/cgroup/memory.max"), usageFile("/sys/fs/cgroup/memory.current");
+    std::string limitText;
+    int64_t usage = 0;
+    if (limitFile >> limitText && limitText != "max" && usageFile >> usage) {
+        const int64_t left = std::max<int64_t>(0, std::atoll(limitText.c_str()) - usage);
+        available = available < 0 ? left : std::min(available, left);
+    }
+    return available;
 }
 
 std::optional<Store::User> Service::checkPassword(const std::string& name, const std::string& password,
-                                                  const std::string& address)
+                                                  const std::string& address, int64_t& wait)
 {
+    const std::string addressKey = RateLimiter::addressKey(address);
+    const int64_t at = now();
+    wait = m_loginFailuresByName.reserve(name, at);
+    if (wait > 0)
+        return std::nullopt;
+    wait = m_loginFailuresByAddress.reserve(addressKey, at);
+    if (wait > 0) {
+        m_loginFailuresByName.release(name, at);
+        return std::nullopt;
+    }
     auto user = m_store.verifyPassword(name, password);
-    if (!user) {
-        m_loginFailuresByName.record(name, now());
-        m_loginFailuresByAddress.record(address, now());
+    if (user) {
+        m_loginFailuresByName.release(name, at);
+        m_loginFailuresByAddress.release(addressKey, at);
     }
     return user;
 }
@@ -386,24 +426,25 @@ void Service::handleAuth(ApiCall& call)
         tokenUser = m_store.userForToken(token);
 
     std::optional<Store::User> user;
-    if (!password.empty()) {
-        const std::string address = clientAddress(call.request);
-        if (const int64_t wait = loginWait(name, address)) {
+    if (tokenUser && tokenUser->name == name) {
+        // The token proves this login as well as the password would, for a
+        // fraction of a password hash: a restarted client holds its token but
+        // not the password, and a running one sends both before each check.
+        user = tokenUser;
+    } else if (!password.empty()) {
+        int64_t wait = 0;
+        user = checkPassword(name, password, clientAddress(call.request), wait);
+        if (wait > 0) {
             setError(call.reply, kAuthError, waitMessage(wait));
             return;
         }
-        user = checkPassword(name, password, address);
         if (!user) {
             setError(call.reply, kAuthError, kMsgAuth);
             return;
         }
     } else if (!token.empty()) {
-        // A restarted client holds its token but not the password.
-        if (!tokenUser || tokenUser->name != name) {
-            setError(call.reply, kTokenError, kMsgToken);
-            return;
-        }
-        user = tokenUser;
+        setError(call.reply, kTokenError, kMsgToken);
+        return;
     } else {
         setError(call.reply, kAuthError, kMsgAuth);
         return;
@@ -545,11 +586,8 @@ void Service::pageRegister(const httplib::Request& request, const FormData* form
         answer("密码至少需要 " + std::to_string(Store::kMinNewPassword) + " 个字符。", true);
         return;
     }
-    if (m_registrationsByAddress.wait(address, now()) > 0) {
-        answer("注册过于频繁，请稍后再试。", true, 429);
-        return;
-    }
-    // Invalid and taken names are answered without hashing; every attempt that hashes counts.
+    // Invalid and taken names are answered without hashing; every attempt that
+    // hashes counts, reserved before the hash so parallel attempts cannot pass together.
     if (!Store::validUserName(name)) {
         answer("用户名须为 1 到 64 个字符、不含控制字符且首尾无空格。", true);
         return;
@@ -558,7 +596,10 @@ void Service::pageRegister(const httplib::Request& request, const FormData* form
         answer("这个用户名已经有人使用。", true);
         return;
     }
-    m_registrationsByAddress.record(address, now());
+    if (m_registrationsByAddress.reserve(RateLimiter::addressKey(address), now()) > 0) {
+        answer("注册过于频繁，请稍后再试。", true, 429);
+        return;
+    }
     switch (m_store.addUser(name, password, false)) {
     case Store::AddResult::Added:
         answer("注册成功。现在可以在客户端里用 " + name + " 登录了。", false);
@@ -588,12 +629,12 @@ void Service::pageAccount(const httplib::Request& request, const FormData* form,
     }
     // The same password check as a login, under the same limits.
     const std::string name = form->value("user_name");
-    const std::string address = clientAddress(request);
-    if (const int64_t wait = loginWait(name, address)) {
+    int64_t wait = 0;
+    const auto user = checkPassword(name, form->value("password"), clientAddress(request), wait);
+    if (wait > 0) {
         sendHtml(response, pages::account({}, waitMessage(wait)));
         return;
     }
-    const auto user = checkPassword(name, form->value("password"), address);
     if (!user) {
         sendHtml(response, pages::account({}, kMsgAuth));
         return;

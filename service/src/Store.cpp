@@ -3,6 +3,7 @@
 
 #include <sodium.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -98,6 +99,7 @@ public:
         std::unique_lock<std::mutex> lock(m_store.m_hashMutex);
         m_store.m_hashFree.wait(lock, [this] { return m_store.m_hashBusy < m_store.m_hashSlots; });
         ++m_store.m_hashBusy;
+        ++m_store.m_hashCount;
     }
     ~HashSlot()
     {
@@ -117,6 +119,12 @@ private:
 int64_t Store::now() const
 {
     return m_clock ? m_clock() : systemNow();
+}
+
+int Store::hashConcurrency()
+{
+    std::lock_guard<std::mutex> lock(m_hashMutex);
+    return m_hashSlots;
 }
 
 void Store::setHashConcurrency(int slots)
@@ -169,6 +177,11 @@ bool Store::open(const std::string& path, std::string* error)
         return false;
     }
     sqlite3_busy_timeout(m_db, 5000);
+    // Accounts, dictionaries and reports are the users' own: owner only. SQLite
+    // gives the -wal and -shm files the database file's mode when it makes them;
+    // ones left by an earlier run are set here too.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        chmod((path + suffix).c_str(), S_IRUSR | S_IWUSR);
     // The fixed set-up statements carry no outside input.
     return exec("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;", error) && exec(kSchema, error);
 }

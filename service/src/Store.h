@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -45,6 +46,7 @@ public:
     Store& operator=(const Store&) = delete;
 
     // Opens (creating when needed) the database file; false with a reason in error.
+    // The file and its journal files are made readable by their owner only.
     bool open(const std::string& path, std::string* error);
 
     // Names are 1 to 64 characters of valid UTF-8 without control characters or
@@ -63,6 +65,9 @@ public:
     // How many password hashes may be computed at once (each takes 64 MiB for
     // a fraction of a second); at least 1. Callers beyond that wait their turn.
     void setHashConcurrency(int slots);
+    int hashConcurrency();
+    // Password hashes computed or checked since the store was made.
+    int64_t hashCount() const { return m_hashCount.load(); }
 
     AddResult addUser(const std::string& name, const std::string& password, bool vip);
     // Removes the account with its tokens, dictionary and reports.
@@ -109,6 +114,7 @@ private:
     std::condition_variable m_hashFree;
     int m_hashSlots = 1;
     int m_hashBusy = 0;
+    std::atomic<int64_t> m_hashCount{0};
     std::once_flag m_dummyOnce;
     std::string m_dummyHash;
 };

@@ -28,7 +28,8 @@ const char kUsage[] = R"(quillet-service: the checking service of the Quillet pr
 
 Usage:
   quillet-service serve [--listen HOST:PORT] [--data DIR] [--public-url URL]
-                        [--threads N] [--no-register] [--trust-proxy] [--lexicon FILE] [--model DIR]
+                        [--threads N] [--hash-slots N] [--no-register] [--trust-proxy]
+                        [--lexicon FILE] [--model DIR]
       Runs the service. HOST:PORT defaults to 127.0.0.1:8790 (loopback only;
       give 0.0.0.0:PORT to serve other machines); PORT 0 picks a free port.
       Prints one line "quillet-service: listening on http://HOST:PORT/" when
@@ -40,6 +41,10 @@ Usage:
                     Facing the internet, put a reverse proxy in front that
                     buffers requests (slow clients then hold the proxy, not
                     the service) and pass --trust-proxy.
+      --hash-slots  password hashes computed at once (each takes 64 MiB and a
+                    core for a fraction of a second; further logins wait); by
+                    default one per core while they take at most a quarter of
+                    the available memory.
       --no-register turn off the registration page; accounts come from "user add".
       --trust-proxy the service sits behind a reverse proxy that sets
                     X-Forwarded-Proto and X-Forwarded-For: the checker address
@@ -47,7 +52,7 @@ Usage:
                     client's address instead of the proxy's. Only when nothing
                     but the proxy can reach the service.
       Failed logins are limited to 10 a minute per user name and per client
-      address, registrations to 5 an hour per address.
+      address, registrations to 5 an hour per address (an IPv6 client by its /64).
   quillet-service user add NAME [--vip] [--data DIR]
       Creates an account; reads the password (8 to 500 characters) from the
       first line of standard input.
@@ -62,6 +67,7 @@ Usage:
   quillet-service --help | --version
 
 DIR (default $XDG_DATA_HOME/quillet-service, i.e. ~/.local/share/quillet-service)
+(made readable by its owner only, as are the files the service writes there)
 holds the SQLite database quillet.db and the sensitive-word list
 sensitive-words.txt (one word a line, optionally "word<TAB>replacement"; edit it
 while the service runs, it is reread on change). The lexicon is built with the
@@ -88,7 +94,7 @@ Arguments parseArguments(int argc, char** argv, int first)
 {
     Arguments args;
     static const char* const withValue[] = {"--listen",  "--data",  "--lexicon", "--public-url",
-                                            "--threads", "--types", "--model"};
+                                            "--threads", "--types", "--model",   "--hash-slots"};
     for (int i = first; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -153,7 +159,13 @@ bool makeDirs(const std::string& path)
     struct stat info
     {
     };
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    // The folder holds users' dictionaries, reports and password hashes: an
+    // existing one that others may read is closed too.
+    if ((info.st_mode & 077) != 0 && chmod(path.c_str(), 0700) != 0)
+        std::cerr << "quillet-service: warning: cannot make " << path << " private to its owner\n";
+    return true;
 }
 
 bool fileExists(const std::string& path)
@@ -250,6 +262,8 @@ int commandServe(const Arguments& args)
     settings.dataDir = dataDirOf(args);
     settings.openRegistration = !args.noRegister;
     settings.trustProxy = args.trustProxy;
+    if (args.options.count("--hash-slots"))
+        settings.hashSlots = std::max(1, std::atoi(args.options.at("--hash-slots").c_str()));
     if (args.options.count("--threads"))
         settings.threads = std::max(2, std::atoi(args.options.at("--threads").c_str()));
     if (args.options.count("--public-url")) {
@@ -407,6 +421,9 @@ int commandCheck(const Arguments& args)
 
 int main(int argc, char** argv)
 {
+    // Everything the service writes (database, journals, the starter word list)
+    // is its owner's alone.
+    umask(077);
     if (argc < 2) {
         std::cerr << kUsage;
         return 2;
