@@ -1,4 +1,5 @@
 #include "RateLimiter.h"
+#include "Database.h"
 
 #include <arpa/inet.h>
 
@@ -15,8 +16,16 @@ RateLimiter::RateLimiter(int limit, int64_t windowSeconds, size_t maxKeys)
 {
 }
 
+void RateLimiter::shareThrough(Database* db, const std::string& scope)
+{
+    m_shared = db;
+    m_scope = scope + ":";
+}
+
 int64_t RateLimiter::wait(const std::string& key, int64_t now) const
 {
+    if (m_shared)
+        return m_shared->eventWait(m_scope + key, m_limit, now);
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_windows.find(key);
     if (it == m_windows.end() || it->second.count < m_limit)
@@ -27,6 +36,10 @@ int64_t RateLimiter::wait(const std::string& key, int64_t now) const
 
 int64_t RateLimiter::reserve(const std::string& key, int64_t now)
 {
+    if (m_shared) {
+        const int64_t wait = m_shared->reserveEvent(m_scope + key, m_limit, m_window, now);
+        return wait < 0 ? 1 : wait;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_windows.find(key);
     if (it == m_windows.end()) {
@@ -48,6 +61,10 @@ int64_t RateLimiter::reserve(const std::string& key, int64_t now)
 
 void RateLimiter::release(const std::string& key, int64_t reservedAt)
 {
+    if (m_shared) {
+        m_shared->releaseEvent(m_scope + key, reservedAt);
+        return;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_windows.find(key);
     if (it == m_windows.end())

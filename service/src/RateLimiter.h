@@ -7,6 +7,8 @@
 
 namespace quillet {
 
+class Database;
+
 // Counts events per key (a user name, a client address) in fixed windows: once
 // a key has had `limit` events in the window that its first event opened, it
 // has to wait until that window has passed. An event is reserved before the
@@ -20,10 +22,17 @@ namespace quillet {
 // should every tracked key be over its limit, the table grows past maxKeys
 // (each such key cost `limit` password hashes within one window, so hashing
 // speed bounds that growth). Safe to use from several threads.
+//
+// Service processes that share a database share their counters through it
+// (shareThrough): each key is then one row there, updated atomically.
 class RateLimiter
 {
 public:
     RateLimiter(int limit, int64_t windowSeconds, size_t maxKeys = 100000);
+
+    // Keeps the counters in db under keys prefixed with scope from now on. A
+    // reservation the database cannot make is refused with a wait of 1 s.
+    void shareThrough(Database* db, const std::string& scope);
 
     // Seconds key has to wait before its next event; 0 when it may go on now.
     int64_t wait(const std::string& key, int64_t now) const;
@@ -52,6 +61,8 @@ private:
     const int m_limit;
     const int64_t m_window;
     const size_t m_maxKeys;
+    Database* m_shared = nullptr;
+    std::string m_scope;
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, Window> m_windows;
 };

@@ -119,6 +119,7 @@ void Service::ensureSensitiveFile(const std::string& dataDir)
 Service::Service(Store& store, const Lexicon& lexicon, const LanguageModel& model, Settings settings)
     : m_store(store)
     , m_lexicon(lexicon)
+    , m_model(model)
     , m_checker(lexicon, model)
     , m_settings(std::move(settings))
     , m_server(std::make_unique<httplib::Server>())
@@ -136,6 +137,12 @@ Service::Service(Store& store, const Lexicon& lexicon, const LanguageModel& mode
     const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
     m_store.setHashConcurrency(m_settings.hashSlots > 0 ? m_settings.hashSlots
                                                         : defaultHashSlots(int(threads), cores, availableMemory()));
+    // Processes sharing a database share the limits' counters through it.
+    if (Database* db = m_store.database(); db && db->shared()) {
+        m_loginFailuresByName.shareThrough(db, "login-name");
+        m_loginFailuresByAddress.shareThrough(db, "login-address");
+        m_registrationsByAddress.shareThrough(db, "registration");
+    }
     m_server->set_payload_max_length(kMaxBody);
     m_server->set_keep_alive_timeout(2);
     m_server->set_keep_alive_max_count(100);
@@ -213,8 +220,10 @@ std::string Service::baseUrl(const httplib::Request& request) const
 std::string Service::clientAddress(const httplib::Request& request) const
 {
     if (m_settings.trustProxy) {
-        // The proxy appends the address it saw; earlier entries are the client's to write.
-        const std::string forwarded = request.get_header_value("X-Forwarded-For");
+        // The proxy appends the address it saw, to the header's last line or as
+        // a line of its own (HAProxy); earlier entries are the client's to write.
+        const size_t lines = request.get_header_value_count("X-Forwarded-For");
+        const std::string forwarded = lines ? request.get_header_value("X-Forwarded-For", lines - 1) : std::string();
         std::string last = forwarded.substr(forwarded.rfind(',') == std::string::npos ? 0 : forwarded.rfind(',') + 1);
         last.erase(std::remove(last.begin(), last.end(), ' '), last.end());
         if (!last.empty() && last.size() <= 64)
@@ -282,6 +291,21 @@ std::shared_ptr<const SensitiveList> Service::sensitiveWords()
 {
     std::lock_guard<std::mutex> lock(m_sensitiveMutex);
     const long long now = nowMs();
+    Database* db = m_store.database();
+    if (db && db->shared()) {
+        // Shared by every instance, managed with "quillet-service words": read
+        // again at most every few seconds. Kept as it was while the database fails.
+        if (!m_sensitive || now - m_sensitiveCheckedAt >= kSensitiveRereadMs) {
+            m_sensitiveCheckedAt = now;
+            if (db->ping() || !m_sensitive) {
+                auto list = std::make_shared<SensitiveList>();
+                for (const auto& [word, replacement] : db->sensitiveWords())
+                    list->add(toU32(word), toU32(replacement));
+                m_sensitive = std::move(list);
+            }
+        }
+        return m_sensitive;
+    }
     // The operator edits the list while the service runs: look at it at most once a second.
     if (!m_sensitive || now - m_sensitiveCheckedAt >= 1000) {
         m_sensitiveCheckedAt = now;
@@ -332,6 +356,11 @@ void Service::setupRoutes()
     pageRoute("GET", "/contact/?", &Service::pageContact);
     pageRoute("GET", "/update/?", &Service::pageUpdate);
     pageRoute("GET", "/dict/?", &Service::pageDict);
+    m_server->Get("/healthz", [this](const httplib::Request&, httplib::Response& response) {
+        const bool ready = m_model.loaded() && m_store.database() && m_store.database()->ping();
+        response.status = ready ? 200 : 503;
+        response.set_content(ready ? "ok\n" : "not ready: the database does not answer\n", "text/plain");
+    });
 
     m_server->set_error_handler([](const httplib::Request&, httplib::Response& response) {
         if (response.status == 404)

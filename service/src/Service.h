@@ -23,8 +23,8 @@ struct Response;
 
 namespace quillet {
 
-// The HTTP side of the service: the client's API (docs/protocol.md) and the
-// web pages. Owns the HTTP server; the store and lexicon belong to the caller
+// The HTTP side of the service: the client's API (docs/protocol.md), the web
+// pages and /healthz for a load balancer. Owns the HTTP server; the store and lexicon belong to the caller
 // and must outlive it.
 class Service
 {
@@ -130,6 +130,7 @@ private:
 
     Store& m_store;
     const Lexicon& m_lexicon;
+    const LanguageModel& m_model;
     Checker m_checker;
     Settings m_settings;
     std::string m_boundHost;
@@ -140,6 +141,7 @@ private:
     RateLimiter m_loginFailuresByAddress;
     RateLimiter m_registrationsByAddress;
 
+    static constexpr long long kSensitiveRereadMs = 5000;
     std::mutex m_sensitiveMutex;
     std::shared_ptr<const SensitiveList> m_sensitive;
     long long m_sensitiveStamp = -1;

@@ -1,33 +1,27 @@
 #pragma once
 
+#include "Database.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-struct sqlite3;
-
 namespace quillet {
 
-// The service's SQLite database: accounts (libsodium password hashes), session
-// tokens (stored as hashes), the users' own dictionaries and false-alarm
-// reports. Every statement is prepared with bound parameters. One connection
-// guarded by a mutex; safe to use from several threads.
+// The service's accounts (libsodium password hashes), session tokens (stored
+// as hashes), the users' own dictionaries and false-alarm reports, with their
+// quotas, in a SQLite file or a PostgreSQL database (see Database). Safe to
+// use from several threads.
 class Store
 {
 public:
-    struct User
-    {
-        int64_t id = 0;
-        std::string name;
-        bool vip = false;
-        int64_t created = 0;
-        int64_t words = 0; // entries in the user's dictionary (listUsers only)
-    };
+    using User = Database::UserRow; // words: entries in the user's dictionary (listUsers only)
     enum class AddResult { Added, Exists, Invalid, Failed };
     // Outcome of a write a user asks for: stored (or already there), refused
     // because the user's quota is used up, or a database failure.
@@ -40,14 +34,20 @@ public:
         int64_t reportsPerDay = 100; // in any 24 hours
     };
 
-    Store() = default;
+    Store();
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // Opens (creating when needed) the database file; false with a reason in error.
-    // The file and its journal files are made readable by their owner only.
-    bool open(const std::string& path, std::string* error);
+    // Opens the store at location: a postgresql:// (or postgres://) URL, or
+    // else the path of a SQLite file (created when needed, readable by its
+    // owner only). The schema is created or brought up to date. False with a
+    // reason in error.
+    bool open(const std::string& location, std::string* error);
+    static bool isDatabaseUrl(const std::string& location);
+    // The database behind the store (for the limits' counters, the sensitive
+    // words and the health check); null before open() succeeded.
+    Database* database() const { return m_db.get(); }
 
     // Names are 1 to 64 characters of valid UTF-8 without control characters or
     // surrounding spaces; passwords 1 to 500 characters.
@@ -95,17 +95,17 @@ public:
     WriteResult addReport(int64_t userId, const std::string& message, const std::string& errorText,
                           const std::string& sentence, const std::string& client);
     int64_t reportCount(int64_t userId);
+    // The messages of the user's reports, oldest first.
+    std::vector<std::string> reportMessages(int64_t userId);
 
     static constexpr int64_t kTokenLifetime = 30 * 24 * 3600;
 
 private:
     class HashSlot;
     static std::string tokenHash(const std::string& token);
-    bool exec(const char* sql, std::string* error);
     int64_t now() const;
 
-    sqlite3* m_db = nullptr;
-    std::mutex m_mutex;
+    std::unique_ptr<Database> m_db;
     std::function<int64_t()> m_clock;
     Limits m_limits;
 

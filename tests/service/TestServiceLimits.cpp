@@ -40,6 +40,7 @@ private slots:
     void hashSlotsFollowMemory();
     void filesAtRestArePrivate();
     void forwardedAddressIsIgnoredWithoutTrust();
+    void proxyAddressOnALineOfItsOwn();
     void tokenIsHandedBack();
     void checkerFollowsTheProxyScheme_data();
     void checkerFollowsTheProxyScheme();
@@ -345,6 +346,20 @@ void TestServiceLimits::forwardedAddressIsIgnoredWithoutTrust()
         login("ghost" + std::to_string(i), "guess", "10.8.0." + std::to_string(i), {}, m_direct.port);
     QVERIFY(
         login("frank", "franks-password", "10.8.1.1", {}, m_direct.port)["access_token"].get<std::string>().empty());
+}
+
+void TestServiceLimits::proxyAddressOnALineOfItsOwn()
+{
+    // A proxy may add its X-Forwarded-For as a second line after the one the
+    // client wrote: the proxy's line counts, not the client's.
+    QCOMPARE(m_store.addUser("lena", "lenas-password", false), Store::AddResult::Added);
+    const auto attempt = [&](const std::string& name, const std::string& password, const std::string& forged) {
+        httplib::Headers headers{{"X-Forwarded-For", forged}, {"X-Forwarded-For", "10.10.0.1"}};
+        return post("/api/v2/auth/", "?client_id=c&access_token=&password=" + password + "&user_name=" + name, headers);
+    };
+    for (int i = 0; i < 10; ++i)
+        attempt("ghost" + std::to_string(i), "guess", "10.11.0." + std::to_string(i));
+    QVERIFY(attempt("lena", "lenas-password", "10.11.1.1")["access_token"].get<std::string>().empty());
 }
 
 void TestServiceLimits::tokenIsHandedBack()

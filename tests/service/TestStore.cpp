@@ -1,13 +1,25 @@
 #include "Store.h"
+#include "TempPostgres.h"
 
 #include <QtTest>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
 using quillet::Store;
+using quillet::TempPostgres;
+
+// Every test runs twice: on a SQLite file and on a database of a PostgreSQL
+// server that the test case starts for itself.
 
 class TestStore : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase_data();
+    void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
     void usersAndPasswords();
@@ -22,18 +34,49 @@ private slots:
     void removingAUserRemovesEverythingOfIt();
     void newPasswordsAreLong_data();
     void newPasswordsAreLong();
+    void instancesStartingTogether();
+    void parallelWritesKeepTheQuotas();
+    void limitCounters();
+    void parallelReservationsStayWithinTheLimit();
+    void sensitiveWords();
 
 private:
     QTemporaryDir* m_dir = nullptr;
     Store* m_store = nullptr;
+    std::string m_location;
+    std::unique_ptr<TempPostgres> m_postgres;
+    int m_databases = 0;
 };
+
+void TestStore::initTestCase_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::newRow("sqlite") << false;
+    QTest::newRow("postgresql") << true;
+}
+
+void TestStore::initTestCase()
+{
+    m_postgres = std::make_unique<TempPostgres>();
+    std::string error;
+    QVERIFY2(m_postgres->start(&error), error.c_str());
+}
+
+void TestStore::cleanupTestCase()
+{
+    m_postgres.reset();
+}
 
 void TestStore::init()
 {
+    QFETCH_GLOBAL(bool, postgres);
     m_dir = new QTemporaryDir;
+    m_location = postgres ? m_postgres->createDatabase("test" + std::to_string(++m_databases))
+                          : m_dir->filePath("q.db").toStdString();
+    QVERIFY(!m_location.empty());
     m_store = new Store;
     std::string error;
-    QVERIFY2(m_store->open(m_dir->filePath("q.db").toStdString(), &error), error.c_str());
+    QVERIFY2(m_store->open(m_location, &error), error.c_str());
 }
 
 void TestStore::cleanup()
@@ -127,7 +170,7 @@ void TestStore::dataSurvivesReopening()
     const std::string token = m_store->issueToken(m_store->findUser("alice")->id);
     delete m_store;
     m_store = new Store;
-    QVERIFY(m_store->open(m_dir->filePath("q.db").toStdString(), nullptr));
+    QVERIFY(m_store->open(m_location, nullptr));
     QVERIFY(m_store->verifyPassword("alice", "pw").has_value());
     QVERIFY(m_store->userForToken(token).has_value());
 }
@@ -214,6 +257,110 @@ void TestStore::newPasswordsAreLong()
     QFETCH(QString, password);
     QFETCH(bool, strong);
     QCOMPARE(Store::strongEnoughPassword(password.toStdString()), strong);
+}
+
+void TestStore::instancesStartingTogether()
+{
+    // Service processes started together on an empty database: each creates
+    // or finds the schema, none fails, and they see each other's rows.
+    QFETCH_GLOBAL(bool, postgres);
+    const std::string location = postgres ? m_postgres->createDatabase("together" + std::to_string(++m_databases))
+                                          : m_dir->filePath("t.db").toStdString();
+    std::vector<std::unique_ptr<Store>> stores(6);
+    std::vector<std::thread> starts;
+    std::atomic<int> opened{0};
+    for (auto& store : stores) {
+        store = std::make_unique<Store>();
+        starts.emplace_back([&store, &location, &opened] { opened += store->open(location, nullptr) ? 1 : 0; });
+    }
+    for (std::thread& start : starts)
+        start.join();
+    QCOMPARE(opened.load(), 6);
+    QCOMPARE(stores[0]->addUser("alice", "pw", false), Store::AddResult::Added);
+    QCOMPARE(stores[5]->addUser("alice", "pw", false), Store::AddResult::Exists);
+    const std::string token = stores[1]->issueToken(stores[2]->findUser("alice")->id);
+    QCOMPARE(stores[3]->userForToken(token)->name, std::string("alice"));
+}
+
+void TestStore::parallelWritesKeepTheQuotas()
+{
+    Store other;
+    QVERIFY(other.open(m_location, nullptr));
+    m_store->setLimits({5, 3});
+    other.setLimits({5, 3});
+    QCOMPARE(m_store->addUser("alice", "pw", false), Store::AddResult::Added);
+    const int64_t id = m_store->findUser("alice")->id;
+    // Two stores (two service processes on PostgreSQL) write for one user at once.
+    std::atomic<int> stored{0}, full{0}, reports{0};
+    std::vector<std::thread> writers;
+    for (int i = 0; i < 16; ++i) {
+        writers.emplace_back([&, i] {
+            Store& store = i % 2 ? other : *m_store;
+            const auto word = store.addWord(id, "w" + std::to_string(i));
+            (word == Store::WriteResult::Stored ? stored : full) += word == Store::WriteResult::Failed ? 0 : 1;
+            reports += store.addReport(id, "r", "e", "s", "c") == Store::WriteResult::Stored ? 1 : 0;
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    QCOMPARE(stored.load(), 5);
+    QCOMPARE(full.load(), 11);
+    QCOMPARE(int(m_store->userWords(id).size()), 5);
+    QCOMPARE(reports.load(), 3);
+    QCOMPARE(m_store->reportCount(id), int64_t(3));
+    QCOMPARE(m_store->reportMessages(id), (std::vector<std::string>{"r", "r", "r"}));
+}
+
+void TestStore::limitCounters()
+{
+    quillet::Database* db = m_store->database();
+    QVERIFY(db);
+    QCOMPARE(db->reserveEvent("login:alice", 2, 60, 1000), int64_t(0));
+    QCOMPARE(db->reserveEvent("login:alice", 2, 60, 1010), int64_t(0));
+    QCOMPARE(db->reserveEvent("login:alice", 2, 60, 1020), int64_t(40));
+    QCOMPARE(db->eventWait("login:alice", 2, 1030), int64_t(30));
+    QCOMPARE(db->reserveEvent("login:bob", 2, 60, 1020), int64_t(0)); // keys are apart
+    // A right password gives its reservation back; one from a passed window does not count.
+    db->releaseEvent("login:alice", 1010);
+    db->releaseEvent("login:alice", 900);
+    QCOMPARE(db->eventWait("login:alice", 2, 1030), int64_t(0));
+    QCOMPARE(db->reserveEvent("login:alice", 2, 60, 1030), int64_t(0));
+    QCOMPARE(db->reserveEvent("login:alice", 2, 60, 1031), int64_t(29));
+    // Once the window has passed, a new one opens.
+    QCOMPARE(db->reserveEvent("login:alice", 2, 60, 1060), int64_t(0));
+    QCOMPARE(db->eventWait("login:alice", 2, 1060), int64_t(0));
+}
+
+void TestStore::parallelReservationsStayWithinTheLimit()
+{
+    // Several processes' counters are one row: however the calls interleave,
+    // ten of thirty get through.
+    Store other;
+    QVERIFY(other.open(m_location, nullptr));
+    std::atomic<int> reserved{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 30; ++i) {
+        callers.emplace_back([&, i] {
+            quillet::Database* db = (i % 2 ? other : *m_store).database();
+            reserved += db->reserveEvent("login:henry", 10, 60, 5000) == 0 ? 1 : 0;
+        });
+    }
+    for (std::thread& caller : callers)
+        caller.join();
+    QCOMPARE(reserved.load(), 10);
+}
+
+void TestStore::sensitiveWords()
+{
+    quillet::Database* db = m_store->database();
+    QVERIFY(db->addSensitiveWord("敏感", ""));
+    QVERIFY(db->addSensitiveWord("'; --", "x"));
+    QVERIFY(db->addSensitiveWord("敏感", "替换")); // a second add replaces the replacement
+    using Words = std::vector<std::pair<std::string, std::string>>;
+    QCOMPARE(db->sensitiveWords(), (Words{{"'; --", "x"}, {"敏感", "替换"}}));
+    QVERIFY(db->removeSensitiveWord("'; --"));
+    QVERIFY(!db->removeSensitiveWord("'; --"));
+    QCOMPARE(db->sensitiveWords(), (Words{{"敏感", "替换"}}));
 }
 
 QTEST_APPLESS_MAIN(TestStore)
