@@ -50,6 +50,10 @@ public:
     // Stores a token's hash, deleting every token expired before now.
     virtual bool insertToken(const std::string& tokenHash, int64_t userId, int64_t expires, int64_t now) = 0;
     virtual std::optional<UserRow> userForToken(const std::string& tokenHash, int64_t now) = 0;
+    // A keyed digest of the password the token was last confirmed with
+    // (Store::passwordMatchesToken); empty when there is none.
+    virtual std::string tokenPasswordCheck(const std::string& tokenHash) = 0;
+    virtual bool setTokenPasswordCheck(const std::string& tokenHash, const std::string& check) = 0;
     virtual int64_t tokenCount(int64_t userId) = 0;
 
     // Adds the word unless the user already has maxWords (a word already there is Stored).

@@ -22,7 +22,8 @@ CREATE TABLE users (
 CREATE TABLE tokens (
     token_hash TEXT PRIMARY KEY,
     user_id BIGINT NOT NULL REFERENCES users(id) ON DELETE CASCADE,
-    expires BIGINT NOT NULL
+    expires BIGINT NOT NULL,
+    password_check TEXT NOT NULL DEFAULT ''
 );
 CREATE INDEX tokens_user ON tokens (user_id);
 CREATE INDEX tokens_expires ON tokens (expires);
@@ -175,8 +176,14 @@ PGconn* PostgresDatabase::connect(std::string* error)
     // holding the service's workers for the kernel's TCP time-outs.
     const char* const keys[] = {"dbname",          "connect_timeout",  "tcp_user_timeout", "keepalives_idle",
                                 "client_encoding", "application_name", "options",          nullptr};
-    const char* const values[] = {
-        m_url.c_str(), "5", "10000", "30", "UTF8", "quillet-service", "-c statement_timeout=15000 -c client_min_messages=warning", nullptr};
+    const char* const values[] = {m_url.c_str(),
+                                  "5",
+                                  "10000",
+                                  "30",
+                                  "UTF8",
+                                  "quillet-service",
+                                  "-c statement_timeout=15000 -c client_min_messages=warning",
+                                  nullptr};
     PGconn* connection = PQconnectdbParams(keys, values, 1);
     if (PQstatus(connection) != CONNECTION_OK) {
         if (error)
@@ -186,7 +193,8 @@ PGconn* PostgresDatabase::connect(std::string* error)
         return nullptr;
     }
     // The server's notices (a connection ended by its shutdown) are not the service's to print.
-    PQsetNoticeProcessor(connection, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        connection, [](void*, const char*) {}, nullptr);
     return connection;
 }
 
@@ -360,6 +368,19 @@ std::optional<Database::UserRow> PostgresDatabase::userForToken(const std::strin
     if (select.rows() != 1)
         return std::nullopt;
     return select.user(0, 0);
+}
+
+std::string PostgresDatabase::tokenPasswordCheck(const std::string& tokenHash)
+{
+    Lease db(*this);
+    Result select(db("SELECT password_check FROM tokens WHERE token_hash = $1", {tokenHash}));
+    return select.rows() == 1 ? select.text(0, 0) : std::string();
+}
+
+bool PostgresDatabase::setTokenPasswordCheck(const std::string& tokenHash, const std::string& check)
+{
+    Lease db(*this);
+    return Result(db("UPDATE tokens SET password_check = $2 WHERE token_hash = $1", {tokenHash, check})).ok();
 }
 
 int64_t PostgresDatabase::tokenCount(int64_t userId)

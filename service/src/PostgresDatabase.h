@@ -39,6 +39,8 @@ public:
 
     bool insertToken(const std::string& tokenHash, int64_t userId, int64_t expires, int64_t now) override;
     std::optional<UserRow> userForToken(const std::string& tokenHash, int64_t now) override;
+    std::string tokenPasswordCheck(const std::string& tokenHash) override;
+    bool setTokenPasswordCheck(const std::string& tokenHash, const std::string& check) override;
     int64_t tokenCount(int64_t userId) override;
 
     Write addWord(int64_t userId, const std::string& word, int64_t maxWords, int64_t now) override;

@@ -454,15 +454,18 @@ void Service::handleAuth(ApiCall& call)
     if (!token.empty())
         tokenUser = m_store.userForToken(token);
 
+    const bool tokenOfThisUser = tokenUser && tokenUser->name == name;
+    bool passwordHashed = false;
     std::optional<Store::User> user;
-    if (tokenUser && tokenUser->name == name) {
-        // The token proves this login as well as the password would, for a
-        // fraction of a password hash: a restarted client holds its token but
-        // not the password, and a running one sends both before each check.
+    if (tokenOfThisUser && (password.empty() || m_store.passwordMatchesToken(token, password))) {
+        // A restarted client holds its token but not the password; a running
+        // one sends both before each check, and the password it last proved
+        // with this token is recognised without a password hash.
         user = tokenUser;
     } else if (!password.empty()) {
         int64_t wait = 0;
         user = checkPassword(name, password, clientAddress(call.request), wait);
+        passwordHashed = user.has_value();
         if (wait > 0) {
             setError(call.reply, kAuthError, waitMessage(wait));
             return;
@@ -485,6 +488,8 @@ void Service::handleAuth(ApiCall& call)
         setError(call.reply, kServerError, kMsgServer);
         return;
     }
+    if (passwordHashed)
+        m_store.rememberPassword(session, password);
     call.reply["access_token"] = session;
     call.reply["is_vip"] = user->vip;
     call.reply["user_name"] = user->name;

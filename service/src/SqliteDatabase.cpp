@@ -94,6 +94,7 @@ CREATE TABLE sensitive_words (
     word TEXT PRIMARY KEY,
     replacement TEXT NOT NULL DEFAULT ''
 );
+ALTER TABLE tokens ADD COLUMN password_check TEXT NOT NULL DEFAULT '';
 )SQL",
 };
 
@@ -264,6 +265,22 @@ std::optional<Database::UserRow> SqliteDatabase::userForToken(const std::string&
     if (select.step() != SQLITE_ROW)
         return std::nullopt;
     return select.user(0);
+}
+
+std::string SqliteDatabase::tokenPasswordCheck(const std::string& tokenHash)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement select(m_db, "SELECT password_check FROM tokens WHERE token_hash = ?1");
+    select.bind(1, tokenHash);
+    return select.step() == SQLITE_ROW ? select.text(0) : std::string();
+}
+
+bool SqliteDatabase::setTokenPasswordCheck(const std::string& tokenHash, const std::string& check)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement update(m_db, "UPDATE tokens SET password_check = ?2 WHERE token_hash = ?1");
+    update.bind(1, tokenHash).bind(2, check);
+    return update.step() == SQLITE_DONE;
 }
 
 int64_t SqliteDatabase::tokenCount(int64_t userId)

@@ -215,6 +215,36 @@ std::optional<Store::User> Store::userForToken(const std::string& token)
     return m_db->userForToken(tokenHash(token), now());
 }
 
+namespace {
+
+std::string passwordCheck(const std::string& token, const std::string& password)
+{
+    unsigned char digest[crypto_generichash_BYTES];
+    const size_t keyLength = std::min<size_t>(token.size(), crypto_generichash_KEYBYTES_MAX);
+    crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(password.data()), password.size(),
+                       reinterpret_cast<const unsigned char*>(token.data()), keyLength);
+    char hex[crypto_generichash_BYTES * 2 + 1];
+    sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+    return hex;
+}
+
+} // namespace
+
+bool Store::passwordMatchesToken(const std::string& token, const std::string& password)
+{
+    if (token.size() < crypto_generichash_KEYBYTES_MIN || token.size() > 256 || password.empty())
+        return false;
+    const std::string stored = m_db->tokenPasswordCheck(tokenHash(token));
+    const std::string given = passwordCheck(token, password);
+    return stored.size() == given.size() && sodium_memcmp(stored.data(), given.data(), given.size()) == 0;
+}
+
+void Store::rememberPassword(const std::string& token, const std::string& password)
+{
+    if (token.size() >= crypto_generichash_KEYBYTES_MIN && token.size() <= 256 && !password.empty())
+        m_db->setTokenPasswordCheck(tokenHash(token), passwordCheck(token, password));
+}
+
 int64_t Store::tokenCount(int64_t userId)
 {
     return m_db->tokenCount(userId);

@@ -85,6 +85,13 @@ public:
     std::string issueToken(int64_t userId);
     // The user a still valid token belongs to.
     std::optional<User> userForToken(const std::string& token);
+    // Whether password is the one the token was last confirmed with
+    // (rememberPassword), told without a password hash: the check is a digest
+    // of the password keyed with the token, which the store keeps only as a
+    // hash, so the stored digest gives nothing to guess passwords against.
+    bool passwordMatchesToken(const std::string& token, const std::string& password);
+    // Remembers that password was verified for the holder of token.
+    void rememberPassword(const std::string& token, const std::string& password);
     // Stored tokens of a user, expired ones included (until they are deleted).
     int64_t tokenCount(int64_t userId);
 

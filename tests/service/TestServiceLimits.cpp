@@ -222,6 +222,10 @@ void TestServiceLimits::validTokenSkipsThePasswordHash()
     for (int i = 0; i < 3; ++i)
         QCOMPARE(login("jack", "jacks-password", "10.0.7.1", token)["access_token"].get<std::string>(), token);
     QCOMPARE(m_store.hashCount(), hashes);
+    // A wrong password is not taken on the token's word: it is hashed and refused.
+    QCOMPARE(login("jack", "wrong-password", "10.0.7.1", token)["error_code"].get<std::string>(),
+             std::string("auth_error"));
+    QCOMPARE(m_store.hashCount(), hashes + 1);
     // Another user's token does not stand in for this user's password.
     QCOMPARE(m_store.addUser("kate", "kates-password", false), Store::AddResult::Added);
     const int64_t before = m_store.hashCount();

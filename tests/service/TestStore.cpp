@@ -39,6 +39,8 @@ private slots:
     void limitCounters();
     void parallelReservationsStayWithinTheLimit();
     void sensitiveWords();
+    void passwordsRememberedWithTheirToken();
+    void databasesOfEarlierVersionsOpen();
 
 private:
     QTemporaryDir* m_dir = nullptr;
@@ -361,6 +363,60 @@ void TestStore::sensitiveWords()
     QVERIFY(db->removeSensitiveWord("'; --"));
     QVERIFY(!db->removeSensitiveWord("'; --"));
     QCOMPARE(db->sensitiveWords(), (Words{{"敏感", "替换"}}));
+}
+
+void TestStore::passwordsRememberedWithTheirToken()
+{
+    QCOMPARE(m_store->addUser("alice", "pw", false), Store::AddResult::Added);
+    const int64_t id = m_store->findUser("alice")->id;
+    const std::string token = m_store->issueToken(id), other = m_store->issueToken(id);
+    QVERIFY(!m_store->passwordMatchesToken(token, "pw")); // nothing remembered yet
+    m_store->rememberPassword(token, "pw");
+    QVERIFY(m_store->passwordMatchesToken(token, "pw"));
+    QVERIFY(!m_store->passwordMatchesToken(token, "pw2"));
+    QVERIFY(!m_store->passwordMatchesToken(token, ""));
+    QVERIFY(!m_store->passwordMatchesToken(other, "pw")); // bound to that token only
+    QVERIFY(!m_store->passwordMatchesToken(token.substr(0, 63), "pw"));
+}
+
+void TestStore::databasesOfEarlierVersionsOpen()
+{
+    QFETCH_GLOBAL(bool, postgres);
+    if (postgres)
+        QSKIP("PostgreSQL stores began with versioned schemas");
+    // A file as the service wrote it before schema versions were kept.
+    const std::string path = m_dir->filePath("old.db").toStdString();
+    const QString script = QStringLiteral(
+        "CREATE TABLE users (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, password_hash TEXT NOT NULL,"
+        " is_vip INTEGER NOT NULL DEFAULT 0, created INTEGER NOT NULL);"
+        "CREATE TABLE tokens (token_hash TEXT PRIMARY KEY, user_id INTEGER NOT NULL REFERENCES users(id)"
+        " ON DELETE CASCADE, expires INTEGER NOT NULL);"
+        "CREATE TABLE user_words (user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE, word TEXT NOT NULL,"
+        " added INTEGER NOT NULL, PRIMARY KEY (user_id, word));"
+        "CREATE TABLE reports (id INTEGER PRIMARY KEY, user_id INTEGER REFERENCES users(id) ON DELETE SET NULL,"
+        " message TEXT NOT NULL, text_error TEXT NOT NULL, text_sentence TEXT NOT NULL, client TEXT NOT NULL,"
+        " created INTEGER NOT NULL);"
+        "INSERT INTO users VALUES (7, 'old', 'x', 1, 5);"
+        "INSERT INTO tokens VALUES ('%1', 7, 9999999999);"
+        "INSERT INTO user_words VALUES (7, '以经', 5);");
+    QProcess sqlite;
+    sqlite.start("python3", {"-c", "import sqlite3,sys; sqlite3.connect(sys.argv[1]).executescript(sys.argv[2])",
+                             QString::fromStdString(path), script.arg("feed")});
+    QVERIFY(sqlite.waitForFinished(30000));
+    QCOMPARE(sqlite.exitCode(), 0);
+    Store old;
+    std::string error;
+    QVERIFY2(old.open(path, &error), error.c_str());
+    QCOMPARE(old.findUser("old")->vip, true);
+    QCOMPARE(old.userWords(7), std::vector<std::string>{"以经"});
+    QCOMPARE(old.tokenCount(7), int64_t(1));
+    QCOMPARE(old.addWord(7, "新词"), Store::WriteResult::Stored);
+    QCOMPARE(old.database()->reserveEvent("k", 1, 60, 100), int64_t(0));
+    QVERIFY(old.issueToken(7).size() == 64);
+    // Opened again, nothing is migrated twice.
+    Store again;
+    QVERIFY2(again.open(path, &error), error.c_str());
+    QCOMPARE(int(again.userWords(7).size()), 2);
 }
 
 QTEST_APPLESS_MAIN(TestStore)
