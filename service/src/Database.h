@@ -49,7 +49,9 @@ public:
 
     // Stores a token's hash, deleting every token expired before now.
     virtual bool insertToken(const std::string& tokenHash, int64_t userId, int64_t expires, int64_t now) = 0;
-    virtual std::optional<UserRow> userForToken(const std::string& tokenHash, int64_t now) = 0;
+    // The user of a token valid at now; failed (when given) is set when the
+    // database could not answer, as against a token it does not know.
+    virtual std::optional<UserRow> userForToken(const std::string& tokenHash, int64_t now, bool* failed) = 0;
     // A keyed digest of the password the token was last confirmed with
     // (Store::passwordMatchesToken); empty when there is none.
     virtual std::string tokenPasswordCheck(const std::string& tokenHash) = 0;

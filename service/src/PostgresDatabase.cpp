@@ -359,12 +359,14 @@ bool PostgresDatabase::insertToken(const std::string& tokenHash, int64_t userId,
     return insert.ok();
 }
 
-std::optional<Database::UserRow> PostgresDatabase::userForToken(const std::string& tokenHash, int64_t now)
+std::optional<Database::UserRow> PostgresDatabase::userForToken(const std::string& tokenHash, int64_t now, bool* failed)
 {
     Lease db(*this);
     Result select(db("SELECT u.id, u.name, u.is_vip, u.created FROM tokens t JOIN users u ON u.id = t.user_id "
                      "WHERE t.token_hash = $1 AND t.expires >= $2",
                      {tokenHash, now}));
+    if (failed)
+        *failed = !select.ok();
     if (select.rows() != 1)
         return std::nullopt;
     return select.user(0, 0);

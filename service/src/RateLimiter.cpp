@@ -37,8 +37,7 @@ int64_t RateLimiter::wait(const std::string& key, int64_t now) const
 int64_t RateLimiter::reserve(const std::string& key, int64_t now)
 {
     if (m_shared) {
-        const int64_t wait = m_shared->reserveEvent(m_scope + key, m_limit, m_window, now);
-        return wait < 0 ? 1 : wait;
+        return m_shared->reserveEvent(m_scope + key, m_limit, m_window, now);
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_windows.find(key);

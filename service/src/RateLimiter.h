@@ -30,14 +30,14 @@ class RateLimiter
 public:
     RateLimiter(int limit, int64_t windowSeconds, size_t maxKeys = 100000);
 
-    // Keeps the counters in db under keys prefixed with scope from now on. A
-    // reservation the database cannot make is refused with a wait of 1 s.
+    // Keeps the counters in db under keys prefixed with scope from now on.
     void shareThrough(Database* db, const std::string& scope);
 
     // Seconds key has to wait before its next event; 0 when it may go on now.
     int64_t wait(const std::string& key, int64_t now) const;
     // Counts one event of key and answers 0 when the key is under its limit;
-    // otherwise counts nothing and answers the seconds it has to wait.
+    // otherwise counts nothing and answers the seconds it has to wait, or -1
+    // when the shared database could not be asked.
     int64_t reserve(const std::string& key, int64_t now);
     // Gives back one event reserved at reservedAt, if its window is still the key's.
     void release(const std::string& key, int64_t reservedAt);

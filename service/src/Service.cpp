@@ -272,10 +272,10 @@ std::optional<Store::User> Service::checkPassword(const std::string& name, const
     const std::string addressKey = RateLimiter::addressKey(address);
     const int64_t at = now();
     wait = m_loginFailuresByName.reserve(name, at);
-    if (wait > 0)
+    if (wait != 0)
         return std::nullopt;
     wait = m_loginFailuresByAddress.reserve(addressKey, at);
-    if (wait > 0) {
+    if (wait != 0) {
         m_loginFailuresByName.release(name, at);
         return std::nullopt;
     }
@@ -394,7 +394,13 @@ void Service::apiRoute(const char* path, ReplyKind kind, bool needsToken, const 
                 return;
             }
             if (needsToken) {
-                call.user = m_store.userForToken(call.form.value("access_token"));
+                bool failed = false;
+                call.user = m_store.userForToken(call.form.value("access_token"), &failed);
+                if (failed) {
+                    // The session may well be valid: the client must not drop it.
+                    fail(kServerError, kMsgServer);
+                    return;
+                }
                 if (!call.user) {
                     fail(kTokenError, kMsgToken);
                     return;
@@ -450,9 +456,12 @@ void Service::handleAuth(ApiCall& call)
     // A token the client already holds for this user is handed back as it is:
     // the client logs in before every check, and each login must not leave a
     // new token behind.
-    std::optional<Store::User> tokenUser;
-    if (!token.empty())
-        tokenUser = m_store.userForToken(token);
+    bool failed = false;
+    const std::optional<Store::User> tokenUser = m_store.userForToken(token, &failed);
+    if (failed) {
+        setError(call.reply, kServerError, kMsgServer);
+        return;
+    }
 
     const bool tokenOfThisUser = tokenUser && tokenUser->name == name;
     bool passwordHashed = false;
@@ -466,6 +475,10 @@ void Service::handleAuth(ApiCall& call)
         int64_t wait = 0;
         user = checkPassword(name, password, clientAddress(call.request), wait);
         passwordHashed = user.has_value();
+        if (wait < 0) {
+            setError(call.reply, kServerError, kMsgServer);
+            return;
+        }
         if (wait > 0) {
             setError(call.reply, kAuthError, waitMessage(wait));
             return;
@@ -630,7 +643,12 @@ void Service::pageRegister(const httplib::Request& request, const FormData* form
         answer("这个用户名已经有人使用。", true);
         return;
     }
-    if (m_registrationsByAddress.reserve(RateLimiter::addressKey(address), now()) > 0) {
+    const int64_t wait = m_registrationsByAddress.reserve(RateLimiter::addressKey(address), now());
+    if (wait < 0) {
+        answer(kMsgServer, true, 503);
+        return;
+    }
+    if (wait > 0) {
         answer("注册过于频繁，请稍后再试。", true, 429);
         return;
     }
@@ -665,6 +683,10 @@ void Service::pageAccount(const httplib::Request& request, const FormData* form,
     const std::string name = form->value("user_name");
     int64_t wait = 0;
     const auto user = checkPassword(name, form->value("password"), clientAddress(request), wait);
+    if (wait < 0) {
+        sendHtml(response, pages::account({}, kMsgServer), 503);
+        return;
+    }
     if (wait > 0) {
         sendHtml(response, pages::account({}, waitMessage(wait)));
         return;

@@ -123,7 +123,7 @@ private:
     // The user when the password matches. The attempt is counted against name
     // and address before the password is hashed and given back when it was
     // right; when either is over its limit, nothing is hashed and wait holds
-    // the seconds until the next try.
+    // the seconds until the next try (-1: the shared database did not answer).
     std::optional<Store::User> checkPassword(const std::string& name, const std::string& password,
                                              const std::string& address, int64_t& wait);
     std::shared_ptr<const SensitiveList> sensitiveWords();

@@ -256,13 +256,16 @@ bool SqliteDatabase::insertToken(const std::string& tokenHash, int64_t userId, i
     return insert.step() == SQLITE_DONE;
 }
 
-std::optional<Database::UserRow> SqliteDatabase::userForToken(const std::string& tokenHash, int64_t now)
+std::optional<Database::UserRow> SqliteDatabase::userForToken(const std::string& tokenHash, int64_t now, bool* failed)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Statement select(m_db, "SELECT u.id, u.name, u.is_vip, u.created FROM tokens t JOIN users u ON u.id = t.user_id "
                            "WHERE t.token_hash = ?1 AND t.expires >= ?2");
     select.bind(1, tokenHash).bind(2, now);
-    if (select.step() != SQLITE_ROW)
+    const int rc = select.step();
+    if (failed)
+        *failed = rc != SQLITE_ROW && rc != SQLITE_DONE;
+    if (rc != SQLITE_ROW)
         return std::nullopt;
     return select.user(0);
 }

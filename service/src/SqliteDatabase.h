@@ -31,7 +31,7 @@ public:
     std::optional<std::pair<UserRow, std::string>> passwordRecord(const std::string& name) override;
 
     bool insertToken(const std::string& tokenHash, int64_t userId, int64_t expires, int64_t now) override;
-    std::optional<UserRow> userForToken(const std::string& tokenHash, int64_t now) override;
+    std::optional<UserRow> userForToken(const std::string& tokenHash, int64_t now, bool* failed) override;
     std::string tokenPasswordCheck(const std::string& tokenHash) override;
     bool setTokenPasswordCheck(const std::string& tokenHash, const std::string& check) override;
     int64_t tokenCount(int64_t userId) override;

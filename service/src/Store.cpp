@@ -208,11 +208,13 @@ std::string Store::issueToken(int64_t userId)
     return m_db->insertToken(tokenHash(token), userId, at + kTokenLifetime, at) ? token : std::string();
 }
 
-std::optional<Store::User> Store::userForToken(const std::string& token)
+std::optional<Store::User> Store::userForToken(const std::string& token, bool* failed)
 {
+    if (failed)
+        *failed = false;
     if (token.empty() || token.size() > 256)
         return std::nullopt;
-    return m_db->userForToken(tokenHash(token), now());
+    return m_db->userForToken(tokenHash(token), now(), failed);
 }
 
 namespace {

@@ -83,8 +83,9 @@ public:
     // A fresh random session token for the user, valid for kTokenLifetime
     // seconds. Deletes every expired token on the way.
     std::string issueToken(int64_t userId);
-    // The user a still valid token belongs to.
-    std::optional<User> userForToken(const std::string& token);
+    // The user a still valid token belongs to. failed (when given) tells a
+    // database that did not answer from a token that is not (or no longer) valid.
+    std::optional<User> userForToken(const std::string& token, bool* failed = nullptr);
     // Whether password is the one the token was last confirmed with
     // (rememberPassword), told without a password hash: the check is a digest
     // of the password keyed with the token, which the store keeps only as a

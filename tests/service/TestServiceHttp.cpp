@@ -337,12 +337,33 @@ void TestServiceHttp::instancesShareOneDatabase()
     QCOMPARE(reply["errors"][0]["text"].get<std::string>(), QStringLiteral("秘密计划").toStdString());
     QCOMPARE(reply["errors"][0]["suggestions"][0]["text"].get<std::string>(), QStringLiteral("计划").toStdString());
 
-    // Ready while the database answers; not ready, without hanging, once it is gone.
+    // The command line manages the same accounts.
+    QProcess users;
+    users.start(QUILLET_SERVICE_BINARY, {"user", "list", "--database", QString::fromStdString(url)});
+    QVERIFY(users.waitForFinished(30000));
+    QCOMPARE(users.exitCode(), 0);
+    QVERIFY(users.readAllStandardOutput().startsWith("sam\t-\t0 words"));
+
+    // Ready while the database answers; not ready, without hanging, once it
+    // is gone, and a check then is a server error, never a lost session.
     QCOMPARE(clientTwo.Get("/healthz")->status, 200);
     postgres.stop();
     auto down = clientTwo.Get("/healthz");
     QVERIFY(down);
     QCOMPARE(down->status, 503);
+    auto unanswered = clientTwo.Post("/api/v2/check/", "?client_id=c&text=x&access_token=" + token,
+                                     "application/x-www-form-urlencoded");
+    QVERIFY(unanswered);
+    QCOMPARE(json::parse(unanswered->body)["error_code"].get<std::string>(), std::string("server_error"));
+    auto relogin = clientOne.Post("/api/v2/auth/", "?client_id=c&access_token=" + token + "&password=&user_name=sam",
+                                  "application/x-www-form-urlencoded");
+    QVERIFY(relogin);
+    QCOMPARE(json::parse(relogin->body)["error_code"].get<std::string>(), std::string("server_error"));
+    auto passwordLogin =
+        clientOne.Post("/api/v2/auth/", "?client_id=c&access_token=&password=sams-password&user_name=sam",
+                       "application/x-www-form-urlencoded");
+    QVERIFY(passwordLogin);
+    QCOMPARE(json::parse(passwordLogin->body)["error_code"].get<std::string>(), std::string("server_error"));
 }
 
 QTEST_APPLESS_MAIN(TestServiceHttp)
