@@ -52,7 +52,8 @@ Usage:
                     QUILLET_DATABASE) instead of the SQLite file in DIR: then
                     any number of instances behind a load balancer serve one
                     user population (docs/deploy.md). The schema is created
-                    or updated at start.
+                    or updated at start. Prefer the variable for a URL with a
+                    password: other local users can read a program's arguments.
       --no-register turn off the registration page; accounts come from "user add".
       --trust-proxy the service sits behind a reverse proxy that sets
                     X-Forwarded-Proto and X-Forwarded-For: the checker address
@@ -61,8 +62,8 @@ Usage:
                     but the proxy can reach the service.
       Failed logins are limited to 10 a minute per user name and per client
       address, registrations to 5 an hour per address (an IPv6 client by its /64).
-  GET /healthz answers 200 "ok" while the model is loaded and the database
-  answers, else 503 (for a load balancer's health check).
+      GET /healthz answers 200 "ok" while the model is loaded and the database
+      answers, else 503 (for a load balancer's health check).
   quillet-service user add NAME [--vip] [--data DIR | --database URL]
       Creates an account; reads the password (8 to 500 characters) from the
       first line of standard input.
