@@ -119,6 +119,11 @@ struct Param
 
 PGresult* run(PGconn* connection, const char* sql, std::initializer_list<Param> params = {})
 {
+    // PostgreSQL's text cannot hold a NUL character: refused rather than cut short.
+    for (const Param& param : params) {
+        if (param.value.find('\0') != std::string::npos)
+            return nullptr;
+    }
     std::vector<const char*> values;
     std::vector<int> lengths;
     for (const Param& param : params) {

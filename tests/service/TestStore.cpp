@@ -164,6 +164,12 @@ void TestStore::dictionaryAndReports()
     QCOMPARE(m_store->userWords(id), (std::vector<std::string>{"'; --", "以经"}));
     QCOMPARE(m_store->listUsers().front().words, int64_t(2));
     QCOMPARE(m_store->addReport(id, "note", "以经", "我们以经到了。", "client 2.2"), Store::WriteResult::Stored);
+    // A NUL inside a word is kept whole or refused, never cut short.
+    const std::string withNul("a\0b", 3);
+    const bool stored = m_store->addWord(id, withNul) == Store::WriteResult::Stored;
+    const std::vector<std::string> words = m_store->userWords(id);
+    QCOMPARE(std::count(words.begin(), words.end(), withNul), stored ? 1L : 0L);
+    QCOMPARE(std::count(words.begin(), words.end(), std::string("a")), 0L);
 }
 
 void TestStore::dataSurvivesReopening()
