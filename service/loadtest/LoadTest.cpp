@@ -247,6 +247,8 @@ struct Balancer
                        ("127.0.0.1:" + std::to_string(servers[i])).c_str(), 1);
             if (!std::getenv("QUILLET_LOADTEST_DEBUG"))
                 freopen("/dev/null", "w", stderr);
+            // Debian installs it in /usr/sbin, which a user's PATH often leaves out.
+            execl("/usr/sbin/haproxy", "haproxy", "-db", "-f", file.c_str(), static_cast<char*>(nullptr));
             execlp("haproxy", "haproxy", "-db", "-f", file.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
