@@ -14,6 +14,9 @@ packages=(
     fonts-font-awesome fonts-wqy-microhei
     # checking service
     libcpp-httplib-dev libsqlite3-dev libsodium-dev nlohmann-json3-dev libssl-dev
+    # the service's shared store and its scale-out test: PostgreSQL (libpq; the
+    # server for the tests' throw-away databases) and HAProxy as the balancer
+    libpq-dev postgresql haproxy
     # lexical data the checker is built from, and its language model
     unicode-data python3-jieba sunpinyin-data libsunpinyin-dev
     # further word lists the checker knows words from (specialist words it must leave alone)

@@ -6,9 +6,22 @@
 // still answered in its usual time and that the service's memory settled.
 // Prints requests served, outcomes by kind and latency percentiles; exits 0
 // only when every check holds.
+//
+// With --scale-out HAPROXY_CFG it runs the same load against three instances
+// that share a PostgreSQL server (started here, in a temporary folder) behind
+// HAProxy (that configuration, with a frontend for the load added), kills one
+// instance halfway, and also checks that a login on one instance holds on the
+// others, that the login limit holds across instances and that the TLS
+// frontend works.
+//
+// With --bench HAPROXY_CFG it measures instead: checks per second and their
+// p99 with concurrent clients for one instance on PostgreSQL, one behind
+// HAProxy and three behind HAProxy, and the database's share of a check.
+#include "Store.h"
+#include "TempPostgres.h"
+
 #include <httplib.h>
 #include <nlohmann/json.hpp>
-#include <sqlite3.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -27,6 +40,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <random>
 #include <set>
 #include <sstream>
@@ -45,7 +59,9 @@ struct Options
     int seconds = 20;
     int clients = 64;
     int users = 8;
-    std::string threads; // the service's --threads; empty: its default
+    std::string threads;       // the service's --threads; empty: its default
+    std::string haproxyConfig; // --scale-out: the balancer's configuration
+    bool bench = false;        // --bench: figures instead of faults
 };
 
 const char kText[] = "我们以经完成了今年的全部任务。今天天气很好，我们去公园散步，然后回家吃饭。你因该早点休息，"
@@ -143,7 +159,8 @@ struct ServiceProcess
     pid_t pid = -1;
     int port = 0;
 
-    bool start(const std::string& binary, const std::string& dataDir, const std::string& threads)
+    bool start(const std::string& binary, const std::string& dataDir, const std::string& threads,
+               const std::string& database)
     {
         int out[2];
         if (pipe(out) != 0)
@@ -156,6 +173,8 @@ struct ServiceProcess
                                           "--data", dataDir, "--trust-proxy"};
             if (!threads.empty())
                 argv.insert(argv.end(), {"--threads", threads});
+            if (!database.empty())
+                argv.insert(argv.end(), {"--database", database});
             std::vector<char*> args;
             for (std::string& a : argv)
                 args.push_back(a.data());
@@ -175,12 +194,81 @@ struct ServiceProcess
         port = std::atoi(line.c_str() + colon + 1);
         return port > 0;
     }
+    void crash()
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
     int stop()
     {
+        if (pid < 0)
+            return -1;
         kill(pid, SIGTERM);
         int status = 0;
         waitpid(pid, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+// HAProxy with the given configuration plus a plain frontend for the load, in
+// front of the instances' ports. The TLS frontend gets a throw-away certificate.
+struct Balancer
+{
+    pid_t pid = -1;
+    int port = 0;
+    int tlsPort = 0;
+
+    bool start(const std::string& config, const std::vector<int>& servers, const std::string& folder)
+    {
+        std::ifstream in(config);
+        if (!in)
+            return false;
+        std::stringstream text;
+        text << in.rdbuf();
+        port = quillet::TempPostgres::freePort();
+        tlsPort = quillet::TempPostgres::freePort();
+        // The load's clients name their own addresses in X-Forwarded-For, as
+        // if behind a further proxy: this frontend passes them on unchanged.
+        text << "\nfrontend loadtest\n    bind 127.0.0.1:" << port << "\n    default_backend quillet\n";
+        const std::string file = folder + "/haproxy.cfg", pem = folder + "/quillet.pem";
+        std::ofstream(file) << text.str();
+        const std::string makeCert = "openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=localhost -days 1 -keyout '" +
+                                     folder + "/key.pem' -out '" + folder + "/cert.pem' 2>/dev/null && cat '" + folder +
+                                     "/cert.pem' '" + folder + "/key.pem' > '" + pem + "'";
+        if (std::system(makeCert.c_str()) != 0)
+            return false;
+        pid = fork();
+        if (pid == 0) {
+            setenv("QUILLET_TLS_BIND", ("127.0.0.1:" + std::to_string(tlsPort)).c_str(), 1);
+            setenv("QUILLET_TLS_CERT", pem.c_str(), 1);
+            for (size_t i = 0; i < servers.size(); ++i)
+                setenv(("QUILLET_S" + std::to_string(i + 1)).c_str(),
+                       ("127.0.0.1:" + std::to_string(servers[i])).c_str(), 1);
+            if (!std::getenv("QUILLET_LOADTEST_DEBUG"))
+                freopen("/dev/null", "w", stderr);
+            // Debian installs it in /usr/sbin, which a user's PATH often leaves out.
+            execl("/usr/sbin/haproxy", "haproxy", "-db", "-f", file.c_str(), static_cast<char*>(nullptr));
+            execlp("haproxy", "haproxy", "-db", "-f", file.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Ready when a health check answers through it.
+        for (int i = 0; i < 100; ++i) {
+            httplib::Client client("127.0.0.1", port);
+            auto result = client.Get("/healthz");
+            if (result && result->status == 200)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+    void stop()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
     }
 };
 
@@ -455,26 +543,23 @@ double normalCheckMs(int port, const std::string& token, int n)
     return percentile(times, 50);
 }
 
-bool verifyStore(const std::string& path, const Users& users, const Tally& tally, long& missingWords,
+bool verifyStore(const std::string& location, const Users& users, const Tally& tally, long& missingWords,
                  long& missingReports)
 {
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    quillet::Store store;
+    if (!store.open(location, nullptr))
         return false;
     std::set<std::pair<std::string, std::string>> words;
     std::set<std::string> reports;
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "SELECT u.name, w.word FROM user_words w JOIN users u ON u.id = w.user_id", -1, &statement,
-                       nullptr);
-    while (sqlite3_step(statement) == SQLITE_ROW)
-        words.insert({reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
-                      reinterpret_cast<const char*>(sqlite3_column_text(statement, 1))});
-    sqlite3_finalize(statement);
-    sqlite3_prepare_v2(db, "SELECT message FROM reports", -1, &statement, nullptr);
-    while (sqlite3_step(statement) == SQLITE_ROW)
-        reports.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
+    for (const std::string& name : users.names) {
+        const auto user = store.findUser(name);
+        if (!user)
+            return false;
+        for (const std::string& word : store.userWords(user->id))
+            words.insert({name, word});
+        for (const std::string& message : store.reportMessages(user->id))
+            reports.insert(message);
+    }
     missingWords = 0;
     for (const auto& [user, word] : tally.words())
         missingWords += words.count({users.names[size_t(user)], word}) ? 0 : 1;
@@ -484,10 +569,189 @@ bool verifyStore(const std::string& path, const Users& users, const Tally& tally
     return true;
 }
 
+std::string loginToken(httplib::Client& client, const std::string& user, const std::string& password,
+                       const std::string& token = {}, const std::string& address = "10.2.0.1")
+{
+    auto result = client.Post("/api/v2/auth/", {{"X-Forwarded-For", address}}, loginBody(user, password, token),
+                              "application/x-www-form-urlencoded");
+    const json reply = result ? json::parse(result->body, nullptr, false) : json();
+    return reply.is_object() ? reply.value("access_token", "") : std::string();
+}
+
+// What only several instances on one database can get wrong: a session made
+// on one instance is honoured by the others, the login limit of one name
+// holds however the guesses are spread over the instances, and the TLS
+// frontend announces an https checker address. Problems are appended.
+void checkSharedState(const std::vector<int>& ports, const Balancer& balancer, const std::string& binary,
+                      const std::string& database, std::vector<std::string>& problems)
+{
+    runWithInput({binary, "user", "add", "spread", "--database", database}, "spread-password\n");
+    httplib::Client first("127.0.0.1", ports[0]);
+    const std::string token = loginToken(first, "spread", "spread-password");
+    for (size_t i = 1; i < ports.size(); ++i) {
+        httplib::Client other("127.0.0.1", ports[i]);
+        auto result =
+            other.Post("/api/v2/check/", checkBody(token, sampleText(30)), "application/x-www-form-urlencoded");
+        const json reply = result ? json::parse(result->body, nullptr, false) : json();
+        if (token.empty() || !reply.is_object() || reply.value("error_code", "x") == "token_error" ||
+            !reply.contains("errors"))
+            problems.push_back("a session made on one instance was not honoured by another");
+    }
+    // Thirty wrong guesses at once, from thirty addresses, spread over the instances.
+    std::atomic<int> answered{0};
+    std::vector<std::thread> guesses;
+    for (int i = 0; i < 30; ++i) {
+        guesses.emplace_back([&, i] {
+            httplib::Client client("127.0.0.1", ports[size_t(i) % ports.size()]);
+            auto result = client.Post("/api/v2/auth/", {{"X-Forwarded-For", "10.3.0." + std::to_string(i + 1)}},
+                                      loginBody("spread", "wrong-guess", ""), "application/x-www-form-urlencoded");
+            const json reply = result ? json::parse(result->body, nullptr, false) : json();
+            if (reply.is_object() && reply.value("error_msg", "") == "用户名或密码错误。")
+                ++answered;
+        });
+    }
+    for (std::thread& guess : guesses)
+        guess.join();
+    std::printf("login limit across %zu instances: %d of 30 parallel guesses answered (limit 10)\n", ports.size(),
+                answered.load());
+    if (answered != 10)
+        problems.push_back("the login limit did not hold across instances");
+    httplib::SSLClient tls("127.0.0.1", balancer.tlsPort);
+    tls.enable_server_certificate_verification(false);
+    auto result = tls.Post("/api/v2/auth/", loginBody("spread", "", token), "application/x-www-form-urlencoded");
+    const json reply = result ? json::parse(result->body, nullptr, false) : json();
+    const std::string checker = reply.is_object() ? reply.value("checker_url", "") : std::string();
+    std::printf("login through the TLS frontend: checker address %s\n", checker.c_str());
+    if (checker.rfind("https://", 0) != 0 || reply.value("access_token", "") != token)
+        problems.push_back("the TLS frontend did not carry a login");
+}
+
+// Checks of 500-character pieces by `clients` clients for `seconds`: checks per
+// second and the latencies in ms.
+std::pair<double, std::vector<double>> checkThroughput(int port, const std::string& token, int clients, int seconds)
+{
+    std::mutex mutex;
+    std::vector<double> latencies;
+    std::atomic<long> failed{0};
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::seconds(seconds);
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&, c] {
+            httplib::Client client("127.0.0.1", port);
+            client.set_keep_alive(true);
+            client.set_tcp_nodelay(true);
+            client.set_read_timeout(30);
+            std::vector<double> mine;
+            for (int i = 0; Clock::now() < deadline; ++i) {
+                const std::string body = checkBody(token, sampleText(size_t(400 + (c * 37 + i * 11) % 100)));
+                const auto sent = Clock::now();
+                auto result = client.Post("/api/v2/check/", body, "application/x-www-form-urlencoded");
+                if (result && result->status == 200)
+                    mine.push_back(msSince(sent));
+                else
+                    ++failed;
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            latencies.insert(latencies.end(), mine.begin(), mine.end());
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    if (failed > 0)
+        std::printf("  (%ld checks failed)\n", failed.load());
+    return {double(latencies.size()) / (msSince(start) / 1000.0), latencies};
+}
+
+// Mean ms of what a check asks of the store: the token's user and the user's words.
+double storeShareMs(const std::string& location, int rounds)
+{
+    quillet::Store store;
+    if (!store.open(location, nullptr) ||
+        store.addUser("storebench", "storebench-password", false) == quillet::Store::AddResult::Failed)
+        return -1;
+    const int64_t id = store.findUser("storebench")->id;
+    for (int w = 0; w < 20; ++w)
+        store.addWord(id, "词" + std::to_string(w));
+    const std::string token = store.issueToken(id);
+    const auto start = Clock::now();
+    for (int i = 0; i < rounds; ++i) {
+        if (!store.userForToken(token))
+            return -1;
+        store.userWords(id);
+    }
+    return msSince(start) / rounds;
+}
+
+int runBench(const Options& options)
+{
+    char dirTemplate[] = "/tmp/quillet-bench-XXXXXX";
+    const std::string dataDir = mkdtemp(dirTemplate);
+    quillet::TempPostgres postgres;
+    std::string error, database;
+    if (!postgres.start(&error) || (database = postgres.createDatabase("quillet")).empty()) {
+        std::cerr << "quillet-loadtest: PostgreSQL: " << error << "\n";
+        return 1;
+    }
+    runWithInput({options.service, "user", "add", "bench", "--database", database}, "bench-password\n");
+    std::printf("checks of 400-500 characters, %d clients, %d s each, on this machine (%u cores)\n", options.clients,
+                options.seconds, std::thread::hardware_concurrency());
+    double sequentialCheckMs = 0;
+    for (const auto& [instances, balanced] : std::vector<std::pair<int, bool>>{{1, false}, {1, true}, {3, true}}) {
+        std::vector<ServiceProcess> services(static_cast<size_t>(instances));
+        std::vector<int> ports;
+        for (ServiceProcess& service : services) {
+            if (!service.start(options.service, dataDir, options.threads, database))
+                return 1;
+            ports.push_back(service.port);
+        }
+        while (balanced && ports.size() < 3)
+            ports.push_back(ports.front()); // the configuration names three servers
+        Balancer balancer;
+        if (balanced && !balancer.start(options.haproxyConfig, ports, dataDir)) {
+            std::cerr << "quillet-loadtest: HAProxy did not start\n";
+            return 1;
+        }
+        const int port = balanced ? balancer.port : ports[0];
+        httplib::Client client("127.0.0.1", port);
+        const std::string token = loginToken(client, "bench", "bench-password");
+        if (!balanced) {
+            std::vector<double> one;
+            httplib::Client sequential("127.0.0.1", port);
+            sequential.set_keep_alive(true);
+            sequential.set_tcp_nodelay(true);
+            for (int i = 0; i < 200; ++i) {
+                const auto sent = Clock::now();
+                sequential.Post("/api/v2/check/", checkBody(token, sampleText(450)),
+                                "application/x-www-form-urlencoded");
+                one.push_back(msSince(sent));
+            }
+            sequentialCheckMs = std::accumulate(one.begin(), one.end(), 0.0) / double(one.size());
+        }
+        const auto [rate, latencies] = checkThroughput(port, token, options.clients, options.seconds);
+        std::printf("%d instance%s%s: %.0f checks/s, p50 %.1f ms, p99 %.1f ms\n", instances, instances > 1 ? "s" : "",
+                    balanced ? " behind HAProxy" : " (direct)", rate, percentile(latencies, 50),
+                    percentile(latencies, 99));
+        balancer.stop();
+        for (ServiceProcess& service : services)
+            service.stop();
+    }
+    const double pgMs = storeShareMs(database, 2000);
+    const double sqliteMs = storeShareMs(dataDir + "/share.db", 2000);
+    std::printf("one check alone (450 characters, one client, one instance): %.2f ms\n", sequentialCheckMs);
+    std::printf("its store calls (token's user and the user's words): PostgreSQL %.3f ms (%.0f%% of the check), "
+                "SQLite %.3f ms\n",
+                pgMs, sequentialCheckMs > 0 ? 100.0 * pgMs / sequentialCheckMs : 0.0, sqliteMs);
+    std::system(("rm -rf '" + dataDir + "'").c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const char usage[] = "usage: quillet-loadtest SERVICE_BINARY [--seconds N] [--clients N] [--threads N] "
+                         "[--scale-out HAPROXY_CFG | --bench HAPROXY_CFG]\n";
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -497,82 +761,134 @@ int main(int argc, char** argv)
             options.clients = std::max(1, std::atoi(argv[++i]));
         else if (a == "--threads" && i + 1 < argc)
             options.threads = argv[++i];
-        else if (a.rfind("--", 0) != 0 && options.service.empty())
+        else if (a == "--scale-out" && i + 1 < argc)
+            options.haproxyConfig = argv[++i];
+        else if (a == "--bench" && i + 1 < argc) {
+            options.haproxyConfig = argv[++i];
+            options.bench = true;
+        } else if (a.rfind("--", 0) != 0 && options.service.empty())
             options.service = a;
         else {
-            std::cerr << "usage: quillet-loadtest SERVICE_BINARY [--seconds N] [--clients N] [--threads N]\n";
+            std::cerr << usage;
             return 2;
         }
     }
     if (options.service.empty()) {
-        std::cerr << "usage: quillet-loadtest SERVICE_BINARY [--seconds N] [--clients N] [--threads N]\n";
+        std::cerr << usage;
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
+    if (options.bench)
+        return runBench(options);
+    const bool scaleOut = !options.haproxyConfig.empty();
 
     char dirTemplate[] = "/tmp/quillet-loadtest-XXXXXX";
     const std::string dataDir = mkdtemp(dirTemplate);
+    quillet::TempPostgres postgres;
+    std::string database;
+    if (scaleOut) {
+        std::string error;
+        if (!postgres.start(&error) || (database = postgres.createDatabase("quillet")).empty()) {
+            std::cerr << "quillet-loadtest: PostgreSQL: " << (error.empty() ? "no database" : error) << "\n";
+            return 1;
+        }
+    }
+    const std::vector<std::string> storeArgs =
+        scaleOut ? std::vector<std::string>{"--database", database} : std::vector<std::string>{"--data", dataDir};
     Users users;
     for (int u = 0; u < options.users; ++u) {
         users.names.push_back("load" + std::to_string(u));
         users.passwords.push_back("load-password-" + std::to_string(u));
-        if (runWithInput({options.service, "user", "add", users.names.back(), "--data", dataDir},
-                         users.passwords.back() + "\n") != 0) {
+        std::vector<std::string> argv{options.service, "user", "add", users.names.back()};
+        argv.insert(argv.end(), storeArgs.begin(), storeArgs.end());
+        if (runWithInput(argv, users.passwords.back() + "\n") != 0) {
             std::cerr << "quillet-loadtest: could not add user " << users.names.back() << "\n";
             return 1;
         }
     }
-    ServiceProcess service;
-    if (!service.start(options.service, dataDir, options.threads)) {
-        std::cerr << "quillet-loadtest: the service did not start\n";
-        return 1;
-    }
-    for (size_t u = 0; u < users.names.size(); ++u) {
-        httplib::Client client("127.0.0.1", service.port);
-        client.set_tcp_nodelay(true);
-        auto result = client.Post("/api/v2/auth/", loginBody(users.names[u], users.passwords[u], ""),
-                                  "application/x-www-form-urlencoded");
-        const json reply = result ? json::parse(result->body, nullptr, false) : json();
-        if (!reply.is_object() || reply.value("access_token", "").empty()) {
-            std::cerr << "quillet-loadtest: login of " << users.names[u] << " failed\n";
-            service.stop();
+    std::vector<ServiceProcess> instances(scaleOut ? 3 : 1);
+    std::vector<int> ports;
+    for (ServiceProcess& instance : instances) {
+        if (!instance.start(options.service, dataDir, options.threads, database)) {
+            std::cerr << "quillet-loadtest: the service did not start\n";
             return 1;
         }
-        users.tokens.push_back(reply["access_token"]);
+        ports.push_back(instance.port);
+    }
+    const auto stopAll = [&] {
+        int worst = 0;
+        for (ServiceProcess& instance : instances) {
+            if (instance.pid > 0)
+                worst = std::max(worst, std::abs(instance.stop()));
+        }
+        return worst;
+    };
+    Balancer balancer;
+    std::vector<std::string> problems;
+    if (scaleOut) {
+        if (!balancer.start(options.haproxyConfig, ports, dataDir)) {
+            std::cerr << "quillet-loadtest: HAProxy did not start with " << options.haproxyConfig << "\n";
+            balancer.stop();
+            stopAll();
+            return 1;
+        }
+        checkSharedState(ports, balancer, options.service, database, problems);
+    }
+    const int port = scaleOut ? balancer.port : ports[0];
+    for (size_t u = 0; u < users.names.size(); ++u) {
+        httplib::Client client("127.0.0.1", port);
+        client.set_tcp_nodelay(true);
+        users.tokens.push_back(loginToken(client, users.names[u], users.passwords[u]));
+        if (users.tokens.back().empty()) {
+            std::cerr << "quillet-loadtest: login of " << users.names[u] << " failed\n";
+            balancer.stop();
+            stopAll();
+            return 1;
+        }
     }
 
-    const double before = normalCheckMs(service.port, users.tokens[0], 20);
-    const long rssStart = rssKiB(service.pid);
+    const double before = normalCheckMs(port, users.tokens[0], 20);
+    const long rssStart = rssKiB(instances[0].pid);
     Tally tally;
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::seconds(options.seconds);
     long rssMid = -1;
     std::thread sampler([&] {
         std::this_thread::sleep_until(start + std::chrono::milliseconds(options.seconds * 1000 / 3));
-        rssMid = rssKiB(service.pid);
+        rssMid = rssKiB(instances[0].pid);
+        if (scaleOut) {
+            // Halfway, one instance dies without a word; the others carry on.
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(options.seconds * 1000 / 2));
+            instances.back().crash();
+            std::printf("killed one instance %.1f s into the run\n", msSince(start) / 1000.0);
+        }
     });
     std::vector<std::thread> clients;
     for (int c = 0; c < options.clients; ++c)
-        clients.emplace_back(runClient, c, service.port, std::cref(users), deadline, std::ref(tally));
+        clients.emplace_back(runClient, c, port, std::cref(users), deadline, std::ref(tally));
     for (std::thread& t : clients)
         t.join();
     sampler.join();
     const double elapsed = msSince(start) / 1000.0;
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const long rssEnd = rssKiB(service.pid);
-    const double after = normalCheckMs(service.port, users.tokens[0], 20);
-    const int exitCode = service.stop();
+    const long rssEnd = rssKiB(instances[0].pid);
+    const double after = normalCheckMs(port, users.tokens[0], 20);
+    balancer.stop();
+    const int exitCode = stopAll();
 
     long missingWords = -1, missingReports = -1;
-    const bool read = verifyStore(dataDir + "/quillet.db", users, tally, missingWords, missingReports);
+    const bool read =
+        verifyStore(scaleOut ? database : dataDir + "/quillet.db", users, tally, missingWords, missingReports);
 
-    long served = 0, failures = 0, dropped = 0;
-    std::printf("quillet-loadtest: %d clients for %.1f s against %s\n\n", options.clients, elapsed,
-                options.service.c_str());
+    long served = 0, failures = 0, dropped = 0, unavailable = 0;
+    std::printf("quillet-loadtest: %d clients for %.1f s against %s%s\n\n", options.clients, elapsed,
+                options.service.c_str(), scaleOut ? " (three instances behind HAProxy)" : "");
     std::printf("%-40s %8s\n", "outcome", "count");
     for (const auto& [kind, count] : tally.kinds()) {
         std::printf("%-40s %8ld\n", kind.c_str(), count);
         served += count;
+        if (kind.rfind("status 5", 0) == 0)
+            unavailable += count;
         if (kind.rfind("FAIL transport", 0) == 0)
             dropped += count;
         else if (kind.rfind("FAIL", 0) == 0 || kind.find("server_error") != std::string::npos)
@@ -593,7 +909,8 @@ int main(int argc, char** argv)
     std::printf("acknowledged words %zu, missing %ld; acknowledged reports %zu, missing %ld\n", tally.words().size(),
                 missingWords, tally.reports().size(), missingReports);
 
-    std::vector<std::string> problems;
+    if (scaleOut)
+        std::printf("answered by the balancer with 5xx: %ld\n", unavailable);
     if (failures > 0)
         problems.push_back("unexpected failures");
     // A request that fails again after its one resend means the service shut a
@@ -601,6 +918,10 @@ int main(int argc, char** argv)
     // two closes, more than one in 500 is a fault.
     if (dropped * 500 > served)
         problems.push_back("too many dropped connections");
+    // Requests that met the killed instance are sent again to another; what
+    // the balancer could not place is a fault past one in a hundred.
+    if (unavailable * 100 > served)
+        problems.push_back("too many requests unanswered after an instance died");
     if (!read || missingWords != 0 || missingReports != 0)
         problems.push_back("acknowledged writes missing");
     if (after > std::max(3 * before, before + 50))

@@ -1,6 +1,10 @@
 #include "RateLimiter.h"
+#include "Database.h"
+
+#include <arpa/inet.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace quillet {
@@ -12,8 +16,16 @@ RateLimiter::RateLimiter(int limit, int64_t windowSeconds, size_t maxKeys)
 {
 }
 
+void RateLimiter::shareThrough(Database* db, const std::string& scope)
+{
+    m_shared = db;
+    m_scope = scope + ":";
+}
+
 int64_t RateLimiter::wait(const std::string& key, int64_t now) const
 {
+    if (m_shared)
+        return m_shared->eventWait(m_scope + key, m_limit, now);
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_windows.find(key);
     if (it == m_windows.end() || it->second.count < m_limit)
@@ -22,21 +34,44 @@ int64_t RateLimiter::wait(const std::string& key, int64_t now) const
     return end > now ? end - now : 0;
 }
 
-void RateLimiter::record(const std::string& key, int64_t now)
+int64_t RateLimiter::reserve(const std::string& key, int64_t now)
 {
+    if (m_shared) {
+        return m_shared->reserveEvent(m_scope + key, m_limit, m_window, now);
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_windows.find(key);
     if (it == m_windows.end()) {
         if (m_windows.size() >= m_maxKeys)
             prune(now);
         m_windows.emplace(key, Window{now, 1});
-        return;
+        return 0;
     }
     Window& window = it->second;
-    if (now >= window.start + m_window)
+    if (now >= window.start + m_window) {
         window = Window{now, 1};
-    else
-        ++window.count;
+        return 0;
+    }
+    if (window.count >= m_limit)
+        return window.start + m_window - now;
+    ++window.count;
+    return 0;
+}
+
+void RateLimiter::release(const std::string& key, int64_t reservedAt)
+{
+    if (m_shared) {
+        m_shared->releaseEvent(m_scope + key, reservedAt);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_windows.find(key);
+    if (it == m_windows.end())
+        return;
+    Window& window = it->second;
+    // A reservation from a window that has since been replaced is gone already.
+    if (reservedAt >= window.start && reservedAt < window.start + m_window && window.count > 0)
+        --window.count;
 }
 
 size_t RateLimiter::trackedKeys() const
@@ -55,21 +90,40 @@ void RateLimiter::prune(int64_t now)
     }
     if (m_windows.size() < m_maxKeys)
         return;
-    // Every window is still open: drop the older half, so that a flood of new
-    // keys costs the flooder its own oldest entries first.
-    std::vector<int64_t> starts;
-    starts.reserve(m_windows.size());
-    for (const auto& entry : m_windows)
-        starts.push_back(entry.second.start);
-    auto middle = starts.begin() + std::ptrdiff_t(starts.size() / 2);
-    std::nth_element(starts.begin(), middle, starts.end());
-    const int64_t cut = *middle;
-    for (auto it = m_windows.begin(); it != m_windows.end() && m_windows.size() >= m_maxKeys / 2 + 1;) {
-        if (it->second.start <= cut)
-            it = m_windows.erase(it);
-        else
-            ++it;
+    // Every window is still open: drop the older half of the keys under their
+    // limit, so that a flood of new keys costs the flooder its own oldest
+    // entries first and never frees a key that is being held back.
+    std::vector<std::pair<int64_t, const std::string*>> evictable;
+    for (const auto& [key, window] : m_windows) {
+        if (window.count < m_limit)
+            evictable.emplace_back(window.start, &key);
     }
+    std::sort(evictable.begin(), evictable.end());
+    const size_t target = m_maxKeys / 2;
+    std::vector<std::string> drop;
+    for (const auto& entry : evictable) {
+        if (m_windows.size() - drop.size() <= target)
+            break;
+        drop.push_back(*entry.second);
+    }
+    for (const std::string& key : drop)
+        m_windows.erase(key);
+}
+
+std::string RateLimiter::addressKey(const std::string& address)
+{
+    in6_addr v6{};
+    if (address.find(':') == std::string::npos || inet_pton(AF_INET6, address.c_str(), &v6) != 1)
+        return address;
+    char text[INET6_ADDRSTRLEN] = {};
+    static const unsigned char mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (std::memcmp(v6.s6_addr, mappedPrefix, sizeof mappedPrefix) == 0) {
+        in_addr v4{};
+        std::memcpy(&v4, v6.s6_addr + 12, 4);
+        return inet_ntop(AF_INET, &v4, text, sizeof text) ? std::string(text) : address;
+    }
+    std::memset(v6.s6_addr + 8, 0, 8);
+    return inet_ntop(AF_INET6, &v6, text, sizeof text) ? std::string(text) + "/64" : address;
 }
 
 } // namespace quillet

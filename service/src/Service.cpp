@@ -119,6 +119,7 @@ void Service::ensureSensitiveFile(const std::string& dataDir)
 Service::Service(Store& store, const Lexicon& lexicon, const LanguageModel& model, Settings settings)
     : m_store(store)
     , m_lexicon(lexicon)
+    , m_model(model)
     , m_checker(lexicon, model)
     , m_settings(std::move(settings))
     , m_server(std::make_unique<httplib::Server>())
@@ -131,10 +132,17 @@ Service::Service(Store& store, const Lexicon& lexicon, const LanguageModel& mode
     // idle or slow connections are let go soon.
     const size_t threads = size_t(std::max(2, m_settings.threads));
     m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // Each hash takes 64 MiB and a core: as many at once as there are cores,
-    // never more than there are workers, and never one at a time for everyone.
-    const int cores = int(std::max(2u, std::thread::hardware_concurrency()));
-    m_store.setHashConcurrency(std::min(int(threads), cores));
+    // Each hash takes 64 MiB and a core: as many at once as cores and memory
+    // allow, unless the operator says how many.
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    m_store.setHashConcurrency(m_settings.hashSlots > 0 ? m_settings.hashSlots
+                                                        : defaultHashSlots(int(threads), cores, availableMemory()));
+    // Processes sharing a database share the limits' counters through it.
+    if (Database* db = m_store.database(); db && db->shared()) {
+        m_loginFailuresByName.shareThrough(db, "login-name");
+        m_loginFailuresByAddress.shareThrough(db, "login-address");
+        m_registrationsByAddress.shareThrough(db, "registration");
+    }
     m_server->set_payload_max_length(kMaxBody);
     m_server->set_keep_alive_timeout(2);
     m_server->set_keep_alive_max_count(100);
@@ -212,8 +220,10 @@ std::string Service::baseUrl(const httplib::Request& request) const
 std::string Service::clientAddress(const httplib::Request& request) const
 {
     if (m_settings.trustProxy) {
-        // The proxy appends the address it saw; earlier entries are the client's to write.
-        const std::string forwarded = request.get_header_value("X-Forwarded-For");
+        // The proxy appends the address it saw, to the header's last line or as
+        // a line of its own (HAProxy); earlier entries are the client's to write.
+        const size_t lines = request.get_header_value_count("X-Forwarded-For");
+        const std::string forwarded = lines ? request.get_header_value("X-Forwarded-For", lines - 1) : std::string();
         std::string last = forwarded.substr(forwarded.rfind(',') == std::string::npos ? 0 : forwarded.rfind(',') + 1);
         last.erase(std::remove(last.begin(), last.end(), ' '), last.end());
         if (!last.empty() && last.size() <= 64)
@@ -222,18 +232,57 @@ std::string Service::clientAddress(const httplib::Request& request) const
     return request.remote_addr;
 }
 
-int64_t Service::loginWait(const std::string& name, const std::string& address) const
+int Service::defaultHashSlots(int threads, int cores, int64_t availableBytes)
 {
-    return std::max(m_loginFailuresByName.wait(name, now()), m_loginFailuresByAddress.wait(address, now()));
+    constexpr int64_t kHashBytes = 64LL * 1024 * 1024;
+    int slots = std::max(1, cores);
+    if (availableBytes >= 0)
+        slots = int(std::min<int64_t>(slots, availableBytes / 4 / kHashBytes));
+    return std::max(1, std::min(slots, threads));
+}
+
+int64_t Service::availableMemory()
+{
+    int64_t available = -1;
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    int64_t kib = 0;
+    std::string unit;
+    while (meminfo >> key >> kib) {
+        std::getline(meminfo, unit);
+        if (key == "MemAvailable:") {
+            available = kib * 1024;
+            break;
+        }
+    }
+    // A container's limit and use (cgroup v2); "max" means none.
+    std::ifstream limitFile("/sys/fs/cgroup/memory.max"), usageFile("/sys/fs/cgroup/memory.current");
+    std::string limitText;
+    int64_t usage = 0;
+    if (limitFile >> limitText && limitText != "max" && usageFile >> usage) {
+        const int64_t left = std::max<int64_t>(0, std::atoll(limitText.c_str()) - usage);
+        available = available < 0 ? left : std::min(available, left);
+    }
+    return available;
 }
 
 std::optional<Store::User> Service::checkPassword(const std::string& name, const std::string& password,
-                                                  const std::string& address)
+                                                  const std::string& address, int64_t& wait)
 {
+    const std::string addressKey = RateLimiter::addressKey(address);
+    const int64_t at = now();
+    wait = m_loginFailuresByName.reserve(name, at);
+    if (wait != 0)
+        return std::nullopt;
+    wait = m_loginFailuresByAddress.reserve(addressKey, at);
+    if (wait != 0) {
+        m_loginFailuresByName.release(name, at);
+        return std::nullopt;
+    }
     auto user = m_store.verifyPassword(name, password);
-    if (!user) {
-        m_loginFailuresByName.record(name, now());
-        m_loginFailuresByAddress.record(address, now());
+    if (user) {
+        m_loginFailuresByName.release(name, at);
+        m_loginFailuresByAddress.release(addressKey, at);
     }
     return user;
 }
@@ -242,6 +291,21 @@ std::shared_ptr<const SensitiveList> Service::sensitiveWords()
 {
     std::lock_guard<std::mutex> lock(m_sensitiveMutex);
     const long long now = nowMs();
+    Database* db = m_store.database();
+    if (db && db->shared()) {
+        // Shared by every instance, managed with "quillet-service words": read
+        // again at most every few seconds. Kept as it was while the database fails.
+        if (!m_sensitive || now - m_sensitiveCheckedAt >= kSensitiveRereadMs) {
+            m_sensitiveCheckedAt = now;
+            if (db->ping() || !m_sensitive) {
+                auto list = std::make_shared<SensitiveList>();
+                for (const auto& [word, replacement] : db->sensitiveWords())
+                    list->add(toU32(word), toU32(replacement));
+                m_sensitive = std::move(list);
+            }
+        }
+        return m_sensitive;
+    }
     // The operator edits the list while the service runs: look at it at most once a second.
     if (!m_sensitive || now - m_sensitiveCheckedAt >= 1000) {
         m_sensitiveCheckedAt = now;
@@ -292,6 +356,11 @@ void Service::setupRoutes()
     pageRoute("GET", "/contact/?", &Service::pageContact);
     pageRoute("GET", "/update/?", &Service::pageUpdate);
     pageRoute("GET", "/dict/?", &Service::pageDict);
+    m_server->Get("/healthz", [this](const httplib::Request&, httplib::Response& response) {
+        const bool ready = m_model.loaded() && m_store.database() && m_store.database()->ping();
+        response.status = ready ? 200 : 503;
+        response.set_content(ready ? "ok\n" : "not ready: the database does not answer\n", "text/plain");
+    });
 
     m_server->set_error_handler([](const httplib::Request&, httplib::Response& response) {
         if (response.status == 404)
@@ -325,7 +394,13 @@ void Service::apiRoute(const char* path, ReplyKind kind, bool needsToken, const 
                 return;
             }
             if (needsToken) {
-                call.user = m_store.userForToken(call.form.value("access_token"));
+                bool failed = false;
+                call.user = m_store.userForToken(call.form.value("access_token"), &failed);
+                if (failed) {
+                    // The session may well be valid: the client must not drop it.
+                    fail(kServerError, kMsgServer);
+                    return;
+                }
                 if (!call.user) {
                     fail(kTokenError, kMsgToken);
                     return;
@@ -381,29 +456,40 @@ void Service::handleAuth(ApiCall& call)
     // A token the client already holds for this user is handed back as it is:
     // the client logs in before every check, and each login must not leave a
     // new token behind.
-    std::optional<Store::User> tokenUser;
-    if (!token.empty())
-        tokenUser = m_store.userForToken(token);
+    bool failed = false;
+    const std::optional<Store::User> tokenUser = m_store.userForToken(token, &failed);
+    if (failed) {
+        setError(call.reply, kServerError, kMsgServer);
+        return;
+    }
 
+    const bool tokenOfThisUser = tokenUser && tokenUser->name == name;
+    bool passwordHashed = false;
     std::optional<Store::User> user;
-    if (!password.empty()) {
-        const std::string address = clientAddress(call.request);
-        if (const int64_t wait = loginWait(name, address)) {
+    if (tokenOfThisUser && (password.empty() || m_store.passwordMatchesToken(token, password))) {
+        // A restarted client holds its token but not the password; a running
+        // one sends both before each check, and the password it last proved
+        // with this token is recognised without a password hash.
+        user = tokenUser;
+    } else if (!password.empty()) {
+        int64_t wait = 0;
+        user = checkPassword(name, password, clientAddress(call.request), wait);
+        passwordHashed = user.has_value();
+        if (wait < 0) {
+            setError(call.reply, kServerError, kMsgServer);
+            return;
+        }
+        if (wait > 0) {
             setError(call.reply, kAuthError, waitMessage(wait));
             return;
         }
-        user = checkPassword(name, password, address);
         if (!user) {
             setError(call.reply, kAuthError, kMsgAuth);
             return;
         }
     } else if (!token.empty()) {
-        // A restarted client holds its token but not the password.
-        if (!tokenUser || tokenUser->name != name) {
-            setError(call.reply, kTokenError, kMsgToken);
-            return;
-        }
-        user = tokenUser;
+        setError(call.reply, kTokenError, kMsgToken);
+        return;
     } else {
         setError(call.reply, kAuthError, kMsgAuth);
         return;
@@ -415,6 +501,8 @@ void Service::handleAuth(ApiCall& call)
         setError(call.reply, kServerError, kMsgServer);
         return;
     }
+    if (passwordHashed)
+        m_store.rememberPassword(session, password);
     call.reply["access_token"] = session;
     call.reply["is_vip"] = user->vip;
     call.reply["user_name"] = user->name;
@@ -545,11 +633,8 @@ void Service::pageRegister(const httplib::Request& request, const FormData* form
         answer("密码至少需要 " + std::to_string(Store::kMinNewPassword) + " 个字符。", true);
         return;
     }
-    if (m_registrationsByAddress.wait(address, now()) > 0) {
-        answer("注册过于频繁，请稍后再试。", true, 429);
-        return;
-    }
-    // Invalid and taken names are answered without hashing; every attempt that hashes counts.
+    // Invalid and taken names are answered without hashing; every attempt that
+    // hashes counts, reserved before the hash so parallel attempts cannot pass together.
     if (!Store::validUserName(name)) {
         answer("用户名须为 1 到 64 个字符、不含控制字符且首尾无空格。", true);
         return;
@@ -558,7 +643,15 @@ void Service::pageRegister(const httplib::Request& request, const FormData* form
         answer("这个用户名已经有人使用。", true);
         return;
     }
-    m_registrationsByAddress.record(address, now());
+    const int64_t wait = m_registrationsByAddress.reserve(RateLimiter::addressKey(address), now());
+    if (wait < 0) {
+        answer(kMsgServer, true, 503);
+        return;
+    }
+    if (wait > 0) {
+        answer("注册过于频繁，请稍后再试。", true, 429);
+        return;
+    }
     switch (m_store.addUser(name, password, false)) {
     case Store::AddResult::Added:
         answer("注册成功。现在可以在客户端里用 " + name + " 登录了。", false);
@@ -588,12 +681,16 @@ void Service::pageAccount(const httplib::Request& request, const FormData* form,
     }
     // The same password check as a login, under the same limits.
     const std::string name = form->value("user_name");
-    const std::string address = clientAddress(request);
-    if (const int64_t wait = loginWait(name, address)) {
+    int64_t wait = 0;
+    const auto user = checkPassword(name, form->value("password"), clientAddress(request), wait);
+    if (wait < 0) {
+        sendHtml(response, pages::account({}, kMsgServer), 503);
+        return;
+    }
+    if (wait > 0) {
         sendHtml(response, pages::account({}, waitMessage(wait)));
         return;
     }
-    const auto user = checkPassword(name, form->value("password"), address);
     if (!user) {
         sendHtml(response, pages::account({}, kMsgAuth));
         return;

@@ -23,8 +23,8 @@ struct Response;
 
 namespace quillet {
 
-// The HTTP side of the service: the client's API (docs/protocol.md) and the
-// web pages. Owns the HTTP server; the store and lexicon belong to the caller
+// The HTTP side of the service: the client's API (docs/protocol.md), the web
+// pages and /healthz for a load balancer. Owns the HTTP server; the store and lexicon belong to the caller
 // and must outlive it.
 class Service
 {
@@ -41,7 +41,10 @@ public:
         bool trustProxy = false;
         int loginFailuresPerMinute = 10; // per user name and per client address
         int registrationsPerHour = 5;    // per client address
-        std::function<int64_t()> clock;  // seconds; empty: the system clock
+        // Password hashes computed at once (each takes 64 MiB and a core for a
+        // fraction of a second); 0: as many as cores and memory allow.
+        int hashSlots = 0;
+        std::function<int64_t()> clock; // seconds; empty: the system clock
     };
 
     Service(Store& store, const Lexicon& lexicon, const LanguageModel& model, Settings settings);
@@ -61,6 +64,14 @@ public:
     static constexpr size_t kMaxCheckText = 20 * kPieceLength;
     // Longest field of a false-alarm report, in characters.
     static constexpr size_t kMaxReportField = 1000;
+
+    // The hashes that may run at once on a machine with these cores and this
+    // much available memory: one per core, while they take at most a quarter
+    // of the memory; at least 1, never more than the workers.
+    static int defaultHashSlots(int threads, int cores, int64_t availableBytes);
+    // Memory this process may still use: the smaller of the system's available
+    // memory and what its control group leaves; -1 when unknown.
+    static int64_t availableMemory();
 
     // File name of the operator's sensitive-word list inside the data folder.
     static const char* const kSensitiveFile;
@@ -109,15 +120,17 @@ private:
     std::string baseUrl(const httplib::Request& request) const;
     std::string clientAddress(const httplib::Request& request) const;
     int64_t now() const;
-    // Seconds a password login of name from address must wait; 0: it may try.
-    int64_t loginWait(const std::string& name, const std::string& address) const;
-    // The user when the password matches, counting a failure against name and address.
+    // The user when the password matches. The attempt is counted against name
+    // and address before the password is hashed and given back when it was
+    // right; when either is over its limit, nothing is hashed and wait holds
+    // the seconds until the next try (-1: the shared database did not answer).
     std::optional<Store::User> checkPassword(const std::string& name, const std::string& password,
-                                             const std::string& address);
+                                             const std::string& address, int64_t& wait);
     std::shared_ptr<const SensitiveList> sensitiveWords();
 
     Store& m_store;
     const Lexicon& m_lexicon;
+    const LanguageModel& m_model;
     Checker m_checker;
     Settings m_settings;
     std::string m_boundHost;
@@ -128,6 +141,7 @@ private:
     RateLimiter m_loginFailuresByAddress;
     RateLimiter m_registrationsByAddress;
 
+    static constexpr long long kSensitiveRereadMs = 5000;
     std::mutex m_sensitiveMutex;
     std::shared_ptr<const SensitiveList> m_sensitive;
     long long m_sensitiveStamp = -1;

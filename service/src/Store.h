@@ -1,32 +1,27 @@
 #pragma once
 
+#include "Database.h"
+
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-struct sqlite3;
-
 namespace quillet {
 
-// The service's SQLite database: accounts (libsodium password hashes), session
-// tokens (stored as hashes), the users' own dictionaries and false-alarm
-// reports. Every statement is prepared with bound parameters. One connection
-// guarded by a mutex; safe to use from several threads.
+// The service's accounts (libsodium password hashes), session tokens (stored
+// as hashes), the users' own dictionaries and false-alarm reports, with their
+// quotas, in a SQLite file or a PostgreSQL database (see Database). Safe to
+// use from several threads.
 class Store
 {
 public:
-    struct User
-    {
-        int64_t id = 0;
-        std::string name;
-        bool vip = false;
-        int64_t created = 0;
-        int64_t words = 0; // entries in the user's dictionary (listUsers only)
-    };
+    using User = Database::UserRow; // words: entries in the user's dictionary (listUsers only)
     enum class AddResult { Added, Exists, Invalid, Failed };
     // Outcome of a write a user asks for: stored (or already there), refused
     // because the user's quota is used up, or a database failure.
@@ -39,13 +34,20 @@ public:
         int64_t reportsPerDay = 100; // in any 24 hours
     };
 
-    Store() = default;
+    Store();
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // Opens (creating when needed) the database file; false with a reason in error.
-    bool open(const std::string& path, std::string* error);
+    // Opens the store at location: a postgresql:// (or postgres://) URL, or
+    // else the path of a SQLite file (created when needed, readable by its
+    // owner only). The schema is created or brought up to date. False with a
+    // reason in error.
+    bool open(const std::string& location, std::string* error);
+    static bool isDatabaseUrl(const std::string& location);
+    // The database behind the store (for the limits' counters, the sensitive
+    // words and the health check); null before open() succeeded.
+    Database* database() const { return m_db.get(); }
 
     // Names are 1 to 64 characters of valid UTF-8 without control characters or
     // surrounding spaces; passwords 1 to 500 characters.
@@ -63,6 +65,9 @@ public:
     // How many password hashes may be computed at once (each takes 64 MiB for
     // a fraction of a second); at least 1. Callers beyond that wait their turn.
     void setHashConcurrency(int slots);
+    int hashConcurrency();
+    // Password hashes computed or checked since the store was made.
+    int64_t hashCount() const { return m_hashCount.load(); }
 
     AddResult addUser(const std::string& name, const std::string& password, bool vip);
     // Removes the account with its tokens, dictionary and reports.
@@ -78,8 +83,16 @@ public:
     // A fresh random session token for the user, valid for kTokenLifetime
     // seconds. Deletes every expired token on the way.
     std::string issueToken(int64_t userId);
-    // The user a still valid token belongs to.
-    std::optional<User> userForToken(const std::string& token);
+    // The user a still valid token belongs to. failed (when given) tells a
+    // database that did not answer from a token that is not (or no longer) valid.
+    std::optional<User> userForToken(const std::string& token, bool* failed = nullptr);
+    // Whether password is the one the token was last confirmed with
+    // (rememberPassword), told without a password hash: the check is a digest
+    // of the password keyed with the token, which the store keeps only as a
+    // hash, so the stored digest gives nothing to guess passwords against.
+    bool passwordMatchesToken(const std::string& token, const std::string& password);
+    // Remembers that password was verified for the holder of token.
+    void rememberPassword(const std::string& token, const std::string& password);
     // Stored tokens of a user, expired ones included (until they are deleted).
     int64_t tokenCount(int64_t userId);
 
@@ -90,17 +103,17 @@ public:
     WriteResult addReport(int64_t userId, const std::string& message, const std::string& errorText,
                           const std::string& sentence, const std::string& client);
     int64_t reportCount(int64_t userId);
+    // The messages of the user's reports, oldest first.
+    std::vector<std::string> reportMessages(int64_t userId);
 
     static constexpr int64_t kTokenLifetime = 30 * 24 * 3600;
 
 private:
     class HashSlot;
     static std::string tokenHash(const std::string& token);
-    bool exec(const char* sql, std::string* error);
     int64_t now() const;
 
-    sqlite3* m_db = nullptr;
-    std::mutex m_mutex;
+    std::unique_ptr<Database> m_db;
     std::function<int64_t()> m_clock;
     Limits m_limits;
 
@@ -109,6 +122,7 @@ private:
     std::condition_variable m_hashFree;
     int m_hashSlots = 1;
     int m_hashBusy = 0;
+    std::atomic<int64_t> m_hashCount{0};
     std::once_flag m_dummyOnce;
     std::string m_dummyHash;
 };

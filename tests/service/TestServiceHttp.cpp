@@ -1,6 +1,7 @@
 #include "Lexicon.h"
 #include "Service.h"
 #include "Store.h"
+#include "TempPostgres.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -31,6 +32,8 @@ private slots:
     void httpErrors();
     void pages_data();
     void pages();
+    void healthz();
+    void instancesShareOneDatabase();
 
 private:
     std::string login(const std::string& user, const std::string& password, const std::string& token = {});
@@ -273,6 +276,94 @@ void TestServiceHttp::pages()
     const QString body = QString::fromStdString(result->body);
     QVERIFY2(body.contains(contains), qPrintable(body.right(300)));
     QVERIFY(!body.contains(QStringLiteral("<script>")));
+}
+
+void TestServiceHttp::healthz()
+{
+    httplib::Client client("127.0.0.1", m_port);
+    auto result = client.Get("/healthz");
+    QVERIFY(result);
+    QCOMPARE(result->status, 200);
+    QCOMPARE(result->body, std::string("ok\n"));
+}
+
+void TestServiceHttp::instancesShareOneDatabase()
+{
+    // Two services on one PostgreSQL database, as two processes behind a balancer.
+    TempPostgres postgres;
+    std::string error;
+    QVERIFY2(postgres.start(&error), error.c_str());
+    const std::string url = postgres.createDatabase("shared");
+    QProcess words;
+    words.start(QUILLET_SERVICE_BINARY, {"words", "add", QStringLiteral("秘密计划"), QStringLiteral("计划"),
+                                         "--database", QString::fromStdString(url)});
+    QVERIFY(words.waitForFinished(30000));
+    QCOMPARE(words.exitCode(), 0);
+
+    Store first, second;
+    QVERIFY2(first.open(url, &error), error.c_str());
+    QVERIFY2(second.open(url, &error), error.c_str());
+    QCOMPARE(first.addUser("sam", "sams-password", false), Store::AddResult::Added);
+    Service::Settings settings;
+    settings.dataDir = m_dir.path().toStdString();
+    settings.threads = 4;
+    Service one(first, m_lexicon, m_model, settings), two(second, m_lexicon, m_model, settings);
+    const int portOne = one.bind("127.0.0.1", 0), portTwo = two.bind("127.0.0.1", 0);
+    QVERIFY(portOne > 0 && portTwo > 0);
+    std::thread runOne([&one] { one.run(); }), runTwo([&two] { two.run(); });
+    const auto finish = qScopeGuard([&] {
+        one.stop();
+        two.stop();
+        runOne.join();
+        runTwo.join();
+    });
+
+    // A login on one, a check on the other, with the words from the database.
+    httplib::Client clientOne("127.0.0.1", portOne), clientTwo("127.0.0.1", portTwo);
+    auto login = clientOne.Post("/api/v2/auth/", "?client_id=c&access_token=&password=sams-password&user_name=sam",
+                                "application/x-www-form-urlencoded");
+    QVERIFY(login);
+    const std::string token = json::parse(login->body)["access_token"];
+    QVERIFY(!token.empty());
+    const std::string text = QUrl::toPercentEncoding(QStringLiteral("这是秘密计划。")).toStdString();
+    auto check =
+        clientTwo.Post("/api/v2/check/",
+                       "?client_id=c&text=" + text + "&access_token=" + token + "&check_tong_yin=0&check_min_gan_ci=1",
+                       "application/x-www-form-urlencoded");
+    QVERIFY(check);
+    const json reply = json::parse(check->body);
+    QCOMPARE(reply["error_code"].get<std::string>(), std::string());
+    QCOMPARE(int(reply["errors"].size()), 1);
+    QCOMPARE(reply["errors"][0]["text"].get<std::string>(), QStringLiteral("秘密计划").toStdString());
+    QCOMPARE(reply["errors"][0]["suggestions"][0]["text"].get<std::string>(), QStringLiteral("计划").toStdString());
+
+    // The command line manages the same accounts.
+    QProcess users;
+    users.start(QUILLET_SERVICE_BINARY, {"user", "list", "--database", QString::fromStdString(url)});
+    QVERIFY(users.waitForFinished(30000));
+    QCOMPARE(users.exitCode(), 0);
+    QVERIFY(users.readAllStandardOutput().startsWith("sam\t-\t0 words"));
+
+    // Ready while the database answers; not ready, without hanging, once it
+    // is gone, and a check then is a server error, never a lost session.
+    QCOMPARE(clientTwo.Get("/healthz")->status, 200);
+    postgres.stop();
+    auto down = clientTwo.Get("/healthz");
+    QVERIFY(down);
+    QCOMPARE(down->status, 503);
+    auto unanswered = clientTwo.Post("/api/v2/check/", "?client_id=c&text=x&access_token=" + token,
+                                     "application/x-www-form-urlencoded");
+    QVERIFY(unanswered);
+    QCOMPARE(json::parse(unanswered->body)["error_code"].get<std::string>(), std::string("server_error"));
+    auto relogin = clientOne.Post("/api/v2/auth/", "?client_id=c&access_token=" + token + "&password=&user_name=sam",
+                                  "application/x-www-form-urlencoded");
+    QVERIFY(relogin);
+    QCOMPARE(json::parse(relogin->body)["error_code"].get<std::string>(), std::string("server_error"));
+    auto passwordLogin =
+        clientOne.Post("/api/v2/auth/", "?client_id=c&access_token=&password=sams-password&user_name=sam",
+                       "application/x-www-form-urlencoded");
+    QVERIFY(passwordLogin);
+    QCOMPARE(json::parse(passwordLogin->body)["error_code"].get<std::string>(), std::string("server_error"));
 }
 
 QTEST_APPLESS_MAIN(TestServiceHttp)

@@ -8,6 +8,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -28,7 +30,17 @@ private slots:
     void init();
     void failedLoginsPerName();
     void failedLoginsPerAddress();
+    void parallelGuessesStayWithinTheLimit();
+    void ipv6ClientsCountByTheirNetwork();
+    void validTokenSkipsThePasswordHash();
+    void limiterKeepsKeysOverTheirLimit();
+    void addressKeys_data();
+    void addressKeys();
+    void hashSlotsFollowMemory_data();
+    void hashSlotsFollowMemory();
+    void filesAtRestArePrivate();
     void forwardedAddressIsIgnoredWithoutTrust();
+    void proxyAddressOnALineOfItsOwn();
     void tokenIsHandedBack();
     void checkerFollowsTheProxyScheme_data();
     void checkerFollowsTheProxyScheme();
@@ -62,7 +74,8 @@ void TestServiceLimits::start(Running& running, bool trustProxy)
     Service::Settings settings;
     settings.dataDir = m_dir.path().toStdString();
     settings.trustProxy = trustProxy;
-    settings.threads = 4;
+    // Enough workers for the parallel guesses to meet inside the service.
+    settings.threads = trustProxy ? 40 : 4;
     settings.clock = [this] { return m_now.load(); };
     running.service = std::make_unique<Service>(m_store, m_lexicon, m_model, settings);
     running.port = running.service->bind("127.0.0.1", 0);
@@ -164,6 +177,170 @@ void TestServiceLimits::failedLoginsPerAddress()
     QVERIFY(!login("bob", "bobs-password", "10.9.9.9")["access_token"].get<std::string>().empty());
 }
 
+void TestServiceLimits::parallelGuessesStayWithinTheLimit()
+{
+    QCOMPARE(m_store.addUser("henry", "henrys-password", false), Store::AddResult::Added);
+    // Thirty guesses at once, each from its own address: the name's limit of
+    // ten holds, however the guesses interleave inside the service.
+    std::vector<std::thread> guesses;
+    std::atomic<int> answered{0}, refused{0}, other{0};
+    for (int i = 0; i < 30; ++i) {
+        guesses.emplace_back([&, i] {
+            const json reply = login("henry", "guess", "10.0.6." + std::to_string(i));
+            const std::string message = reply.is_object() ? reply.value("error_msg", "") : std::string();
+            if (message == "用户名或密码错误。")
+                ++answered;
+            else if (message.find("秒后再试") != std::string::npos)
+                ++refused;
+            else
+                ++other;
+        });
+    }
+    for (std::thread& guess : guesses)
+        guess.join();
+    const QByteArray counts = QByteArray::number(answered.load()) + " answered, " + QByteArray::number(refused.load()) +
+                              " refused, " + QByteArray::number(other.load()) + " other";
+    QVERIFY2(answered == 10 && refused == 20 && other == 0, counts.constData());
+}
+
+void TestServiceLimits::ipv6ClientsCountByTheirNetwork()
+{
+    QCOMPARE(m_store.addUser("iris", "iris-password", false), Store::AddResult::Added);
+    // One subscriber's /64 holds more addresses than any limit: each guess from a fresh one.
+    for (int i = 1; i <= 10; ++i)
+        login("nobody" + std::to_string(i), "guess", "2001:db8:1:2::" + std::to_string(i));
+    QVERIFY(login("iris", "iris-password", "2001:db8:1:2:ffff::1")["access_token"].get<std::string>().empty());
+    QVERIFY(!login("iris", "iris-password", "2001:db8:1:3::1")["access_token"].get<std::string>().empty());
+}
+
+void TestServiceLimits::validTokenSkipsThePasswordHash()
+{
+    QCOMPARE(m_store.addUser("jack", "jacks-password", false), Store::AddResult::Added);
+    const std::string token = login("jack", "jacks-password", "10.0.7.1")["access_token"];
+    QVERIFY(!token.empty());
+    const int64_t hashes = m_store.hashCount();
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(login("jack", "jacks-password", "10.0.7.1", token)["access_token"].get<std::string>(), token);
+    QCOMPARE(m_store.hashCount(), hashes);
+    // A wrong password is not taken on the token's word: it is hashed and refused.
+    QCOMPARE(login("jack", "wrong-password", "10.0.7.1", token)["error_code"].get<std::string>(),
+             std::string("auth_error"));
+    QCOMPARE(m_store.hashCount(), hashes + 1);
+    // Another user's token does not stand in for this user's password.
+    QCOMPARE(m_store.addUser("kate", "kates-password", false), Store::AddResult::Added);
+    const int64_t before = m_store.hashCount();
+    QCOMPARE(login("kate", "wrong-password", "10.0.7.1", token)["error_code"].get<std::string>(),
+             std::string("auth_error"));
+    QCOMPARE(m_store.hashCount(), before + 1);
+}
+
+void TestServiceLimits::limiterKeepsKeysOverTheirLimit()
+{
+    RateLimiter limiter(2, 60, 8);
+    QCOMPARE(limiter.reserve("held", 100), int64_t(0));
+    QCOMPARE(limiter.reserve("held", 100), int64_t(0));
+    QCOMPARE(limiter.reserve("held", 110), int64_t(50));
+    // A flood of fresh keys makes room among keys under their limit only.
+    for (int i = 0; i < 100; ++i)
+        QCOMPARE(limiter.reserve("flood" + std::to_string(i), 111 + i / 10), int64_t(0));
+    QVERIFY(limiter.trackedKeys() <= 8);
+    QCOMPARE(limiter.wait("held", 120), int64_t(40));
+    // A right password gives its reservation back; one from a passed window does not count.
+    QCOMPARE(limiter.reserve("fresh", 200), int64_t(0));
+    limiter.release("fresh", 200);
+    limiter.release("fresh", 100);
+    QCOMPARE(limiter.reserve("fresh", 200), int64_t(0));
+    QCOMPARE(limiter.reserve("fresh", 200), int64_t(0));
+    QCOMPARE(limiter.reserve("fresh", 200), int64_t(60));
+    QCOMPARE(limiter.reserve("held", 160), int64_t(0)); // its window has passed
+}
+
+void TestServiceLimits::addressKeys_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("IPv4") << "192.0.2.7"
+                          << "192.0.2.7";
+    QTest::newRow("IPv6 by its /64") << "2001:db8:1:2:3:4:5:6"
+                                     << "2001:db8:1:2::/64";
+    QTest::newRow("IPv6, short form") << "2001:db8::1"
+                                      << "2001:db8::/64";
+    QTest::newRow("IPv4-mapped") << "::ffff:192.0.2.7"
+                                 << "192.0.2.7";
+    QTest::newRow("not an address") << "bogus:addr"
+                                    << "bogus:addr";
+}
+
+void TestServiceLimits::addressKeys()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, key);
+    QCOMPARE(QString::fromStdString(RateLimiter::addressKey(address.toStdString())), key);
+}
+
+void TestServiceLimits::hashSlotsFollowMemory_data()
+{
+    const int64_t mib = 1024 * 1024;
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<int>("cores");
+    QTest::addColumn<qint64>("memory");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("plenty of memory: one per core") << 128 << 8 << qint64(64 * 1024 * mib) << 8;
+    QTest::newRow("little memory") << 128 << 8 << qint64(512 * mib) << 2;
+    QTest::newRow("almost none: still one") << 128 << 8 << qint64(10 * mib) << 1;
+    QTest::newRow("unknown memory") << 128 << 4 << qint64(-1) << 4;
+    QTest::newRow("fewer workers") << 2 << 8 << qint64(64 * 1024 * mib) << 2;
+}
+
+void TestServiceLimits::hashSlotsFollowMemory()
+{
+    QFETCH(int, threads);
+    QFETCH(int, cores);
+    QFETCH(qint64, memory);
+    QFETCH(int, expected);
+    QCOMPARE(Service::defaultHashSlots(threads, cores, memory), expected);
+}
+
+void TestServiceLimits::filesAtRestArePrivate()
+{
+    // An existing folder and database that others may read, as older versions left them.
+    QTemporaryDir dir;
+    const QString data = dir.filePath("data");
+    QVERIFY(QDir().mkdir(data));
+    QVERIFY(QFile::setPermissions(data, QFileDevice::Permissions(0x7755)));
+    {
+        Store old;
+        QVERIFY(old.open((data + "/quillet.db").toStdString(), nullptr));
+        QCOMPARE(old.addUser("old", "old-password", false), Store::AddResult::Added);
+    }
+    for (const QString& name : QDir(data).entryList(QDir::Files))
+        QVERIFY(QFile::setPermissions(data + "/" + name, QFileDevice::Permissions(0x6644)));
+    QProcess add;
+    add.start(QUILLET_SERVICE_BINARY, {"user", "add", "newer", "--data", data});
+    QVERIFY(add.waitForStarted());
+    add.write("long-enough\n");
+    add.closeWriteChannel();
+    QVERIFY(add.waitForFinished(30000));
+    QCOMPARE(add.exitCode(), 0);
+    // A new folder below gets the same.
+    QProcess list;
+    list.start(QUILLET_SERVICE_BINARY, {"user", "list", "--data", data + "/fresh/inner"});
+    QVERIFY(list.waitForFinished(30000));
+    QCOMPARE(list.exitCode(), 0);
+    for (const QString& folder : {data, data + "/fresh", data + "/fresh/inner"}) {
+        struct stat info
+        {
+        };
+        QCOMPARE(stat(QFile::encodeName(folder).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0700));
+        for (const QString& name : QDir(folder).entryList(QDir::Files)) {
+            QCOMPARE(stat(QFile::encodeName(folder + "/" + name).constData(), &info), 0);
+            QVERIFY2((info.st_mode & 0777) == 0600, qPrintable(name));
+        }
+    }
+    QVERIFY(QFile::exists(data + "/quillet.db") && QFile::exists(data + "/fresh/inner/quillet.db"));
+}
+
 void TestServiceLimits::forwardedAddressIsIgnoredWithoutTrust()
 {
     // Without a trusted proxy, a client cannot escape the address limit by
@@ -173,6 +350,20 @@ void TestServiceLimits::forwardedAddressIsIgnoredWithoutTrust()
         login("ghost" + std::to_string(i), "guess", "10.8.0." + std::to_string(i), {}, m_direct.port);
     QVERIFY(
         login("frank", "franks-password", "10.8.1.1", {}, m_direct.port)["access_token"].get<std::string>().empty());
+}
+
+void TestServiceLimits::proxyAddressOnALineOfItsOwn()
+{
+    // A proxy may add its X-Forwarded-For as a second line after the one the
+    // client wrote: the proxy's line counts, not the client's.
+    QCOMPARE(m_store.addUser("lena", "lenas-password", false), Store::AddResult::Added);
+    const auto attempt = [&](const std::string& name, const std::string& password, const std::string& forged) {
+        httplib::Headers headers{{"X-Forwarded-For", forged}, {"X-Forwarded-For", "10.10.0.1"}};
+        return post("/api/v2/auth/", "?client_id=c&access_token=&password=" + password + "&user_name=" + name, headers);
+    };
+    for (int i = 0; i < 10; ++i)
+        attempt("ghost" + std::to_string(i), "guess", "10.11.0." + std::to_string(i));
+    QVERIFY(attempt("lena", "lenas-password", "10.11.1.1")["access_token"].get<std::string>().empty());
 }
 
 void TestServiceLimits::tokenIsHandedBack()
