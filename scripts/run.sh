@@ -21,7 +21,8 @@ LISTEN=127.0.0.1:8790
 DEMO_PASSWORD=demo-password
 
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD_DIR" --target Revisor quillet-service quillet_lexicon
+cmake --build "$BUILD_DIR" --target Revisor quillet-service quillet_lexicon quillet_marks_oxt
+OXT="$BUILD_DIR/host/libreoffice/quillet-marks.oxt"
 
 pids=()
 cleanup() {
@@ -91,11 +92,22 @@ if [ -z "$sample" ]; then
     rm -f "$sample_dir/.~lock.quillet-sample.fodt#"
     cp "$root/resources/sample/quillet-sample.fodt" "$sample"
 fi
+# The office draws Quillet's marks through its extension: installed (again)
+# for this user, for every user when run as root; on the virtual display into
+# the private office's profile.
+profile=""
+$headless && profile="file://$(mktemp -d)/profile"
+if [ -f "$OXT" ] && command -v soffice >/dev/null; then
+    if ! $headless && [ "$(id -u)" -ne 0 ] && pgrep -u "$(id -u)" -x soffice.bin >/dev/null; then
+        echo "Installing Quillet's office extension: restart LibreOffice once so that it shows the marks."
+    fi
+    scripts/install-office-extension.sh "$OXT" $profile || echo "Could not install $OXT into LibreOffice." >&2
+fi
 if [ "$sample" != none ]; then
     if command -v soffice >/dev/null; then
         office_args=(--writer --norestore --nologo)
         # On the virtual display an office of its own, apart from any the user runs.
-        $headless && office_args+=("-env:UserInstallation=file://$(mktemp -d)/profile")
+        $headless && office_args+=("-env:UserInstallation=$profile")
         soffice "${office_args[@]}" "$sample" >/dev/null 2>&1 &
         $headless && pids+=($!)
         echo "Opened $sample in LibreOffice Writer."

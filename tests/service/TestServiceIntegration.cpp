@@ -1,5 +1,7 @@
 #include "ModalWatcher.h"
+#include "WordFixture.h"
 #include "client/Revisor.h"
+#include "presentation/ContextShow.h"
 
 #include <QtTest>
 
@@ -12,13 +14,14 @@ private slots:
     void cleanupTestCase();
     void init();
     void checksThreePieces();
+    void findingsLandWhereTheyWereFound();
     void addedWordIsNotReportedAgain();
     void wrongPasswordShowsTheServiceMessage();
     void runsKeepTheirToken();
     void userAddRefusesShortPasswords();
 
 private:
-    QStringList runCheck(const QString& text);
+    QStringList runCheck(const QString& text, CHECK_DATAS* findings = nullptr);
     static QString text();
 
     QTemporaryDir m_dir;
@@ -82,19 +85,21 @@ QString TestServiceIntegration::text()
     return text;
 }
 
-QStringList TestServiceIntegration::runCheck(const QString& text)
+QStringList TestServiceIntegration::runCheck(const QString& text, CHECK_DATAS* findings)
 {
     QStringList found;
     bool done = false;
     const auto connection = connect(m_revisor, &Revisor::checkDone, this, [&](const CHECK_DATAS& datas) {
         for (const auto& data : datas) {
-            found << QString::fromStdString(data->text);
-            for (const auto& span : data->spans) {
-                // Offsets are into the piece, which is at most 500 units long.
-                if (span.first < 0 || span.second >= 500)
-                    found << QStringLiteral("bad span");
-            }
+            const QString wrong = QString::fromStdString(data->text);
+            found << wrong;
+            // Spans count into the whole checked text: the first starts where
+            // the wrong text stands.
+            if (data->spans.empty() || text.mid(data->spans.front().first, wrong.size()) != wrong)
+                found << QStringLiteral("bad span");
         }
+        if (findings)
+            *findings = datas;
         done = true;
     });
     if (m_revisor->checkText(text) && !QTest::qWaitFor([this] { return !m_revisor->isBusy(); }, 30000))
@@ -112,6 +117,27 @@ void TestServiceIntegration::checksThreePieces()
     const QStringList found = runCheck(t);
     QCOMPARE(found, (QStringList{QStringLiteral("以经"), QStringLiteral("因该"), QStringLiteral("按装")}));
     QVERIFY2(m_watcher->messages().isEmpty(), qPrintable(m_watcher->messages().join('|')));
+}
+
+void TestServiceIntegration::findingsLandWhereTheyWereFound()
+{
+    // A real reply, decoded, into the document logic on the in-memory word
+    // processor: each occurrence is a finding of its own, marked where it
+    // stands, and applying the suggestion on the second changes that one.
+    WordFixture f(QStringLiteral("我以经吃了饭。我以经吃了饭。"));
+    const QString page = f.helper->getCurrentPageText();
+    CHECK_DATAS findings;
+    QCOMPARE(runCheck(page, &findings), (QStringList{QStringLiteral("以经"), QStringLiteral("以经")}));
+    QCOMPARE(findings[1]->spans, (std::vector<std::pair<int, int>>{{8, 9}}));
+    f.helper->showErrors(findings);
+    QCOMPARE(f.markedText(), QStringLiteral(".以经.....以经...."));
+
+    f.app->moveCaret(f.doc, 9, 9);
+    QTRY_VERIFY(f.helper->popup()->isVisible());
+    QCOMPARE(f.helper->popupFindings().size(), size_t(1));
+    f.helper->onApply(QString(), 0, QString(), 0);
+    QCOMPARE(f.doc->plainText(), QStringLiteral("我以经吃了饭。我已经吃了饭。"));
+    QCOMPARE(f.markedText(), QStringLiteral(".以经..........."));
 }
 
 void TestServiceIntegration::addedWordIsNotReportedAgain()

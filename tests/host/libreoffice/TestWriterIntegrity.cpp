@@ -1,7 +1,9 @@
 // The document logic on a real office, at random: whatever the order of
 // checking, caret moves, stepping, ignoring, saving and clearing, every
-// character ends with the underline and colour it had before the first mark.
-// Every file saved meanwhile holds no mark. The seed of a failing sequence is
+// character ends with the underline and colour it had before the first mark,
+// what the office draws is at every step what the logic takes for marked, and
+// checking makes no undo step and leaves the document unmodified. Every file
+// saved meanwhile holds no mark. The seed of a failing sequence is
 // printed; QUILLET_INTEGRITY_SEQUENCES sets how many sequences run (a few
 // hundred for a thorough run), QUILLET_INTEGRITY_SEED the first seed.
 
@@ -14,6 +16,8 @@
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/document/XUndoManager.hpp>
+#include <com/sun/star/document/XUndoManagerSupplier.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
@@ -131,9 +135,46 @@ bool TestWriterIntegrity::runSequence(quint32 seed, QString* failure)
         return list;
     };
 
+    // What the office draws (its proofreader, the extension, answers per
+    // paragraph) is what the logic takes for marked, character by character;
+    // and checking makes no undo step and leaves the document unmodified.
+    const Reference<css::document::XUndoManager> undo =
+        Reference<css::document::XUndoManagerSupplier>(OfficeFixture::model(frame), UNO_QUERY_THROW)->getUndoManager();
+    undo->clear();
+    auto consistent = [&](const char* after) {
+        QCoreApplication::processEvents(); // the marks go to the office
+        const QString now = document->content()->text();
+        int start = 0;
+        for (const QString& paragraph : now.split('\n')) {
+            QSet<int> drawn;
+            for (const auto& [from, length] : m_office.drawnMarks(paragraph)) {
+                for (int i = from; i < from + length; ++i)
+                    drawn.insert(start + i);
+            }
+            for (int i = start; i < start + paragraph.size(); ++i) {
+                if (document->range(i, i + 1)->isMarked() != drawn.contains(i)) {
+                    *failure = QStringLiteral("after %1: character %2 is %3 marked but %4 drawn")
+                                   .arg(QLatin1String(after))
+                                   .arg(i)
+                                   .arg(drawn.contains(i) ? "not" : "")
+                                   .arg(drawn.contains(i) ? "" : "not");
+                    return false;
+                }
+            }
+            start += paragraph.size() + 1;
+        }
+        if (undo->getAllUndoActionTitles().getLength() != 0 || document->isModified()) {
+            *failure = QStringLiteral("after %1: an undo step or the modified flag").arg(QLatin1String(after));
+            return false;
+        }
+        return true;
+    };
+    static const char* const kSteps[] = {"check", "check", "caret", "next", "previous", "ignore", "save"};
+
     const int steps = 6 + int(random.bounded(8));
     for (int step = 0; step < steps; ++step) {
-        switch (random.bounded(7)) {
+        const int kind = int(random.bounded(7));
+        switch (kind) {
         case 0:
         case 1:
             helper->showErrors(findings());
@@ -208,6 +249,12 @@ bool TestWriterIntegrity::runSequence(quint32 seed, QString* failure)
             }
             break;
         }
+        }
+        if (!consistent(kSteps[kind])) {
+            helper.reset();
+            application.reset();
+            OfficeFixture::closeDocument(frame);
+            return false;
         }
     }
     helper->clearErrors();
