@@ -48,6 +48,10 @@ private:
     void setProperty(quintptr window, const char* name, unsigned type, int format, const QByteArray& value);
     // A pipe name of its own for each test of a bridge of its own.
     QString freshPipeName();
+    // Activates the window until the bridge is attached to it (an office may
+    // drop a connection made just after it opened the pipe, and the bridge
+    // tries again on the next activation); false after a few tries.
+    static bool activateUntilAttached(WordClientHelper& bridge, HWND editor);
 
     VirtualDisplay m_display;
     xcb_connection_t* m_x = nullptr;
@@ -243,6 +247,20 @@ QString TestWordClientHelper::freshPipeName()
     return QStringLiteral("quillet_t%1_%2").arg(QCoreApplication::applicationPid()).arg(++count);
 }
 
+bool TestWordClientHelper::activateUntilAttached(WordClientHelper& bridge, HWND editor)
+{
+    for (int round = 0; round < 4; ++round) {
+        bridge.focusChanged(editor);
+        QDeadlineTimer deadline(8000);
+        while (!deadline.hasExpired()) {
+            if (bridge.isConnected() && bridge.wrapper(editor) && bridge.wrapper(editor)->isAttached())
+                return true;
+            QTest::qWait(50);
+        }
+    }
+    return false;
+}
+
 void TestWordClientHelper::onlyAnOfficeOfThisMachineIsAsked_data()
 {
     QTest::addColumn<QString>("machine");
@@ -274,7 +292,6 @@ void TestWordClientHelper::onlyAnOfficeOfThisMachineIsAsked()
     const QString socket = OfficePipe::socketPath(pipe);
     if (asked) {
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(bridge.isConnected(), 10000);
     } else {
         QTest::qWait(3000);
         QVERIFY(!QFileInfo::exists(socket));
@@ -338,9 +355,7 @@ void TestWordClientHelper::squattedPipeGetsNoByte()
                                 "-env:UserInstallation=" + m_office->profileUrl()}),
              0);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(OfficePipe::socketPath(pipe)), 15000);
-    bridge.focusChanged(editor);
-    QTRY_VERIFY_WITH_TIMEOUT(bridge.isConnected(), 15000);
-    QTRY_VERIFY(bridge.wrapper(editor) && bridge.wrapper(editor)->isAttached());
+    QVERIFY(activateUntilAttached(bridge, editor));
     QCOMPARE(bridge.getAllPageText(editor), QStringLiteral("占用的管道。"));
     OfficeFixture::closeDocument(frame);
 }
@@ -359,7 +374,7 @@ void TestWordClientHelper::stoppedOfficeIsGivenUp()
         WordClientHelper first;
         first.setPipeName(pipe);
         first.focusChanged(editor);
-        QTRY_VERIFY_WITH_TIMEOUT(first.isConnected(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(OfficePipe::socketPath(pipe)), 15000);
     }
 
     const QList<qint64> pids = m_office->officePids();
@@ -379,9 +394,7 @@ void TestWordClientHelper::stoppedOfficeIsGivenUp()
     QVERIFY2(blocked < 6000, qPrintable(QString::number(blocked)));
     QVERIFY(!connectedWhileStopped);
 
-    bridge.focusChanged(editor);
-    QTRY_VERIFY_WITH_TIMEOUT(bridge.isConnected(), 15000);
-    QTRY_VERIFY(bridge.wrapper(editor) && bridge.wrapper(editor)->isAttached());
+    QVERIFY(activateUntilAttached(bridge, editor));
     QCOMPARE(bridge.getAllPageText(editor), QStringLiteral("停住的办公软件。"));
     OfficeFixture::closeDocument(frame);
 }
