@@ -10,6 +10,8 @@ packages=(
     clang-14 libclang-rt-14-dev
     # client: Qt 5 widgets/network, translations tools, X11 focus watcher
     qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5 libxcb1-dev
+    # client: the access token in the desktop's secret service
+    qtkeychain-qt5-dev
     # icon font and a CJK font so the Chinese texts render
     fonts-font-awesome fonts-wqy-microhei
     # checking service

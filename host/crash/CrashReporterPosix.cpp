@@ -1,16 +1,25 @@
 #include "crash/CrashReporter.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <csignal>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dlfcn.h>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <new>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -19,14 +28,22 @@ extern char** environ;
 
 // Everything the signal handler needs is prepared at installation, in static
 // buffers: in the handler only async-signal-safe calls are made (open, write,
-// close, clock_gettime, sigprocmask, execve, raise) and nothing is allocated.
+// close, clock_gettime, sigprocmask, prctl, setrlimit, execve, raise) and
+// nothing is allocated.
 namespace {
 
 const int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 const int kSignalCount = sizeof(kSignals) / sizeof(kSignals[0]);
-// A crash this soon after a restart is not restarted again.
-const long kRestartWindowSeconds = 10;
-const char kRestartVariable[] = "QUILLET_CRASH_RESTARTED_AT=";
+// How many times the program was restarted after a crash since the user
+// started it; it is restarted once at most.
+const char kRestartName[] = "QUILLET_CRASH_RESTARTS";
+const char kRestartVariable[] = "QUILLET_CRASH_RESTARTS=";
+const int kMaxRestarts = 1;
+// Reports kept in the folder: the newest ones, this crash's included.
+const int kMaxReports = 20;
+// Each thread's stack for the handler: a stack overflow leaves no room on the
+// thread's own stack, and without one the kernel ends the program silently.
+const size_t kAlternateStackSize = 64 * 1024;
 
 bool s_installed = false;
 char s_folder[2048];
@@ -36,9 +53,9 @@ char s_commandLine[8192];
 char* s_argv[256];
 char* s_env[1024];
 char s_restartEntry[64];
-long s_restartedAt = 0;
+long s_restarts = 0;
 struct sigaction s_previous[kSignalCount];
-alignas(16) char s_alternateStack[64 * 1024];
+alignas(16) char s_alternateStack[kAlternateStackSize];
 
 // --- Formatting without the C library's allocating functions ---
 
@@ -136,12 +153,18 @@ void addUtcTime(Buffer& out, long seconds)
 
 void writeReport(int signal, siginfo_t* info, long now)
 {
+    // crash-<time>-<pid>.txt; a restarted program keeps its pid and may crash
+    // within the same second, so its report is crash-<time>-<pid>-<restarts>.txt.
     Buffer path;
     path.add(s_folder);
     path.add("/crash-");
     path.addNumber(static_cast<unsigned long>(now));
     path.add("-");
     path.addNumber(static_cast<unsigned long>(::getpid()));
+    if (s_restarts > 0) {
+        path.add("-");
+        path.addNumber(static_cast<unsigned long>(s_restarts));
+    }
     path.add(".txt");
     if (path.size >= sizeof(path.data))
         return;
@@ -172,7 +195,7 @@ void writeReport(int signal, siginfo_t* info, long now)
         out.addNumber(reinterpret_cast<unsigned long>(info->si_addr), 16);
     }
     out.add("\nrestarted: ");
-    out.add(s_restartedAt ? "after an earlier crash" : "no");
+    out.add(s_restarts > 0 ? "after an earlier crash" : "no");
     out.add("\nbacktrace:\n");
     out.writeTo(fd);
 
@@ -182,11 +205,11 @@ void writeReport(int signal, siginfo_t* info, long now)
     ::close(fd);
 }
 
-void restart(long now)
+void restart()
 {
     Buffer entry;
     entry.add(kRestartVariable);
-    entry.addNumber(static_cast<unsigned long>(now));
+    entry.addNumber(static_cast<unsigned long>(s_restarts + 1));
     std::memcpy(s_restartEntry, entry.data, std::min(entry.size, sizeof(s_restartEntry) - 1));
     s_restartEntry[std::min(entry.size, sizeof(s_restartEntry) - 1)] = '\0';
 
@@ -215,6 +238,11 @@ void restart(long now)
 
 void onFatalSignal(int signal, siginfo_t* info, void* /*context*/)
 {
+    // A core file would hold the document's text and the login token: none is
+    // written from here on, even when the handler itself faults. (A restarted
+    // program is dumpable again: execve resets the flag.)
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+
     struct timespec ts = {};
     ::clock_gettime(CLOCK_REALTIME, &ts);
     const long now = static_cast<long>(ts.tv_sec);
@@ -222,13 +250,76 @@ void onFatalSignal(int signal, siginfo_t* info, void* /*context*/)
     if (s_folder[0])
         writeReport(signal, info, now);
 
-    const bool justRestarted = s_restartedAt != 0 && now - s_restartedAt < kRestartWindowSeconds;
-    if (!justRestarted && s_executable[0] && s_argv[0])
-        restart(now);
+    if (s_restarts < kMaxRestarts && s_executable[0] && s_argv[0])
+        restart();
 
-    // No restart (or it failed): end as the signal would have. The handler was
-    // reset to the default action on entry.
+    // No restart (or it failed): end as the signal would have, without a core.
+    // The handler was reset to the default action on entry.
+    const struct rlimit noCore = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
     ::raise(signal);
+}
+
+// Keeps the newest keep - 1 reports of folder, so that with the next crash's
+// there are keep at most. Other files are left alone.
+void pruneReports(const QString& folder, int keep)
+{
+    QFileInfoList reports =
+        QDir(folder).entryInfoList({QStringLiteral("crash-*.txt")}, QDir::Files | QDir::NoSymLinks | QDir::Hidden);
+    std::sort(reports.begin(), reports.end(), [](const QFileInfo& a, const QFileInfo& b) {
+        const QDateTime ta = a.lastModified();
+        const QDateTime tb = b.lastModified();
+        return ta != tb ? ta > tb : a.fileName() > b.fileName();
+    });
+    for (int i = keep - 1; i < reports.size(); ++i)
+        QFile::remove(reports.at(i).filePath());
+}
+
+// --- An alternate signal stack for every thread of the process ---
+
+struct AlternateStack
+{
+    void* memory = nullptr;
+
+    void install()
+    {
+        void* p = ::mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            return;
+        stack_t stack = {};
+        stack.ss_sp = p;
+        stack.ss_size = kAlternateStackSize;
+        if (::sigaltstack(&stack, nullptr) != 0) {
+            ::munmap(p, kAlternateStackSize);
+            return;
+        }
+        memory = p;
+    }
+    ~AlternateStack()
+    {
+        if (!memory)
+            return;
+        stack_t off = {};
+        off.ss_flags = SS_DISABLE;
+        ::sigaltstack(&off, nullptr);
+        ::munmap(memory, kAlternateStackSize);
+    }
+};
+
+thread_local AlternateStack t_alternateStack;
+
+struct ThreadStart
+{
+    void* (*routine)(void*);
+    void* argument;
+};
+
+void* startWithAlternateStack(void* data)
+{
+    const ThreadStart start = *static_cast<ThreadStart*>(data);
+    delete static_cast<ThreadStart*>(data);
+    t_alternateStack.install();
+    return start.routine(start.argument);
 }
 
 bool prepareCommandLine()
@@ -263,8 +354,11 @@ bool installCrashReporter(const char* appName)
         return true;
     std::strncpy(s_appName, appName ? appName : "", sizeof(s_appName) - 1);
 
-    if (const char* restarted = std::getenv("QUILLET_CRASH_RESTARTED_AT"))
-        s_restartedAt = std::strtol(restarted, nullptr, 10);
+    // The count is the handler's to pass on: programs this one starts do not
+    // inherit it.
+    if (const char* restarts = std::getenv(kRestartName))
+        s_restarts = std::max(0L, std::strtol(restarts, nullptr, 10));
+    ::unsetenv(kRestartName);
 
     // <Documents>/Quillet/crash, both levels created; without a Documents
     // folder there are no reports, but a crash still restarts the program.
@@ -275,6 +369,8 @@ bool installCrashReporter(const char* appName)
     if (!documents.isEmpty() && QDir(documents).exists() && QDir().mkpath(folder) &&
         encoded.size() < static_cast<int>(sizeof(s_folder)))
         std::memcpy(s_folder, encoded.constData(), static_cast<size_t>(encoded.size()) + 1);
+    if (s_folder[0])
+        pruneReports(folder, kMaxReports);
 
     if (!prepareCommandLine())
         s_executable[0] = '\0';
@@ -310,4 +406,24 @@ void uninstallCrashReporter()
 const char* crashReportFolder()
 {
     return s_folder;
+}
+
+// Every thread of the program (Qt's, the office bridge's, the libraries')
+// starts through this one, which gives the thread its alternate signal stack
+// before running it: the program's definition takes the place of the C
+// library's for the libraries it loads as well.
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*routine)(void*),
+                              void* argument)
+{
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const Create create = reinterpret_cast<Create>(::dlsym(RTLD_NEXT, "pthread_create"));
+    if (!create)
+        return EAGAIN;
+    auto* start = new (std::nothrow) ThreadStart{routine, argument};
+    if (!start)
+        return create(thread, attributes, routine, argument);
+    const int result = create(thread, attributes, startWithAlternateStack, start);
+    if (result != 0)
+        delete start;
+    return result;
 }

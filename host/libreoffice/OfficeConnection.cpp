@@ -1,12 +1,12 @@
 #include "OfficeConnection.h"
+#include "OfficePipe.h"
 #include "UnoSupport.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridgeFactory2.hpp>
-#include <com/sun/star/connection/Connector.hpp>
 #include <com/sun/star/connection/XConnection.hpp>
-#include <com/sun/star/connection/XConnector.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/lang/XEventListener.hpp>
 #include <cppuhelper/bootstrap.hxx>
@@ -18,9 +18,15 @@
 #include <QThread>
 #include <QPointer>
 
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // Failed office calls are routine (a closed document, a dead office): debug
 // messages only when asked for.
@@ -51,33 +57,64 @@ Reference<uno::XComponentContext> localContext()
     return context;
 }
 
-// The pipe to the office, counting the messages this process sends over it
-// (one a call, plus the releases of references it held): the benchmark's
-// measure of round trips.
-class CountingConnection : public cppu::WeakImplHelper1<connection::XConnection>
+// The pipe to the office over a socket checked by OfficePipe, counting the
+// messages this process sends over it (one a call, plus the releases of
+// references it held): the benchmark's measure of round trips. close() shuts
+// the socket down (a read waiting on it returns); the descriptor is closed
+// with the object, so that no other file can take its number meanwhile.
+class SocketConnection : public cppu::WeakImplHelper1<connection::XConnection>
 {
 public:
-    CountingConnection(Reference<connection::XConnection> pipe, std::shared_ptr<std::atomic<quint64>> sent)
-        : m_pipe(std::move(pipe))
+    SocketConnection(int fd, const QString& pipeName, std::shared_ptr<std::atomic<quint64>> sent)
+        : m_fd(fd)
+        , m_description(office::toOUString(QStringLiteral("pipe,name=") + pipeName))
         , m_sent(std::move(sent))
     {
     }
+    ~SocketConnection() override { ::close(m_fd); }
 
     sal_Int32 SAL_CALL read(uno::Sequence<sal_Int8>& bytes, sal_Int32 count) override
     {
-        return m_pipe->read(bytes, count);
+        if (count < 0)
+            throw io::IOException("negative read", static_cast<cppu::OWeakObject*>(this));
+        bytes.realloc(count);
+        sal_Int32 done = 0;
+        while (done < count) {
+            const ssize_t n = ::recv(m_fd, bytes.getArray() + done, size_t(count - done), 0);
+            if (n == 0)
+                break;
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw io::IOException("reading from the office failed", static_cast<cppu::OWeakObject*>(this));
+            }
+            done += sal_Int32(n);
+        }
+        if (done < count)
+            bytes.realloc(done);
+        return done;
     }
     void SAL_CALL write(const uno::Sequence<sal_Int8>& bytes) override
     {
         ++*m_sent;
-        m_pipe->write(bytes);
+        size_t done = 0;
+        const size_t size = size_t(bytes.getLength());
+        while (done < size) {
+            const ssize_t n = ::send(m_fd, bytes.getConstArray() + done, size - done, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw io::IOException("writing to the office failed", static_cast<cppu::OWeakObject*>(this));
+            done += size_t(n);
+        }
     }
-    void SAL_CALL flush() override { m_pipe->flush(); }
-    void SAL_CALL close() override { m_pipe->close(); }
-    rtl::OUString SAL_CALL getDescription() override { return m_pipe->getDescription(); }
+    void SAL_CALL flush() override {}
+    void SAL_CALL close() override { ::shutdown(m_fd, SHUT_RDWR); }
+    rtl::OUString SAL_CALL getDescription() override { return m_description; }
 
 private:
-    Reference<connection::XConnection> m_pipe;
+    const int m_fd;
+    const rtl::OUString m_description;
     std::shared_ptr<std::atomic<quint64>> m_sent;
 };
 
@@ -159,7 +196,38 @@ OfficeConnection::OfficeConnection(const QString& pipeName)
 {
 }
 
-std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeName)
+void ConnectAbort::abort()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_aborted = true;
+    if (m_pipe.is())
+        m_pipe->close();
+}
+
+bool ConnectAbort::isAborted() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_aborted;
+}
+
+bool ConnectAbort::setPipe(const Reference<connection::XConnection>& pipe)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pipe = pipe;
+    if (m_aborted)
+        m_pipe->close();
+    return !m_aborted;
+}
+
+bool ConnectAbort::release()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pipe.clear();
+    return !m_aborted;
+}
+
+std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeName,
+                                                            const std::shared_ptr<ConnectAbort>& abort)
 {
     if (!bootstrap() || pipeName.isEmpty())
         return nullptr;
@@ -167,11 +235,18 @@ std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeN
     if (!local.is())
         return nullptr;
 
+    QString reason;
+    const int fd = OfficePipe::connect(pipeName, &reason);
+    if (fd < 0) {
+        qCDebug(lcOffice) << "not connecting:" << reason;
+        return nullptr;
+    }
     std::shared_ptr<OfficeConnection> connection(new OfficeConnection(pipeName));
+    const Reference<connection::XConnection> pipe(
+        static_cast<connection::XConnection*>(new SocketConnection(fd, pipeName, connection->m_messagesSent)));
+    if (abort && !abort->setPipe(pipe))
+        return nullptr;
     const bool ok = office::guarded("connecting to the office", false, [&] {
-        const Reference<connection::XConnector> connector = connection::Connector::create(local);
-        const Reference<connection::XConnection> pipe(static_cast<connection::XConnection*>(new CountingConnection(
-            connector->connect("pipe,name=" + office::toOUString(pipeName)), connection->m_messagesSent)));
         const Reference<bridge::XBridgeFactory2> factory = bridge::BridgeFactory::create(local);
         connection->m_bridge = factory->createBridge("", "urp", pipe, {});
         connection->m_watch = new BridgeWatch(connection.get());
@@ -181,9 +256,37 @@ std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeN
         connection->m_desktop = frame::Desktop::create(connection->m_context);
         return true;
     });
-    if (!ok)
+    if (!ok || (abort && !abort->release()))
         return nullptr;
     connection->m_alive = true;
+    return connection;
+}
+
+std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeName, int timeoutMs, bool* timedOut)
+{
+    *timedOut = false;
+    const auto abort = std::make_shared<ConnectAbort>();
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    // The watchdog shuts the socket down when the time is up: the call waiting
+    // for the office's answer then fails at once.
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return finished; })) {
+            *timedOut = true;
+            abort->abort();
+        }
+    });
+    std::shared_ptr<OfficeConnection> connection = connect(pipeName, abort);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        finished = true;
+    }
+    done.notify_one();
+    watchdog.join();
+    if (*timedOut)
+        return nullptr;
     return connection;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/connection/XConnection.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 
@@ -9,11 +10,36 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class BridgeWatch;
 
+// Lets another thread cut a connection attempt short: its socket is shut
+// down, so that a call waiting for the office's answer fails at once, and the
+// attempt returns no connection.
+class ConnectAbort
+{
+public:
+    void abort();
+    bool isAborted() const;
+
+private:
+    friend class OfficeConnection;
+    // Holds pipe for abort(); false (and pipe shut down) when already aborted.
+    bool setPipe(const css::uno::Reference<css::connection::XConnection>& pipe);
+    // The attempt is over: abort() no longer touches the pipe. False when it
+    // was aborted before.
+    bool release();
+
+    mutable std::mutex m_mutex;
+    bool m_aborted = false;
+    css::uno::Reference<css::connection::XConnection> m_pipe;
+};
+
 // A connection to a running LibreOffice over a named pipe (the office's
-// --accept=pipe,name=...;urp; listener). The connection tells when the office
+// --accept=pipe,name=...;urp; listener): only to the pipe of an office of this
+// user (see OfficePipe), so that a socket another user put in its place gets
+// no byte from this program. The connection tells when the office
 // goes away (quit, killed, crashed): from then on isAlive() is false, every
 // call through objects obtained from it fails (and is caught by the backend),
 // and disconnected() is emitted once, on the thread that owns the connection.
@@ -21,8 +47,15 @@ class OfficeConnection : public QObject
 {
     Q_OBJECT
 public:
-    // Connects to the office listening on pipeName; null when none answers.
-    static std::shared_ptr<OfficeConnection> connect(const QString& pipeName);
+    // Connects to the office listening on pipeName; null when none answers,
+    // when the pipe is not one of this user's office, or when abort (if given)
+    // is used from another thread. It waits for the office's answer.
+    static std::shared_ptr<OfficeConnection> connect(const QString& pipeName,
+                                                     const std::shared_ptr<ConnectAbort>& abort = nullptr);
+    // The same, giving up (and setting *timedOut) when the office has not
+    // answered within timeoutMs: a stopped or hung office, or a peer that only
+    // listens, holds the calling thread no longer than that.
+    static std::shared_ptr<OfficeConnection> connect(const QString& pipeName, int timeoutMs, bool* timedOut);
     ~OfficeConnection() override;
 
     bool isAlive() const;

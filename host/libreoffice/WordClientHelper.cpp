@@ -1,5 +1,6 @@
 #include "WordClientHelper.h"
 #include "OfficeConnection.h"
+#include "OfficeProcess.h"
 #include "UnoSupport.h"
 #include "WriterApplication.h"
 #include "X11Windows.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QSysInfo>
 
 #include <unistd.h>
 
@@ -18,37 +20,9 @@ namespace {
 const QString kWriterClass = QStringLiteral("libreoffice-writer");
 constexpr int kConnectInterval = 100; // ms between tries of the pipe
 constexpr int kConnectTries = 60;     // the office opens its pipe within 0.1 s; allow 6 s
-
-// How a running office was started: its program folder and its profile
-// option (an office with a profile of its own only hears calls naming it).
-struct OfficeProcess
-{
-    QString soffice;
-    QString profileOption;
-};
-
-std::optional<OfficeProcess> officeProcess(qint64 pid)
-{
-    if (pid <= 0)
-        return std::nullopt;
-    const QString executable = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
-    if (QFileInfo(executable).fileName() != QLatin1String("soffice.bin"))
-        return std::nullopt;
-    OfficeProcess office;
-    office.soffice = QFileInfo(executable).dir().filePath(QStringLiteral("soffice"));
-    if (!QFileInfo(office.soffice).isExecutable())
-        office.soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
-    if (office.soffice.isEmpty())
-        return std::nullopt;
-    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (cmdline.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& argument : cmdline.readAll().split('\0')) {
-            if (argument.startsWith("-env:UserInstallation="))
-                office.profileOption = QString::fromLocal8Bit(argument);
-        }
-    }
-    return office;
-}
+// An office answers the handshake within a few ms; one that does not in this
+// time (stopped, hung, busy for good) is given up.
+constexpr int kHandshakeTimeout = 3000; // ms
 
 } // namespace
 
@@ -138,9 +112,17 @@ void WordClientHelper::reachOffice(quintptr window)
     tryConnect();
     if (isConnected())
         return;
-    const std::optional<OfficeProcess> office = officeProcess(m_x11->pid(window));
-    if (!office) {
+    // Any X client may put any host and pid in its window's properties: only
+    // an office of this user on this machine is asked to open the pipe, with
+    // an office program no other user can have changed.
+    const QString machine = m_x11->clientMachine(window);
+    if (machine.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0) {
         qCInfo(lcOffice) << "the Writer window belongs to no office on this machine";
+        return;
+    }
+    const std::optional<OfficeProcess> office = OfficeProcess::find(m_x11->pid(window));
+    if (!office) {
+        qCInfo(lcOffice) << "the Writer window belongs to no office of this user";
         return;
     }
     QStringList arguments{QStringLiteral("--accept=pipe,name=%1;urp;").arg(m_pipeName)};
@@ -163,8 +145,17 @@ void WordClientHelper::tryConnect()
         m_connectTimer.stop();
         return;
     }
-    m_connection = OfficeConnection::connect(m_pipeName);
+    // Only a socket of this user's office is connected to, and an office that
+    // does not answer holds this thread for kHandshakeTimeout at most.
+    bool timedOut = false;
+    m_connection = OfficeConnection::connect(m_pipeName, kHandshakeTimeout, &timedOut);
     if (!m_connection) {
+        // A peer that does not answer is not asked again until a Writer
+        // window is next activated.
+        if (timedOut && m_connectTimer.isActive()) {
+            m_connectTimer.stop();
+            qCInfo(lcOffice) << "the office on pipe" << m_pipeName << "did not answer";
+        }
         if (m_connectTimer.isActive() && ++m_connectTries >= kConnectTries) {
             m_connectTimer.stop();
             qCInfo(lcOffice) << "the office did not open pipe" << m_pipeName;

@@ -93,6 +93,11 @@ qint64 X11Windows::pid(quintptr window)
     return result;
 }
 
+QString X11Windows::clientMachine(quintptr window)
+{
+    return QString::fromLatin1(property(window, XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8));
+}
+
 quintptr X11Windows::activeWindow()
 {
     const QByteArray value = property(m_root, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 32);

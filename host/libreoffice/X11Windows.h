@@ -22,6 +22,8 @@ public:
     QString title(quintptr window);
     quintptr transientFor(quintptr window);
     qint64 pid(quintptr window);
+    // WM_CLIENT_MACHINE: the host the window's program runs on, as it says.
+    QString clientMachine(quintptr window);
     // _NET_ACTIVE_WINDOW of the root window.
     quintptr activeWindow();
 

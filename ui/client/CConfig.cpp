@@ -1,12 +1,18 @@
 #include "client/CConfig.h"
+#include "client/TokenStore.h"
 
 #include <QSettings>
 
 #include <cstring>
 
+namespace {
+const QString kTokenKey = QStringLiteral("access_token");
+}
+
 CConfig::CConfig()
     : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quillet"),
                                              QStringLiteral("Office")))
+    , m_token(std::make_unique<TokenStore>())
 {
 }
 
@@ -14,13 +20,34 @@ CConfig::~CConfig() = default;
 
 QVariant CConfig::getValue(const QString& key, const QVariant& defaultValue)
 {
-    return m_settings ? m_settings->value(key, defaultValue) : QVariant();
+    if (!m_settings)
+        return QVariant();
+    if (key == kTokenKey) {
+        // A token an earlier version left in the settings file moves out.
+        if (m_settings->contains(kTokenKey)) {
+            const QString plain = m_settings->value(kTokenKey).toString();
+            if (m_token->read() || m_token->write(plain)) {
+                m_settings->remove(kTokenKey);
+                m_settings->sync();
+            }
+        }
+        const std::optional<QString> token = m_token->read();
+        return token ? QVariant(*token) : defaultValue;
+    }
+    return m_settings->value(key, defaultValue);
 }
 
 void CConfig::setValue(const QString& key, const QVariant& value)
 {
-    if (m_settings)
-        m_settings->setValue(key, value);
+    if (!m_settings)
+        return;
+    if (key == kTokenKey) {
+        m_token->write(value.toString());
+        m_settings->remove(kTokenKey);
+        m_settings->sync();
+        return;
+    }
+    m_settings->setValue(key, value);
 }
 
 bool CConfig::getValueBool(const QString& key, bool defaultValue)

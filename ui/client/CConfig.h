@@ -8,11 +8,15 @@
 #include <memory>
 
 class QSettings;
+class TokenStore;
 
 // The persistent key/value store: the stored login and the tool window's
 // position and fold state, in QSettings("Quillet", "Office") (native format,
 // user scope: ~/.config/Quillet/Office.conf on Linux). Keys are flat.
 // Reads return the default when the key is absent; writes go to QSettings at once.
+// The one exception is "access_token": it is kept by TokenStore (the desktop's
+// secret service, else a file only this user may read), never in the settings
+// file; a token found there from an earlier version is moved on first read.
 class SCHOLIA_EXPORT CConfig
 {
 public:
@@ -39,6 +43,7 @@ private:
     void setValue(const QString& key, const QVariant& value);
 
     std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<TokenStore> m_token;
 };
 
 // The process-wide store, created on first call and kept until exit.

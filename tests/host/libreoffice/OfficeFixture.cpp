@@ -210,6 +210,9 @@ Reference<frame::XModel> OfficeFixture::model(const Reference<frame::XFrame>& fr
 Reference<frame::XFrame> OfficeFixture::newDocument(const QStringList& paragraphs, const QStringList& cells,
                                                     int columns, int tableAfter)
 {
+    // Connected again after disconnect().
+    if (!m_connection && m_process.state() != QProcess::NotRunning)
+        m_connection = OfficeConnection::connect(m_pipeName);
     if (!m_connection)
         return {};
     const Reference<text::XTextDocument> document = loadNewDocument();

@@ -30,7 +30,7 @@ public:
     // second connection of the same process to the same office (a bridge
     // under test) receives the objects this one knows already: the UNO
     // runtime hands out the first connection's proxies for them, and the
-    // second, left unused, ends itself at once.
+    // second, left unused, ends itself at once. newDocument() connects again.
     void disconnect();
     // Kills soffice.bin outright, as a crash would.
     void kill();

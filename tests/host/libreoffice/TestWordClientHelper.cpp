@@ -11,11 +11,17 @@
 #include "X11Windows.h"
 #include "bridge/WordHelper.h"
 
+#include "OfficePipe.h"
+#include "PipeSquatter.h"
+
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QtTest>
 
 #include <xcb/xcb.h>
 
+#include <csignal>
+#include <cstring>
 #include <cstdlib>
 
 class TestWordClientHelper : public QObject
@@ -28,14 +34,26 @@ private slots:
     void recognisesAttachesAndForwards();
     void dialogLeadsToItsDocument();
     void marksThroughTheBridge();
-    // Last: it kills the office.
+    // It kills the office; the tests after it use the next one.
     void nextOfficeAfterTheFirstGoes();
+    void onlyAnOfficeOfThisMachineIsAsked_data();
+    void onlyAnOfficeOfThisMachineIsAsked();
+    void squattedPipeGetsNoByte_data();
+    void squattedPipeGetsNoByte();
+    void stoppedOfficeIsGivenUp();
 
 private:
     quintptr writerWindow(const css::uno::Reference<css::frame::XFrame>& frame);
     quintptr makeWindow(const char* wmClass, quintptr transientFor);
     // How many pixels of window are drawn in the mark's red.
     int markPixels(quintptr window);
+    void setProperty(quintptr window, const char* name, unsigned type, int format, const QByteArray& value);
+    // A pipe name of its own for each test of a bridge of its own.
+    QString freshPipeName();
+    // Activates the window until the bridge is attached to it (an office may
+    // drop a connection made just after it opened the pipe, and the bridge
+    // tries again on the next activation); false after a few tries.
+    static bool activateUntilAttached(WordClientHelper& bridge, HWND editor);
 
     VirtualDisplay m_display;
     xcb_connection_t* m_x = nullptr;
@@ -250,6 +268,178 @@ void TestWordClientHelper::nextOfficeAfterTheFirstGoes()
     QTRY_VERIFY_WITH_TIMEOUT(m_bridge->isConnected(), 10000);
     QTRY_VERIFY(m_bridge->wrapper(second) && m_bridge->wrapper(second)->isAttached());
     QCOMPARE(m_bridge->getAllPageText(second), QStringLiteral("第二个办公软件。"));
+}
+
+void TestWordClientHelper::setProperty(quintptr window, const char* name, unsigned type, int format,
+                                       const QByteArray& value)
+{
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(m_x, xcb_intern_atom(m_x, 0, uint16_t(std::strlen(name)), name), nullptr);
+    QVERIFY(atom);
+    xcb_change_property(m_x, XCB_PROP_MODE_REPLACE, xcb_window_t(window), atom->atom, type, uint8_t(format),
+                        uint32_t(value.size() / (format / 8)), value.constData());
+    std::free(atom);
+    std::free(xcb_get_input_focus_reply(m_x, xcb_get_input_focus(m_x), nullptr));
+}
+
+QString TestWordClientHelper::freshPipeName()
+{
+    static int count = 0;
+    return QStringLiteral("quillet_t%1_%2").arg(QCoreApplication::applicationPid()).arg(++count);
+}
+
+bool TestWordClientHelper::activateUntilAttached(WordClientHelper& bridge, HWND editor)
+{
+    for (int round = 0; round < 4; ++round) {
+        bridge.focusChanged(editor);
+        QDeadlineTimer deadline(8000);
+        while (!deadline.hasExpired()) {
+            if (bridge.isConnected() && bridge.wrapper(editor) && bridge.wrapper(editor)->isAttached())
+                return true;
+            QTest::qWait(50);
+        }
+    }
+    return false;
+}
+
+void TestWordClientHelper::onlyAnOfficeOfThisMachineIsAsked_data()
+{
+    QTest::addColumn<QString>("machine");
+    QTest::addColumn<bool>("asked");
+    QTest::newRow("this machine") << QSysInfo::machineHostName() << true;
+    QTest::newRow("another machine") << QStringLiteral("elsewhere.example") << false;
+    QTest::newRow("none said") << QString() << false;
+}
+
+void TestWordClientHelper::onlyAnOfficeOfThisMachineIsAsked()
+{
+    // Any X client may name the office's pid in a window of its own: the
+    // office is asked to open a pipe only for a window of this machine.
+    QFETCH(QString, machine);
+    QFETCH(bool, asked);
+    const QList<qint64> pids = m_office->officePids();
+    QVERIFY(!pids.isEmpty());
+    const quintptr window = makeWindow("libreoffice-writer", 0);
+    const uint32_t pid = uint32_t(pids.first());
+    setProperty(window, "_NET_WM_PID", XCB_ATOM_CARDINAL, 32,
+                QByteArray(reinterpret_cast<const char*>(&pid), sizeof(pid)));
+    if (!machine.isNull())
+        setProperty(window, "WM_CLIENT_MACHINE", XCB_ATOM_STRING, 8, machine.toLatin1());
+
+    WordClientHelper bridge;
+    const QString pipe = freshPipeName();
+    bridge.setPipeName(pipe);
+    bridge.focusChanged(handleFromWindowId(window));
+    const QString socket = OfficePipe::socketPath(pipe);
+    if (asked) {
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 15000);
+    } else {
+        QTest::qWait(3000);
+        QVERIFY(!QFileInfo::exists(socket));
+        QVERIFY(!bridge.isConnected());
+    }
+}
+
+void TestWordClientHelper::squattedPipeGetsNoByte_data()
+{
+    QTest::addColumn<bool>("otherUser");
+    QTest::newRow("socket of another user") << true;
+    QTest::newRow("socket of this user, no office") << false;
+}
+
+void TestWordClientHelper::squattedPipeGetsNoByte()
+{
+    // Someone listens where the office would open this user's pipe. The bridge
+    // sends it nothing, stays responsive, and attaches once the pipe is free
+    // and the window is activated again.
+    QFETCH(bool, otherUser);
+    if (otherUser && !PipeSquatter::canActAsOtherUser())
+        QSKIP("needs root to create a socket as another user");
+    auto frame = m_office->newDocument({QStringLiteral("占用的管道。")});
+    const quintptr window = writerWindow(frame);
+    frame.clear();
+    m_office->disconnect();
+    QVERIFY(window);
+    const HWND editor = handleFromWindowId(window);
+
+    const QString pipe = freshPipeName();
+    PipeSquatter squatter;
+    QVERIFY2(squatter.start(QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(::getuid()).arg(pipe), otherUser),
+             qPrintable(squatter.error()));
+    WordClientHelper bridge;
+    bridge.setPipeName(pipe);
+
+    // The event loop keeps turning while the bridge tries the pipe.
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    qint64 longestGap = 0;
+    QTimer ticker;
+    ticker.setInterval(20);
+    connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+    });
+    ticker.start();
+    bridge.focusChanged(editor);
+    QTest::qWait(8000);
+    QVERIFY2(longestGap < 2000, qPrintable(QString::number(longestGap)));
+    QVERIFY(!bridge.isConnected());
+    QVERIFY(bridge.wrapper(editor) && !bridge.wrapper(editor)->isAttached());
+    QVERIFY(bridge.getAllPageText(editor).isEmpty());
+
+    const PipeSquatter::Report report = squatter.stop();
+    QCOMPARE(report.bytes, 0);
+    if (otherUser)
+        QCOMPARE(report.connections, 0);
+
+    // The office keeps the request it could not serve; asked anew in other
+    // words, it opens the pipe, and the bridge attaches on the next activation.
+    QCOMPARE(QProcess::execute(QStandardPaths::findExecutable("soffice"),
+                               {QStringLiteral("--accept=pipe,name=%1;urp").arg(pipe),
+                                "-env:UserInstallation=" + m_office->profileUrl()}),
+             0);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(OfficePipe::socketPath(pipe)), 15000);
+    QVERIFY(activateUntilAttached(bridge, editor));
+    QCOMPARE(bridge.getAllPageText(editor), QStringLiteral("占用的管道。"));
+}
+
+void TestWordClientHelper::stoppedOfficeIsGivenUp()
+{
+    // The office listens but does not answer (stopped): the bridge waits for
+    // it a bounded time, then gives up until the window is activated again,
+    // when the office (running again) is attached.
+    auto frame = m_office->newDocument({QStringLiteral("停住的办公软件。")});
+    const quintptr window = writerWindow(frame);
+    frame.clear();
+    m_office->disconnect();
+    QVERIFY(window);
+    const HWND editor = handleFromWindowId(window);
+    const QString pipe = freshPipeName();
+    {
+        WordClientHelper first;
+        first.setPipeName(pipe);
+        first.focusChanged(editor);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(OfficePipe::socketPath(pipe)), 15000);
+    }
+
+    const QList<qint64> pids = m_office->officePids();
+    QVERIFY(!pids.isEmpty());
+    for (qint64 pid : pids)
+        ::kill(pid_t(pid), SIGSTOP);
+    WordClientHelper bridge;
+    bridge.setPipeName(pipe);
+    QElapsedTimer timer;
+    timer.start();
+    bridge.focusChanged(editor);
+    const qint64 blocked = timer.elapsed();
+    QTest::qWait(500);
+    const bool connectedWhileStopped = bridge.isConnected();
+    for (qint64 pid : pids)
+        ::kill(pid_t(pid), SIGCONT);
+    QVERIFY2(blocked < 6000, qPrintable(QString::number(blocked)));
+    QVERIFY(!connectedWhileStopped);
+
+    QVERIFY(activateUntilAttached(bridge, editor));
+    QCOMPARE(bridge.getAllPageText(editor), QStringLiteral("停住的办公软件。"));
 }
 
 QTEST_MAIN(TestWordClientHelper)
