@@ -43,7 +43,7 @@ KNOWN_LISTS = [
     "/usr/share/friso/dict/UTF-8/lex-main.lex",
     "/usr/share/rime-data/pinyin_simp.dict.yaml",
 ]
-SPECIALIST_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "specialist-words.txt")
+SPECIALIST_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "domain-words.txt")
 
 
 def known_words(path):

@@ -23,9 +23,8 @@ std::shared_ptr<WordHelper> WordBridge::wrapperFor(HWND hWnd)
     if (!helper) {
         helper = std::make_shared<WordHelper>();
         helper->enableErrorTip(m_errorTip);
-        connect(helper.get(), &WordHelper::message, this, [this, hWnd](const QString& text) {
-            emit editorMessage(hWnd, text);
-        });
+        connect(helper.get(), &WordHelper::message, this,
+                [this, hWnd](const QString& text) { emit editorMessage(hWnd, text); });
     }
     return helper;
 }

@@ -35,11 +35,6 @@ public:
     bool prevError(HWND hWnd) override;
     void enableErrorTip(bool enable) override;
 
-signals:
-    // A wrapper has something to tell the user about its editor (for the tool
-    // window's message line), e.g. that the editor cannot show the marks.
-    void editorMessage(HWND hWnd, QString message);
-
 protected:
     // The wrapper of hWnd, made (not attached) when there is none yet.
     std::shared_ptr<WordHelper> wrapperFor(HWND hWnd);

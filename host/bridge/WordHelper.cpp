@@ -361,11 +361,9 @@ void WordHelper::reportMarkDisplay(const std::shared_ptr<Document>& document)
 {
     if (!document || document->markStyle() != MarkStyle::Overlay)
         return;
-    const MarkDisplay display = document->markDisplay();
-    if (display == m_reportedDisplay)
-        return;
-    m_reportedDisplay = display;
-    switch (display) {
+    // Each pass says it again: the tool window shows the check's result in the
+    // same line.
+    switch (document->markDisplay()) {
     case MarkDisplay::NotInstalled:
         emit message(tr("The office cannot show the marks: its Quillet extension is missing. Run scripts/run.sh "
                         "once (it installs quillet-marks.oxt), then restart the office."));
@@ -613,8 +611,7 @@ bool WordHelper::removeMarks(const std::shared_ptr<Range>& range, bool all)
     if (all && tookAny) {
         // Every occurrence of the same wrong text goes, with its finding.
         auto ignored = [&](const std::shared_ptr<CCheckData>& finding) {
-            return finding &&
-                   std::find(removedTexts.begin(), removedTexts.end(), finding->text) != removedTexts.end();
+            return finding && std::find(removedTexts.begin(), removedTexts.end(), finding->text) != removedTexts.end();
         };
         std::vector<std::shared_ptr<MarkEntry>> remaining;
         for (std::shared_ptr<MarkEntry>& entry : kept) {

@@ -155,7 +155,6 @@ private:
     int m_handedStart = -1;
     // The findings the popup shows, in its order (its group indices).
     CHECK_DATAS m_popupFindings;
-    automation::MarkDisplay m_reportedDisplay = automation::MarkDisplay::Shown;
     QTimer* m_selectionTimer = nullptr;
     ContextShow* m_popup = nullptr;
     std::shared_ptr<automation::Range> m_currentErrorRange;

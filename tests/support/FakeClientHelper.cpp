@@ -61,6 +61,8 @@ void FakeClientHelper::showErrors(const CHECK_DATAS& checkDatas, HWND hWnd)
     kept.clear();
     for (const auto& data : checkDatas)
         kept.push_back(std::make_shared<CCheckData>(*data));
+    if (!m_marksMessage.isEmpty())
+        emit editorMessage(hWnd, m_marksMessage);
 }
 
 void FakeClientHelper::reportError(HWND hWnd)

@@ -28,6 +28,9 @@ public:
 
     // Announces an editor window as the word processor's bridge would.
     void announce(const QString& title, HWND hWnd) { emit editorDetected(title, hWnd); }
+    // What showErrors says about the editor (as a bridge whose editor cannot
+    // show the marks does); nothing when empty.
+    void setMarksMessage(const QString& message) { m_marksMessage = message; }
 
     QList<Call> calls() const { return m_calls; }
     QList<Call> callsOf(const QString& name) const;
@@ -62,4 +65,5 @@ private:
     QHash<HWND, CHECK_DATAS> m_findings;
     QList<Call> m_calls;
     QList<HWND> m_focusChanges;
+    QString m_marksMessage;
 };

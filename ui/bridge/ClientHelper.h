@@ -69,6 +69,9 @@ signals:
     // An editor window took the focus: title of its top-level window, and the
     // editor window itself.
     void editorDetected(QString editorName, HWND hWnd);
+    // Something the user should know about the editor hWnd, for the tool
+    // window's message line (plain text), e.g. that it cannot show the marks.
+    void editorMessage(HWND hWnd, QString message);
 
 private:
     std::unique_ptr<FocusWatcher> m_watcher;

@@ -88,6 +88,10 @@ void DialogClient::setClientHelper(ClientHelper* bridge, bool startDetection)
     if (!m_helper || !startDetection)
         return;
     connect(m_helper, &ClientHelper::editorDetected, this, &DialogClient::editorDetected);
+    connect(m_helper, &ClientHelper::editorMessage, this, [this](HWND hWnd, const QString& message) {
+        if (hWnd == m_hWnd || hWnd == m_hWndChecking)
+            m_editorMessage = message;
+    });
     m_helper->beginDetectEditor();
 }
 
@@ -107,10 +111,16 @@ void DialogClient::checkDone(const CHECK_DATAS& checkDatas)
 {
     if (!m_helper)
         return;
+    m_editorMessage.clear();
     m_helper->showErrors(checkDatas, m_hWndChecking);
     m_hWndChecking = nullptr;
     updateErrors();
-    ui->labelMsg->setText(tr("<span style='color:red;'>Found %1 Errors</span>").arg(checkDatas.size()));
+    QString line = tr("<span style='color:red;'>Found %1 Errors</span>").arg(checkDatas.size());
+    // The editor could not show them: say why, and what to switch on.
+    if (!m_editorMessage.isEmpty())
+        line += QStringLiteral(" ") + m_editorMessage.toHtmlEscaped();
+    ui->labelMsg->setText(line);
+    ui->labelMsg->setToolTip(m_editorMessage);
 }
 
 template <typename Fetch>

@@ -78,5 +78,6 @@ private:
     ClientHelper* m_helper = nullptr;
     HWND m_hWnd = nullptr;         // the editor window announced last
     HWND m_hWndChecking = nullptr; // the editor window whose run is in flight
+    QString m_editorMessage;       // what the editor had to say about the marks of the last run
     QString m_editorName;
 };

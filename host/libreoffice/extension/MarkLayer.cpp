@@ -69,12 +69,12 @@
 #include <vector>
 
 using namespace css;
-using rtl::OUString;
 using css::uno::Any;
 using css::uno::Reference;
 using css::uno::Sequence;
 using css::uno::UNO_QUERY;
 using css::uno::UNO_QUERY_THROW;
+using rtl::OUString;
 
 namespace {
 
@@ -130,8 +130,7 @@ Placed place(const Mark& mark)
         const OUString now = mark.range->getString();
         if (mark.text.isEmpty() || !now.startsWith(mark.text))
             return placed;
-        Reference<text::XParagraphCursor> start(text->createTextCursorByRange(mark.range->getStart()),
-                                                UNO_QUERY_THROW);
+        Reference<text::XParagraphCursor> start(text->createTextCursorByRange(mark.range->getStart()), UNO_QUERY_THROW);
         start->gotoStartOfParagraph(false);
         Reference<text::XTextCursor> before = text->createTextCursorByRange(start->getStart());
         before->gotoRange(mark.range->getStart(), true);
@@ -164,8 +163,8 @@ bool configFlag(const Reference<uno::XComponentContext>& context, const OUString
 }
 
 class MarkLayer : public cppu::WeakImplHelper6<linguistic2::XProofreader, linguistic2::XLinguServiceEventBroadcaster,
-                                              frame::XSynchronousDispatch, lang::XServiceInfo,
-                                              lang::XServiceDisplayName, lang::XEventListener>
+                                               frame::XSynchronousDispatch, lang::XServiceInfo,
+                                               lang::XServiceDisplayName, lang::XEventListener>
 {
 public:
     explicit MarkLayer(Reference<uno::XComponentContext> context)
@@ -178,8 +177,8 @@ public:
     {
         Sequence<lang::Locale> locales(SAL_N_ELEMENTS(kLocales));
         for (size_t i = 0; i < SAL_N_ELEMENTS(kLocales); ++i)
-            locales.getArray()[i] = lang::Locale(OUString::createFromAscii(kLocales[i][0]),
-                                                 OUString::createFromAscii(kLocales[i][1]), {});
+            locales.getArray()[i] =
+                lang::Locale(OUString::createFromAscii(kLocales[i][0]), OUString::createFromAscii(kLocales[i][1]), {});
         return locales;
     }
     sal_Bool SAL_CALL hasLocale(const lang::Locale& locale) override
@@ -195,9 +194,9 @@ public:
     sal_Bool SAL_CALL isSpellChecker() override { return false; }
 
     linguistic2::ProofreadingResult SAL_CALL doProofreading(const OUString& documentId, const OUString& text,
-                                                           const lang::Locale& locale, sal_Int32 start,
-                                                           sal_Int32 /*suggestedEnd*/,
-                                                           const Sequence<beans::PropertyValue>&) override
+                                                            const lang::Locale& locale, sal_Int32 start,
+                                                            sal_Int32 /*suggestedEnd*/,
+                                                            const Sequence<beans::PropertyValue>&) override
     {
         linguistic2::ProofreadingResult result;
         result.aDocumentIdentifier = documentId;
@@ -220,17 +219,16 @@ public:
         for (const Mark& mark : marks) {
             const Placed placed = place(mark);
             if (placed.length <= 0 || placed.paragraph != text || placed.offset < start ||
-                placed.offset + placed.length > text.getLength() ||
-                !seen.insert({placed.offset, placed.length}).second)
+                placed.offset + placed.length > text.getLength() || !seen.insert({placed.offset, placed.length}).second)
                 continue;
             linguistic2::SingleProofreadingError error;
             error.nErrorStart = placed.offset;
             error.nErrorLength = placed.length;
             error.nErrorType = text::TextMarkupType::PROOFREADING;
             error.aRuleIdentifier = "quillet";
-            error.aProperties = sequence(std::vector<beans::PropertyValue>{
-                property("LineColor", Any(kLineColor)),
-                property("LineType", Any(sal_Int16(awt::FontUnderline::BOLDWAVE)))});
+            error.aProperties = sequence(
+                std::vector<beans::PropertyValue>{property("LineColor", Any(kLineColor)),
+                                                  property("LineType", Any(sal_Int16(awt::FontUnderline::BOLDWAVE)))});
             errors.push_back(error);
         }
         std::sort(errors.begin(), errors.end(),
@@ -283,10 +281,7 @@ public:
     // --- XServiceInfo, XServiceDisplayName ---
     OUString SAL_CALL getImplementationName() override { return OUString::createFromAscii(kImplementationName); }
     sal_Bool SAL_CALL supportsService(const OUString& name) override { return cppu::supportsService(this, name); }
-    Sequence<OUString> SAL_CALL getSupportedServiceNames() override
-    {
-        return serviceNames();
-    }
+    Sequence<OUString> SAL_CALL getSupportedServiceNames() override { return serviceNames(); }
     OUString SAL_CALL getServiceDisplayName(const lang::Locale&) override { return "Quillet"; }
 
     // --- XEventListener: a connection (bridge) went away ---
@@ -440,7 +435,7 @@ extern "C" SAL_DLLPUBLIC_EXPORT void* SAL_CALL component_getFactory(const char* 
 }
 
 extern "C" SAL_DLLPUBLIC_EXPORT void SAL_CALL component_getImplementationEnvironment(const char** environmentName,
-                                                                                       uno_Environment**)
+                                                                                     uno_Environment**)
 {
     *environmentName = CPPU_CURRENT_LANGUAGE_BINDING_NAME;
 }

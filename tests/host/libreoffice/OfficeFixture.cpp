@@ -69,8 +69,8 @@ bool installExtension(const QString& profileUrl, QString* reason)
         return true;
     QProcess unopkg;
     unopkg.setProcessChannelMode(QProcess::MergedChannels);
-    unopkg.start(QStringLiteral("bash"), {QStringLiteral(QUILLET_INSTALL_EXTENSION), QStringLiteral(QUILLET_MARKS_OXT),
-                                          profileUrl});
+    unopkg.start(QStringLiteral("bash"),
+                 {QStringLiteral(QUILLET_INSTALL_EXTENSION), QStringLiteral(QUILLET_MARKS_OXT), profileUrl});
     if (!unopkg.waitForFinished(120000) || unopkg.exitStatus() != QProcess::NormalExit || unopkg.exitCode() != 0) {
         *reason = QStringLiteral("installing the office extension failed: ") + QString::fromLocal8Bit(unopkg.readAll());
         return false;
@@ -308,8 +308,8 @@ QList<QPair<int, int>> OfficeFixture::drawnMarks(const QString& text) const
             context->getServiceManager()->createInstanceWithContext("org.quillet.MarkLayer", context), UNO_QUERY);
         if (!layer.is())
             return;
-        const linguistic2::ProofreadingResult result = layer->doProofreading(
-            "test", office::toOUString(text), lang::Locale("zh", "CN", {}), 0, text.size(), {});
+        const linguistic2::ProofreadingResult result =
+            layer->doProofreading("test", office::toOUString(text), lang::Locale("zh", "CN", {}), 0, text.size(), {});
         for (const linguistic2::SingleProofreadingError& error : result.aErrors)
             marks.append({error.nErrorStart, error.nErrorLength});
     });

@@ -140,9 +140,8 @@ void TestOfficePipe::officeProcessMustBeThisUsersSofficeBin()
     // with a profile of this user's and with another.
     QTemporaryDir dir;
     // Open to the user nobody, who runs it below.
-    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                  QFileDevice::ExeOwner | QFileDevice::ExeGroup |
-                                                  QFileDevice::ExeOther));
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                                  QFileDevice::ExeGroup | QFileDevice::ExeOther));
     const QString fake = dir.filePath("soffice.bin");
     QVERIFY(QFile::copy(QStringLiteral("/usr/bin/tail"), fake));
     QVERIFY(QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
@@ -172,7 +171,8 @@ void TestOfficePipe::officeProcessMustBeThisUsersSofficeBin()
     // Run by another user: neither asked nor connected to.
     if (PipeSquatter::canActAsOtherUser()) {
         QProcess other;
-        other.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups", fake, "-f", "/dev/null"});
+        other.start(QStringLiteral("setpriv"),
+                    {"--reuid=65534", "--regid=65534", "--clear-groups", fake, "-f", "/dev/null"});
         QVERIFY(other.waitForStarted());
         QTRY_VERIFY(QFileInfo(QStringLiteral("/proc/%1/exe").arg(other.processId())).symLinkTarget() == fake);
         QVERIFY(!OfficeProcess::find(other.processId()));

@@ -111,14 +111,15 @@ quintptr TestWordClientHelper::writerWindow(const css::uno::Reference<css::frame
 
 int TestWordClientHelper::markPixels(quintptr window)
 {
-    xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(m_x, xcb_get_geometry(m_x, xcb_window_t(window)), nullptr);
+    xcb_get_geometry_reply_t* geometry =
+        xcb_get_geometry_reply(m_x, xcb_get_geometry(m_x, xcb_window_t(window)), nullptr);
     if (!geometry)
         return -1;
-    xcb_get_image_reply_t* image = xcb_get_image_reply(
-        m_x,
-        xcb_get_image(m_x, XCB_IMAGE_FORMAT_Z_PIXMAP, xcb_window_t(window), 0, 0, geometry->width, geometry->height,
-                      ~0u),
-        nullptr);
+    xcb_get_image_reply_t* image =
+        xcb_get_image_reply(m_x,
+                            xcb_get_image(m_x, XCB_IMAGE_FORMAT_Z_PIXMAP, xcb_window_t(window), 0, 0, geometry->width,
+                                          geometry->height, ~0u),
+                            nullptr);
     free(geometry);
     if (!image)
         return -1;
@@ -375,9 +376,7 @@ void TestWordClientHelper::squattedPipeGetsNoByte()
     qint64 longestGap = 0;
     QTimer ticker;
     ticker.setInterval(20);
-    connect(&ticker, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, sinceTick.restart());
-    });
+    connect(&ticker, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
     ticker.start();
     bridge.focusChanged(editor);
     QTest::qWait(8000);

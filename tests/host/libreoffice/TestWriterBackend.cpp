@@ -720,8 +720,11 @@ void TestWriterBackend::marksAreNotContent()
     // The document logic on the real office: marks are drawn by the office and
     // are never part of the document, whatever the user does with it.
     if (m_office.drawnMarks(QStringLiteral("测试")).isEmpty() &&
-        !m_office.connection()->context()->getServiceManager()->createInstanceWithContext(
-            "org.quillet.MarkLayer", m_office.connection()->context()).is())
+        !m_office.connection()
+             ->context()
+             ->getServiceManager()
+             ->createInstanceWithContext("org.quillet.MarkLayer", m_office.connection()->context())
+             .is())
         QFAIL("the office has no Quillet marks extension");
     const int word = offsetOf(QStringLiteral("错别字"));
     const Font own{kDouble, 0x00FF00};
@@ -762,8 +765,7 @@ void TestWriterBackend::marksAreNotContent()
                                                        UNO_QUERY_THROW)
             ->getTransferable();
     const Reference<frame::XFrame> other = m_office.newDocument({QString()});
-    Reference<datatransfer::XTransferableSupplier>(OfficeFixture::model(other)->getCurrentController(),
-                                                   UNO_QUERY_THROW)
+    Reference<datatransfer::XTransferableSupplier>(OfficeFixture::model(other)->getCurrentController(), UNO_QUERY_THROW)
         ->insertTransferable(copied);
     {
         auto pasted = WriterApplication::create(m_office.connection(), other);
@@ -835,8 +837,7 @@ void TestWriterBackend::typingBesideAMark()
     // Typing at the caret, as the user does: the keystrokes reach the office
     // between two turns of this program's event loop.
     const Reference<text::XTextViewCursor> view =
-        Reference<text::XTextViewCursorSupplier>(OfficeFixture::model(m_frame)->getCurrentController(),
-                                                 UNO_QUERY_THROW)
+        Reference<text::XTextViewCursorSupplier>(OfficeFixture::model(m_frame)->getCurrentController(), UNO_QUERY_THROW)
             ->getViewCursor();
     auto type = [&](const QString& text) {
         QCoreApplication::processEvents();

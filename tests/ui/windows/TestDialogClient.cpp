@@ -586,6 +586,13 @@ void TestDialogClient::findingsGoToCheckingDocument()
     for (const char* name : {"btnRemoveAll", "btnPrevious", "btnNext"})
         QVERIFY2(!child<QToolButton>(name)->isEnabled(), name);
     QCOMPARE(message->text(), kTitleA);
+
+    // An editor that cannot show the marks says why, after the count.
+    m_bridge->setMarksMessage(QStringLiteral("Switch on <Automatic Spell Checking>."));
+    m_service->enqueue(FakeService::checkPath(), FakeReply::json(checkReply({QStringLiteral("以经")})));
+    child<QToolButton>("btnCheckCurrentPage")->click();
+    QTRY_COMPARE(message->text(), QStringLiteral("<span style='color:red;'>Found 1 Errors</span> Switch on "
+                                                 "&lt;Automatic Spell Checking&gt;."));
 }
 
 void TestDialogClient::runKeepsItsDocumentDuringLogin()

@@ -226,8 +226,8 @@ int main(int argc, char* argv[])
             helper->showErrors(present);
         },
         [&] { QCoreApplication::processEvents(); });
-    std::printf("  to the office:   %.1f ms, %.0f messages for the %d marks (one call, end of the turn)\n",
-                handOver.ms, handOver.messages, count);
+    std::printf("  to the office:   %.1f ms, %.0f messages for the %d marks (one call, end of the turn)\n", handOver.ms,
+                handOver.messages, count);
     // Until the office has proofread the page again and taken every mark
     // (it draws each paragraph then; in the paragraph that holds the caret
     // only after a pause of its own, about 2 s).
