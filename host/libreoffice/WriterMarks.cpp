@@ -66,8 +66,9 @@ WriterMarks::WriterMarks(WriterText& text)
 
 WriterMarks::~WriterMarks()
 {
-    // Marks of a document we let go of are taken off at once.
-    if (!m_stretches.empty() && m_text.isAlive()) {
+    // Marks of a document we let go of are taken off at once, also those
+    // taken off in this turn and not sent yet.
+    if ((!m_stretches.empty() || !m_published) && m_text.isAlive()) {
         m_stretches.clear();
         m_recheck = true;
         publish();

@@ -217,6 +217,10 @@ public:
         std::vector<linguistic2::SingleProofreadingError> errors;
         std::set<std::pair<sal_Int32, sal_Int32>> seen;
         for (const Mark& mark : marks) {
+            // Most marks lie in other paragraphs: only those whose text occurs
+            // here are placed (which asks the office where they stand).
+            if (text.indexOf(mark.text) < 0)
+                continue;
             const Placed placed = place(mark);
             if (placed.length <= 0 || placed.paragraph != text || placed.offset < start ||
                 placed.offset + placed.length > text.getLength() || !seen.insert({placed.offset, placed.length}).second)
