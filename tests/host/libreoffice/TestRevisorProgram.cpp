@@ -199,6 +199,8 @@ void TestRevisorProgram::checkThroughTheToolWindow()
     QProcess revisor;
     QProcessEnvironment env = m_env;
     env.insert("HOME", m_dir.filePath("home"));
+    // A documents folder, so that a crash leaves its report (printed below).
+    QDir().mkpath(m_dir.filePath("home/Documents"));
     env.insert("XDG_CONFIG_HOME", m_dir.filePath("home/config"));
     env.insert("QT_LOGGING_RULES", "quillet.startup.debug=true;quillet.popup.debug=true;quillet.office.debug=true");
     env.remove("QT_QPA_PLATFORM");
@@ -305,6 +307,14 @@ void TestRevisorProgram::checkThroughTheToolWindow()
     xdotool({"windowactivate", "--sync", tool});
     xdotool({"key", "--window", tool, "alt+F4"});
     QVERIFY(revisor.waitForFinished(20000));
+    if (revisor.exitStatus() != QProcess::NormalExit) {
+        const QDir reports(m_dir.filePath("home/Documents/Quillet/crash"));
+        for (const QString& name : reports.entryList(QDir::Files)) {
+            QFile report(reports.filePath(name));
+            report.open(QIODevice::ReadOnly);
+            qWarning("crash report %s:\n%s", qPrintable(name), report.readAll().constData());
+        }
+    }
     QCOMPARE(revisor.exitStatus(), QProcess::NormalExit);
     QCOMPARE(revisor.exitCode(), 0);
     for (const auto& error : errors)
