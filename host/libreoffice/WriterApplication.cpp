@@ -62,6 +62,8 @@ std::shared_ptr<WriterApplication> WriterApplication::create(std::shared_ptr<Off
 
 quintptr WriterApplication::windowIdOf(const Reference<frame::XFrame>& frame)
 {
+    if (!frame.is())
+        return 0;
     return office::guarded<quintptr>("reading a window handle", 0, [&]() -> quintptr {
         Reference<awt::XSystemDependentWindowPeer> peer(frame->getContainerWindow(), UNO_QUERY);
         if (!peer.is())

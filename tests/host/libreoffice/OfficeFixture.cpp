@@ -210,9 +210,14 @@ Reference<frame::XModel> OfficeFixture::model(const Reference<frame::XFrame>& fr
 Reference<frame::XFrame> OfficeFixture::newDocument(const QStringList& paragraphs, const QStringList& cells,
                                                     int columns, int tableAfter)
 {
-    // Connected again after disconnect().
-    if (!m_connection && m_process.state() != QProcess::NotRunning)
+    // Connected again after disconnect() (a loaded machine may make the first
+    // tries miss).
+    for (QDeadlineTimer deadline(30000);
+         !m_connection && m_process.state() != QProcess::NotRunning && !deadline.hasExpired();) {
         m_connection = OfficeConnection::connect(m_pipeName);
+        if (!m_connection)
+            QThread::msleep(200);
+    }
     if (!m_connection)
         return {};
     const Reference<text::XTextDocument> document = loadNewDocument();

@@ -357,6 +357,7 @@ void TestWordClientHelper::squattedPipeGetsNoByte()
     if (otherUser && !PipeSquatter::canActAsOtherUser())
         QSKIP("needs root to create a socket as another user");
     auto frame = m_office->newDocument({QStringLiteral("占用的管道。")});
+    QVERIFY(frame.is());
     const quintptr window = writerWindow(frame);
     frame.clear();
     m_office->disconnect();
@@ -407,6 +408,7 @@ void TestWordClientHelper::stoppedOfficeIsGivenUp()
     // it a bounded time, then gives up until the window is activated again,
     // when the office (running again) is attached.
     auto frame = m_office->newDocument({QStringLiteral("停住的办公软件。")});
+    QVERIFY(frame.is());
     const quintptr window = writerWindow(frame);
     frame.clear();
     m_office->disconnect();
