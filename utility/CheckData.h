@@ -44,7 +44,10 @@ struct UTILITY_EXPORT CCheckData
 {
     std::string text;                                       // the wrong text, UTF-8
     std::optional<std::vector<CDataItemValue>> suggestions; // absent when the service sent none
-    std::vector<std::pair<int, int>> spans;                 // inclusive UTF-16 offsets into the piece sent
+    // The parts of the wrong text that change, as inclusive UTF-16 offsets: into
+    // the piece sent as a reply decodes them, into the whole checked text once
+    // the check run has collected them (each finding is one occurrence).
+    std::vector<std::pair<int, int>> spans;
     int type = 0;                                           // ERROR_TYPE_* bits
 
     bool operator==(const CCheckData& other) const

@@ -64,16 +64,12 @@ WordClientHelper::WordClientHelper()
         if (error == QProcess::FailedToStart)
             qCInfo(lcOffice) << "could not ask the office to open its pipe";
     });
-    // A wrapper that was never attached keys its records by the Writer
-    // window under the active window.
-    WordHelper::setForegroundEditorLookup([this] { return handleFromWindowId(writerWindow(m_x11->activeWindow())); });
 }
 
 WordClientHelper::~WordClientHelper()
 {
-    WordHelper::setForegroundEditorLookup(nullptr);
     m_connectTimer.stop();
-    m_wrappers.clear();
+    dropAllWrappers();
     if (m_accept.state() != QProcess::NotRunning) {
         m_accept.kill();
         m_accept.waitForFinished(1000);
@@ -83,12 +79,6 @@ WordClientHelper::~WordClientHelper()
 bool WordClientHelper::isConnected() const
 {
     return m_connection && m_connection->isAlive();
-}
-
-std::shared_ptr<WordHelper> WordClientHelper::wrapper(HWND hWnd) const
-{
-    const auto it = m_wrappers.find(hWnd);
-    return it == m_wrappers.end() ? nullptr : it->second;
 }
 
 quintptr WordClientHelper::writerWindow(quintptr window)
@@ -112,11 +102,7 @@ void WordClientHelper::focusChanged(HWND hWnd)
     if (!window)
         return;
     const HWND editor = handleFromWindowId(window);
-    std::shared_ptr<WordHelper>& helper = m_wrappers[editor];
-    if (!helper) {
-        helper = std::make_shared<WordHelper>();
-        helper->enableErrorTip(m_errorTip);
-    }
+    const std::shared_ptr<WordHelper> helper = wrapperFor(editor);
     // A window seen while no office answered is attached when it is active
     // again and the office can be reached.
     if (!helper->isAttached()) {
@@ -188,7 +174,7 @@ void WordClientHelper::tryConnect()
     m_connectTimer.stop();
     connect(m_connection.get(), &OfficeConnection::disconnected, this, &WordClientHelper::officeGone);
     qCInfo(lcOffice) << "connected to the office on pipe" << m_pipeName;
-    for (auto& [hWnd, helper] : m_wrappers) {
+    for (auto& [hWnd, helper] : wrappers()) {
         if (!helper->isAttached())
             attach(helper, hWnd);
     }
@@ -202,15 +188,13 @@ void WordClientHelper::officeGone()
         const std::shared_ptr<OfficeConnection> gone = m_connection;
         m_connection.reset();
         std::vector<HWND> dropped;
-        for (auto it = m_wrappers.begin(); it != m_wrappers.end();) {
-            auto application = std::dynamic_pointer_cast<WriterApplication>(it->second->application());
-            if (application && application->connection() == gone) {
-                dropped.push_back(it->first);
-                it = m_wrappers.erase(it);
-            } else {
-                ++it;
-            }
+        for (const auto& [hWnd, helper] : wrappers()) {
+            auto application = std::dynamic_pointer_cast<WriterApplication>(helper->application());
+            if (application && application->connection() == gone)
+                dropped.push_back(hWnd);
         }
+        for (HWND hWnd : dropped)
+            dropWrapper(hWnd);
         // A visible office may drop a connection made just after it opened
         // the pipe, and stay: then its windows are attached again at once.
         // An office that has gone no longer answers.
@@ -220,10 +204,7 @@ void WordClientHelper::officeGone()
         for (HWND hWnd : dropped) {
             if (!writerWindow(windowIdFromHandle(hWnd)))
                 continue;
-            auto helper = std::make_shared<WordHelper>();
-            helper->enableErrorTip(m_errorTip);
-            m_wrappers[hWnd] = helper;
-            attach(helper, hWnd);
+            attach(wrapperFor(hWnd), hWnd);
         }
     });
 }
@@ -233,83 +214,4 @@ void WordClientHelper::setForegroundEditor()
     const quintptr window = writerWindow(m_x11->activeWindow());
     if (window)
         focusChanged(handleFromWindowId(window));
-}
-
-QString WordClientHelper::getCurrentPageText(HWND hWnd)
-{
-    const auto helper = wrapper(hWnd);
-    return helper ? helper->getCurrentPageText() : QString();
-}
-
-QString WordClientHelper::getAllPageText(HWND hWnd)
-{
-    const auto helper = wrapper(hWnd);
-    return helper ? helper->getAllPageText() : QString();
-}
-
-QString WordClientHelper::getNextPageText(HWND hWnd, int pageCount)
-{
-    const auto helper = wrapper(hWnd);
-    return helper ? helper->getNextPageText(pageCount) : QString();
-}
-
-bool WordClientHelper::hasData(HWND hWnd)
-{
-    if (!hWnd)
-        return false;
-    const auto helper = wrapper(hWnd);
-    return helper && helper->hasData();
-}
-
-void WordClientHelper::showErrors(std::vector<std::shared_ptr<CCheckData>>& checkDatas, HWND hWnd)
-{
-    if (const auto helper = wrapper(hWnd))
-        helper->showErrors(checkDatas);
-}
-
-void WordClientHelper::reportError(HWND hWnd)
-{
-    if (const auto helper = wrapper(hWnd)) {
-        helper->onReportError();
-        return;
-    }
-    if (Revisor* revisor = getRevisor())
-        revisor->reportError(QString(), QString());
-}
-
-CHECK_DATAS* WordClientHelper::getCheckDatas(HWND hWnd)
-{
-    const auto helper = wrapper(hWnd);
-    return helper ? helper->getCheckDatas() : nullptr;
-}
-
-void WordClientHelper::clearErrors(HWND hWnd)
-{
-    if (!hWnd)
-        return;
-    if (const auto helper = wrapper(hWnd))
-        helper->clearErrors();
-}
-
-bool WordClientHelper::nextError(HWND hWnd)
-{
-    if (!hWnd)
-        return false;
-    const auto helper = wrapper(hWnd);
-    return helper && helper->onNext();
-}
-
-bool WordClientHelper::prevError(HWND hWnd)
-{
-    if (!hWnd)
-        return false;
-    const auto helper = wrapper(hWnd);
-    return helper && helper->onPrev();
-}
-
-void WordClientHelper::enableErrorTip(bool enable)
-{
-    m_errorTip = enable;
-    for (auto& [hWnd, helper] : m_wrappers)
-        helper->enableErrorTip(enable);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bridge/ClientHelper.h"
+#include "bridge/WordBridge.h"
 
 #include <QObject>
 #include <QPointer>
@@ -22,7 +22,7 @@ class X11Windows;
 // active, attaches a WordHelper to the office frame whose container window is
 // that X11 window, tells the service client which word processor it talks to,
 // and announces the window with editorDetected. Every per-document operation
-// goes to the wrapper of the handle the caller passes.
+// goes to the wrapper of the handle the caller passes (WordBridge).
 //
 // The office is reached without any configuration by the user: once a Writer
 // window has been seen, the running office (the one that owns the window, with
@@ -32,7 +32,7 @@ class X11Windows;
 // bridge keeps running and attaches when a Writer window is next activated;
 // when the office goes away, its wrappers are dropped and the next office is
 // reached the same way.
-class WordClientHelper : public ClientHelper
+class WordClientHelper : public WordBridge
 {
     Q_OBJECT
 public:
@@ -43,22 +43,9 @@ public:
     void setPipeName(const QString& name) { m_pipeName = name; }
     QString pipeName() const { return m_pipeName; }
     bool isConnected() const;
-    // The wrapper of hWnd; null when the window was never seen.
-    std::shared_ptr<WordHelper> wrapper(HWND hWnd) const;
 
     void setForegroundEditor() override;
-    QString getCurrentPageText(HWND hWnd) override;
-    QString getAllPageText(HWND hWnd) override;
-    QString getNextPageText(HWND hWnd, int pageCount) override;
     void focusChanged(HWND hWnd) override;
-    bool hasData(HWND hWnd) override;
-    void showErrors(std::vector<std::shared_ptr<CCheckData>>& checkDatas, HWND hWnd) override;
-    void reportError(HWND hWnd) override;
-    CHECK_DATAS* getCheckDatas(HWND hWnd) override;
-    void clearErrors(HWND hWnd) override;
-    bool nextError(HWND hWnd) override;
-    bool prevError(HWND hWnd) override;
-    void enableErrorTip(bool enable) override;
 
 signals:
     // The connection to an office was made (after a Writer window was seen).
@@ -74,8 +61,6 @@ private:
     void officeGone();
 
     std::unique_ptr<X11Windows> m_x11;
-    std::map<HWND, std::shared_ptr<WordHelper>> m_wrappers;
-    bool m_errorTip = true;
     QString m_pipeName;
     std::shared_ptr<OfficeConnection> m_connection;
     QProcess m_accept;     // soffice --accept=… sent to the running office

@@ -675,31 +675,22 @@ void Checker::dropUserWords(const std::u32string& chars, const std::vector<std::
 
 namespace {
 
-// Step 7: one finding per wrong text, type and suggestions, with every place
-// it stands, in text order.
+// Step 7: the findings in text order.
 template <typename RawList>
-std::vector<Finding> mergeFindings(const DecodedText& decoded, RawList& raw)
+std::vector<Finding> toFindings(const DecodedText& decoded, RawList& raw)
 {
     std::stable_sort(raw.begin(), raw.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+    // One finding per occurrence: a finding's spans are the parts of its one
+    // wrong text, so repeats of an error are separate findings, each where it
+    // stands.
     std::vector<Finding> findings;
-    std::map<std::string, size_t> index;
     for (const auto& r : raw) {
         Finding f;
         f.text = encodeUtf8(decoded.chars.substr(r.start, r.length));
         f.type = r.type;
         for (const auto& [suggestion, count] : r.suggestions)
             f.suggestions.emplace_back(encodeUtf8(suggestion), count);
-        std::string key = f.text + '\x1f' + std::to_string(f.type);
-        for (const auto& s : f.suggestions)
-            key += '\x1f' + s.first;
-        const std::pair<int, int> span{decoded.utf16Start(r.start), decoded.utf16End(r.start + r.length - 1)};
-        const auto it = index.find(key);
-        if (it != index.end()) {
-            findings[it->second].spans.push_back(span);
-            continue;
-        }
-        f.spans.push_back(span);
-        index.emplace(key, findings.size());
+        f.spans.emplace_back(decoded.utf16Start(r.start), decoded.utf16End(r.start + r.length - 1));
         findings.push_back(std::move(f));
     }
     return findings;
@@ -749,7 +740,7 @@ std::vector<Finding> Checker::check(const std::string& text, const Options& opti
     if (options.sensitive && sensitive)
         addSensitiveWords(chars, *sensitive, raw);
     dropUserWords(chars, userWords, raw);
-    return mergeFindings(decoded, raw);
+    return toFindings(decoded, raw);
 }
 
 } // namespace quillet

@@ -23,7 +23,7 @@ private slots:
     void cleanParagraphHasNoFinding();
     void sameFindingsFromManyThreads();
     void spansCountUtf16Units();
-    void sameErrorTwiceIsOneFindingWithTwoSpans();
+    void sameErrorTwiceIsTwoFindings();
     void optionsSelectKinds();
     void sensitiveWords();
     void userWordsAreNotReported();
@@ -251,14 +251,16 @@ void TestChecker::spansCountUtf16Units()
     QCOMPARE(text.mid(4, 2), QStringLiteral("以经"));
 }
 
-void TestChecker::sameErrorTwiceIsOneFindingWithTwoSpans()
+void TestChecker::sameErrorTwiceIsTwoFindings()
 {
+    // Spans are the parts of one wrong text: each occurrence is its own
+    // finding, where it stands.
     Checker checker(*m_lexicon, *m_model);
     const std::vector<Finding> findings =
         checker.check(QStringLiteral("我们以经到了。他们以经走了。").toStdString(), Checker::Options());
-    QCOMPARE(int(findings.size()), 1);
-    QCOMPARE(int(findings.front().spans.size()), 2);
-    QCOMPARE(findings.front().spans[1], std::make_pair(9, 10));
+    QCOMPARE(int(findings.size()), 2);
+    QCOMPARE(findings[0].spans, (std::vector<std::pair<int, int>>{{2, 3}}));
+    QCOMPARE(findings[1].spans, (std::vector<std::pair<int, int>>{{9, 10}}));
 }
 
 void TestChecker::optionsSelectKinds()

@@ -86,7 +86,7 @@ QStringList TestServiceIntegration::runCheck(const QString& text)
 {
     QStringList found;
     bool done = false;
-    const auto connection = connect(m_revisor, &Revisor::checkDone, this, [&](CHECK_DATAS& datas) {
+    const auto connection = connect(m_revisor, &Revisor::checkDone, this, [&](const CHECK_DATAS& datas) {
         for (const auto& data : datas) {
             found << QString::fromStdString(data->text);
             for (const auto& span : data->spans) {

@@ -53,10 +53,10 @@ bool FakeClientHelper::hasData(HWND hWnd)
     return !m_findings.value(hWnd).empty();
 }
 
-void FakeClientHelper::showErrors(std::vector<std::shared_ptr<CCheckData>>& checkDatas, HWND hWnd)
+void FakeClientHelper::showErrors(const CHECK_DATAS& checkDatas, HWND hWnd)
 {
     record(QStringLiteral("showErrors"), hWnd, int(checkDatas.size()));
-    // Copies the records: the caller's list is emptied after the call.
+    // Copies the records, as a bridge keeps its own.
     CHECK_DATAS& kept = m_findings[hWnd];
     kept.clear();
     for (const auto& data : checkDatas)
@@ -68,11 +68,11 @@ void FakeClientHelper::reportError(HWND hWnd)
     record(QStringLiteral("reportError"), hWnd);
 }
 
-CHECK_DATAS* FakeClientHelper::getCheckDatas(HWND hWnd)
+CHECK_DATAS FakeClientHelper::getCheckDatas(HWND hWnd)
 {
     record(QStringLiteral("getCheckDatas"), hWnd);
     auto it = m_findings.find(hWnd);
-    return it == m_findings.end() ? nullptr : &it.value();
+    return it == m_findings.end() ? CHECK_DATAS() : it.value();
 }
 
 void FakeClientHelper::clearErrors(HWND hWnd)

@@ -42,9 +42,9 @@ public:
     QString getNextPageText(HWND hWnd, int pageCount) override;
     void focusChanged(HWND hWnd) override;
     bool hasData(HWND hWnd) override;
-    void showErrors(std::vector<std::shared_ptr<CCheckData>>& checkDatas, HWND hWnd) override;
+    void showErrors(const CHECK_DATAS& checkDatas, HWND hWnd) override;
     void reportError(HWND hWnd) override;
-    CHECK_DATAS* getCheckDatas(HWND hWnd) override;
+    CHECK_DATAS getCheckDatas(HWND hWnd) override;
     void clearErrors(HWND hWnd) override;
     bool nextError(HWND hWnd) override;
     bool prevError(HWND hWnd) override;

@@ -46,7 +46,7 @@ bool ClientHelper::hasData(HWND)
     return false;
 }
 
-void ClientHelper::showErrors(std::vector<std::shared_ptr<CCheckData>>&, HWND)
+void ClientHelper::showErrors(const CHECK_DATAS&, HWND)
 {
 }
 
@@ -54,9 +54,9 @@ void ClientHelper::reportError(HWND)
 {
 }
 
-CHECK_DATAS* ClientHelper::getCheckDatas(HWND)
+CHECK_DATAS ClientHelper::getCheckDatas(HWND)
 {
-    return nullptr;
+    return {};
 }
 
 void ClientHelper::clearErrors(HWND)

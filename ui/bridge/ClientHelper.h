@@ -44,11 +44,12 @@ public:
     // Whether the document holds findings.
     virtual bool hasData(HWND hWnd);
     // Marks the findings in the document; the bridge copies what it keeps.
-    virtual void showErrors(std::vector<std::shared_ptr<CCheckData>>& checkDatas, HWND hWnd);
+    virtual void showErrors(const CHECK_DATAS& checkDatas, HWND hWnd);
     // Reports the error at the caret as a false alarm.
     virtual void reportError(HWND hWnd);
-    // The document's findings, owned by the bridge; null when it has none.
-    virtual CHECK_DATAS* getCheckDatas(HWND hWnd);
+    // The document's findings (shared with the bridge, which keeps its own list);
+    // empty when it has none.
+    virtual CHECK_DATAS getCheckDatas(HWND hWnd);
     // Removes the document's marks and findings.
     virtual void clearErrors(HWND hWnd);
     // Moves the caret to the next or previous marked error; false when there is none.

@@ -534,7 +534,20 @@ void Revisor::getNetData(QNetworkReply* reply)
         return;
 
     std::string code, message;
-    if (!isOversized(reply) && JSONToCheckData(bodyText(body), m_checkDatas, code, message)) {
+    CHECK_DATAS found;
+    if (!isOversized(reply) && JSONToCheckData(bodyText(body), found, code, message)) {
+        // Spans count into the piece: move them into the checked text, so that
+        // each finding keeps where it was found.
+        int offset = 0;
+        for (int i = 0; i < m_nextPiece - 1 && i < m_pieces.size(); ++i)
+            offset += m_pieces.at(i).size();
+        for (const std::shared_ptr<CCheckData>& data : found) {
+            for (auto& [start, end] : data->spans) {
+                start += offset;
+                end += offset;
+            }
+            m_checkDatas.push_back(data);
+        }
         m_serverInfo.errorCode = code;
         m_serverInfo.errorMsg = message;
         if (code != kNotFoundError)

@@ -100,7 +100,7 @@ public:
 signals:
     // The findings of a finished run. Receivers are connected directly and copy
     // what they keep: the list is emptied right after the signal returns.
-    void checkDone(CHECK_DATAS& checkDatas);
+    void checkDone(const CHECK_DATAS& checkDatas);
 
 private slots:
     void finishedSlot(QNetworkReply* reply);

@@ -103,7 +103,7 @@ void DialogClient::editorDetected(QString editorName, HWND hWndNew)
     updateErrors();
 }
 
-void DialogClient::checkDone(CHECK_DATAS& checkDatas)
+void DialogClient::checkDone(const CHECK_DATAS& checkDatas)
 {
     if (!m_helper)
         return;
@@ -353,9 +353,9 @@ void DialogClient::updateErrors()
     // The title is the editor's, not ours: show it as plain text.
     QString line = m_editorName.toHtmlEscaped();
     if (m_helper) {
-        const CHECK_DATAS* datas = m_helper->getCheckDatas(m_hWnd);
-        if (datas && !datas->empty())
-            line += tr(" <span style='color:red;'>( %1 Errors ) </span>").arg(datas->size());
+        const CHECK_DATAS datas = m_helper->getCheckDatas(m_hWnd);
+        if (!datas.empty())
+            line += tr(" <span style='color:red;'>( %1 Errors ) </span>").arg(datas.size());
     }
     ui->labelMsg->setText(line);
 }

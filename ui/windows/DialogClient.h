@@ -35,7 +35,7 @@ public:
     static void resetFirstShowForTests();
 
 public slots:
-    void checkDone(CHECK_DATAS& checkDatas);
+    void checkDone(const CHECK_DATAS& checkDatas);
     void editorDetected(QString editorName, HWND hWndNew);
 
 private slots:

@@ -31,7 +31,7 @@ void TestClientHelper::baseAnswersEmpty()
     QVERIFY(helper.getAllPageText(hWnd).isNull());
     QVERIFY(helper.getNextPageText(hWnd, 10).isNull());
     QVERIFY(!helper.hasData(hWnd));
-    QVERIFY(!helper.getCheckDatas(hWnd));
+    QVERIFY(helper.getCheckDatas(hWnd).empty());
     QVERIFY(!helper.nextError(hWnd));
     QVERIFY(!helper.prevError(hWnd));
     CHECK_DATAS datas{std::make_shared<CCheckData>()};

@@ -95,7 +95,7 @@ void TestCheckRun::init()
     m_published.clear();
     connect(m_client->progressDialog()->findChild<QProgressBar*>("progressBar"), &QProgressBar::valueChanged, this,
             [this](int value) { m_progress.append(value); });
-    connect(m_client, &Revisor::checkDone, this, [this](CHECK_DATAS& datas) {
+    connect(m_client, &Revisor::checkDone, this, [this](const CHECK_DATAS& datas) {
         QStringList texts;
         for (const auto& data : datas)
             texts.append(QString::fromStdString(data->text));
