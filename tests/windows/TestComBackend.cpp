@@ -1,0 +1,200 @@
+#include "ComAutomation.h"
+#include "StandInProcess.h"
+#include "WordFixture.h"
+#include "bridge/FocusWatcher.h"
+#include "bridge/WordHelper.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+using namespace automation;
+
+// The COM backend against the stand-in word processor in its own process:
+// attaching through AccessibleObjectFromWindow, the focus hook, the document
+// logic marking and clearing over cross-process IDispatch calls, the
+// application's events arriving on the GUI thread, and an editor killed
+// under our feet.
+class TestComBackend : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void attachesThroughTheNativeObjectModel();
+    void focusHookReportsTheDocumentWindow();
+    void marksAndClearsWithFormattingBack();
+    void eventsArriveOnTheGuiThread();
+    void saveTakesTheMarksOutFirst();
+    void killedEditorAnswersEmptyAtOnce();
+
+private:
+    QString m_textFile;
+    QTemporaryDir m_dir;
+    std::unique_ptr<StandInProcess> m_standIn;
+    std::shared_ptr<comword::ComApplication> m_app;
+};
+
+namespace {
+
+const QString kText = QStringLiteral("黄河之水天上来，奔流到海不复回。以经说过的话要算数。\n"
+                                     "君不见高堂明镜悲白发，朝如青丝暮成雪。黄昏时分。\n");
+
+class RecordingSink : public EventSink
+{
+public:
+    long onEvent(int eventId, const std::vector<Variant>& parameters) override
+    {
+        ids.push_back(eventId);
+        onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
+        // A selection event's parameter answers calls while the editor waits for us.
+        if (eventId == EventWindowSelectionChange && parameters.size() == 1) {
+            if (auto* object = std::get_if<std::shared_ptr<Object>>(&parameters[0])) {
+                if (auto selection = std::dynamic_pointer_cast<Selection>(*object)) {
+                    if (auto range = selection->range())
+                        caretStart = range->start();
+                }
+            }
+        }
+        return ResultOk;
+    }
+    std::vector<int> ids;
+    bool onGuiThread = true;
+    int caretStart = -1;
+};
+
+} // namespace
+
+void TestComBackend::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_textFile = m_dir.filePath(QStringLiteral("text.txt"));
+    QFile file(m_textFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(kText.toUtf8());
+}
+
+void TestComBackend::init()
+{
+    m_standIn = std::make_unique<StandInProcess>();
+    QVERIFY(m_standIn->start({QStringLiteral("--text"), m_textFile}));
+    HWND window = m_standIn->documentWindow();
+    QVERIFY(window);
+    m_app = comword::ComApplication::fromWindow(window);
+    QVERIFY(m_app);
+}
+
+void TestComBackend::cleanup()
+{
+    m_app.reset();
+    m_standIn.reset();
+}
+
+void TestComBackend::attachesThroughTheNativeObjectModel()
+{
+    QVERIFY(!m_app->version().isEmpty());
+    std::shared_ptr<Document> document = m_app->activeDocument();
+    QVERIFY(document);
+    QCOMPARE(document->fullName(), QStringLiteral("C:\\Documents\\report.docx"));
+    QString expected = kText;
+    expected.replace(QLatin1Char('\n'), QLatin1Char('\r'));
+    QCOMPARE(document->content()->text(), expected);
+    // Ranges by position, their neighbours, and containment across the process boundary.
+    std::shared_ptr<Range> word = document->range(0, 2);
+    QVERIFY(word);
+    QCOMPARE(word->text(), QStringLiteral("黄河"));
+    std::shared_ptr<Range> next = word->next(UnitCharacter, 1);
+    QVERIFY(next);
+    QCOMPARE(next->text(), QStringLiteral("之"));
+    QVERIFY(word->inRange(document->content()));
+    QVERIFY(!document->content()->inRange(word));
+    QCOMPARE(document->range(5, 3), nullptr);
+    QCOMPARE(m_app->selection()->information(ActiveEndPageNumber), std::optional<int>(1));
+}
+
+void TestComBackend::focusHookReportsTheDocumentWindow()
+{
+    std::vector<HWND> focused;
+    std::unique_ptr<FocusWatcher> watcher = FocusWatcher::create();
+    QVERIFY(watcher->start([&focused](HWND window) { focused.push_back(window); }));
+    QCOMPARE(m_standIn->command(QStringLiteral("focus")), QStringLiteral("ok"));
+    const HWND document = m_standIn->documentWindow();
+    QTRY_VERIFY(std::find(focused.begin(), focused.end(), document) != focused.end());
+    wchar_t name[16] = {};
+    GetClassNameW(document, name, 16);
+    QCOMPARE(QString::fromWCharArray(name), QStringLiteral("_WwG"));
+}
+
+void TestComBackend::marksAndClearsWithFormattingBack()
+{
+    WordHelper helper;
+    QVERIFY(helper.attach(m_standIn->documentWindow(), m_app));
+    helper.showErrors({makeFinding(QStringLiteral("以经"), {QStringLiteral("已经")}), makeFinding(QStringLiteral("黄"))});
+    // "黄" twice, "以经" once.
+    QCOMPARE(m_standIn->command(QStringLiteral("marks")), QStringLiteral("marks 0-1 16-18 46-47"));
+    QCOMPARE(m_standIn->command(QStringLiteral("undo")), QStringLiteral("undo 1"));
+    helper.clearErrors();
+    QCOMPARE(m_standIn->command(QStringLiteral("marks")), QStringLiteral("marks"));
+    QCOMPARE(m_standIn->command(QStringLiteral("changed")), QStringLiteral("changed 0"));
+    QCOMPARE(m_standIn->command(QStringLiteral("undo")), QStringLiteral("undo 2"));
+}
+
+void TestComBackend::eventsArriveOnTheGuiThread()
+{
+    auto sink = std::make_shared<RecordingSink>();
+    const int cookie = m_app->advise(sink);
+    QVERIFY(cookie > 0);
+    QCOMPARE(m_standIn->command(QStringLiteral("sinks")), QStringLiteral("sinks 1"));
+    QCOMPARE(m_standIn->command(QStringLiteral("caret 7 9")), QStringLiteral("ok"));
+    QCOMPARE(sink->ids, std::vector<int>{EventWindowSelectionChange});
+    QCOMPARE(sink->caretStart, 7);
+    QVERIFY(sink->onGuiThread);
+    QCOMPARE(m_standIn->command(QStringLiteral("save")), QStringLiteral("ok"));
+    QCOMPARE(sink->ids.back(), int(EventDocumentBeforeSave));
+
+    m_app->unadvise(cookie);
+    QCOMPARE(m_standIn->command(QStringLiteral("sinks")), QStringLiteral("sinks 0"));
+    QCOMPARE(m_standIn->command(QStringLiteral("caret 1 1")), QStringLiteral("ok"));
+    QCOMPARE(sink->ids.size(), size_t(2));
+}
+
+void TestComBackend::saveTakesTheMarksOutFirst()
+{
+    WordHelper helper;
+    QVERIFY(helper.attach(m_standIn->documentWindow(), m_app));
+    helper.showErrors({makeFinding(QStringLiteral("黄"))});
+    QCOMPARE(m_standIn->command(QStringLiteral("marks")), QStringLiteral("marks 0-1 46-47"));
+    QCOMPARE(m_standIn->command(QStringLiteral("save")), QStringLiteral("ok"));
+    QCOMPARE(m_standIn->command(QStringLiteral("savedmarks")), QStringLiteral("savedmarks 0"));
+    QVERIFY(helper.hasData());
+    // The next selection marks the page again.
+    QCOMPARE(m_standIn->command(QStringLiteral("caret 3 3")), QStringLiteral("ok"));
+    QTRY_COMPARE(m_standIn->command(QStringLiteral("marks")), QStringLiteral("marks 0-1 46-47"));
+}
+
+void TestComBackend::killedEditorAnswersEmptyAtOnce()
+{
+    WordHelper helper;
+    QVERIFY(helper.attach(m_standIn->documentWindow(), m_app));
+    helper.showErrors({makeFinding(QStringLiteral("黄"))});
+    std::shared_ptr<Document> document = m_app->activeDocument();
+    std::shared_ptr<Range> range = document->range(0, 3);
+    m_standIn->kill();
+
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!m_app->activeDocument());
+    QVERIFY(range->text().isEmpty());
+    QVERIFY(!range->font());
+    QVERIFY(document->fullName().isEmpty());
+    QCOMPARE(helper.currentPageNumber(), -1);
+    QVERIFY(helper.getCurrentPageText().isEmpty());
+    QVERIFY(!helper.onNext());
+    helper.clearErrors();
+    QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+}
+
+QTEST_MAIN(TestComBackend)
+#include "TestComBackend.moc"
