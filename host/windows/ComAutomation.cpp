@@ -106,11 +106,23 @@ public:
         const std::optional<std::wstring> text = get(L"Text").toString();
         return text ? toQString(*text) : QString();
     }
-    void setText(const QString& text) override { put(L"Text", Var::fromString(toWString(text))); }
+    void setText(const QString& text) override
+    {
+        m_font.Reset();
+        put(L"Text", Var::fromString(toWString(text)));
+    }
     int start() override { return getInt(L"Start").value_or(0); }
     int end() override { return getInt(L"End").value_or(0); }
-    void setEnd(int end) override { put(L"End", Var::fromInt(end)); }
-    void setRange(int start, int end) override { call(L"SetRange", args(Var::fromInt(start), Var::fromInt(end))); }
+    void setEnd(int end) override
+    {
+        m_font.Reset();
+        put(L"End", Var::fromInt(end));
+    }
+    void setRange(int start, int end) override
+    {
+        m_font.Reset();
+        call(L"SetRange", args(Var::fromInt(start), Var::fromInt(end)));
+    }
 
     std::optional<Font> font() override { return readFont(*m_session, fontObject()); }
     void setFont(const Font& font) override { writeFont(*m_session, fontObject(), font); }
@@ -138,7 +150,11 @@ public:
             return false;
         return call(L"InRange", args(Var::fromDispatch(target))).toBool().value_or(false);
     }
-    void expand(int unit) override { call(L"Expand", args(Var::fromInt(unit))); }
+    void expand(int unit) override
+    {
+        m_font.Reset();
+        call(L"Expand", args(Var::fromInt(unit)));
+    }
     std::optional<int> information(int type) override { return asInt(call(L"Information", args(Var::fromInt(type)))); }
     void select() override { call(L"Select", {}); }
     std::shared_ptr<Find> find() override;
@@ -151,7 +167,8 @@ private:
         (list.push_back(std::move(values)), ...);
         return list;
     }
-    // A range's Font object is live: kept for the range's later font calls.
+    // A range's Font object is kept for the range's later font calls, until
+    // the range's extent changes.
     IDispatch* fontObject()
     {
         if (!m_font)
@@ -362,7 +379,7 @@ public:
     {
         if (!object)
             return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_ApplicationEvents2) {
+        if (riid == IID_IUnknown || riid == IID_IDispatch || isApplicationEvents(riid)) {
             *object = static_cast<IDispatch*>(this);
             AddRef();
             return S_OK;
@@ -395,7 +412,7 @@ public:
         // Keep the sink alive through the call: the handler may unadvise.
         const std::shared_ptr<EventSink> sink = m_sink;
         if (!sink)
-            return S_OK;
+            return S_FALSE;
         const wchar_t* kinds = declaredKinds(id);
         if (!kinds)
             return S_OK; // an event the logic does not handle
@@ -407,11 +424,27 @@ public:
             const wchar_t kind = i < declared ? kinds[declared - 1 - i] : L'?';
             parameters.push_back(convert(params->rgvarg[i], kind));
         }
-        const long result = sink->onEvent(static_cast<int>(id), parameters);
-        return result == ResultInvalidArg ? E_INVALIDARG : S_OK;
+        return static_cast<HRESULT>(sink->onEvent(static_cast<int>(id), parameters));
     }
 
 private:
+    // Word's application event interfaces: ApplicationEvents and its
+    // successors 2, 3 and 4 (the same events, more of them).
+    static bool isApplicationEvents(REFIID riid)
+    {
+        static const IID others[] = {
+            {0x000209f7, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}},
+            {0x00020a00, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}},
+            {0x00020a01, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}},
+        };
+        if (riid == DIID_ApplicationEvents2)
+            return true;
+        for (const IID& iid : others) {
+            if (riid == iid)
+                return true;
+        }
+        return false;
+    }
     // The declared parameters of the handled events: D document, W window,
     // S selection, B flag.
     static const wchar_t* declaredKinds(DISPID id)
@@ -493,6 +526,8 @@ std::shared_ptr<ComApplication> ComApplication::fromWindow(HWND window)
 {
     if (!window)
         return nullptr;
+    // A busy editor is asked again for 3 s, a hung one given up after 8 s.
+    com::installCallTimeout(3000, 8000);
     Ref<IDispatch> nativeModel;
     const HRESULT hr = AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_NATIVEOM), IID_IDispatch,
                                                   reinterpret_cast<void**>(nativeModel.GetAddressOf()));

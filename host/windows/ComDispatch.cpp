@@ -204,4 +204,65 @@ bool Session::invoke(IDispatch* object, const char* kind, const wchar_t* member,
     return true;
 }
 
+namespace {
+
+class CallTimeout final : public IMessageFilter
+{
+public:
+    CallTimeout(DWORD busyMs, DWORD hungMs)
+        : m_busyMs(busyMs)
+        , m_hungMs(hungMs)
+    {
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    {
+        if (riid == IID_IUnknown || riid == IID_IMessageFilter) {
+            *object = static_cast<IMessageFilter*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Lives as long as the thread: counting is not needed.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override
+    {
+        return SERVERCALL_ISHANDLED;
+    }
+    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD elapsed, DWORD rejectType) override
+    {
+        if (rejectType == SERVERCALL_RETRYLATER && elapsed < m_busyMs)
+            return 100; // ms until the next try
+        return static_cast<DWORD>(-1);
+    }
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD elapsed, DWORD) override
+    {
+        return elapsed > m_hungMs ? PENDINGMSG_CANCELCALL : PENDINGMSG_WAITDEFPROCESS;
+    }
+
+private:
+    DWORD m_busyMs;
+    DWORD m_hungMs;
+};
+
+thread_local bool t_timeoutInstalled = false;
+
+} // namespace
+
+bool installCallTimeout(DWORD busyMs, DWORD hungMs)
+{
+    if (t_timeoutInstalled)
+        return true;
+    static thread_local CallTimeout filter(busyMs, hungMs);
+    IMessageFilter* previous = nullptr;
+    if (FAILED(CoRegisterMessageFilter(&filter, &previous)))
+        return false;
+    // The filter hears of a waiting call only when a message arrives: a
+    // thread timer makes sure one does.
+    SetTimer(nullptr, 0, 500, nullptr);
+    t_timeoutInstalled = true;
+    return true;
+}
+
 } // namespace com

@@ -94,4 +94,11 @@ private:
     HRESULT m_lastResult = S_OK;
 };
 
+// Bounds every outgoing call of this thread (a single-threaded apartment):
+// a server that rejects calls while busy is asked again for up to busyMs, one
+// that does not answer within hungMs is given up (the call fails, its result
+// is empty) instead of freezing the caller. Installed once per thread; later
+// calls change nothing. False when COM refuses the filter.
+bool installCallTimeout(DWORD busyMs, DWORD hungMs);
+
 } // namespace com

@@ -19,6 +19,7 @@
 //   savedmarks            marked characters in the last save: "savedmarks N"
 //   calls | resetcalls    automation calls served so far
 //   undo                  undo steps recorded so far
+//   hang MS               the window's thread stops answering for MS milliseconds
 //   quit
 #include "DispatchObject.h"
 #include "MemoryWord.h"
@@ -701,6 +702,10 @@ void runCommand(const std::string& line)
         reply("undo " + std::to_string(g_document->undoSteps()));
     } else if (command == QLatin1String("sinks")) {
         reply("sinks " + std::to_string(g_applicationObject->sinkCount()));
+    } else if (command == QLatin1String("hang")) {
+        // The editor stops answering for a while, as a busy or frozen one does.
+        Sleep(static_cast<DWORD>(words.value(1).toInt()));
+        reply("ok");
     } else if (command == QLatin1String("quit")) {
         reply("ok");
         PostQuitMessage(0);

@@ -29,6 +29,7 @@ private slots:
     void eventsArriveOnTheGuiThread();
     void saveTakesTheMarksOutFirst();
     void killedEditorAnswersEmptyAtOnce();
+    void hungEditorIsGivenUp();
 
 private:
     QString m_textFile;
@@ -194,6 +195,18 @@ void TestComBackend::killedEditorAnswersEmptyAtOnce()
     QVERIFY(!helper.onNext());
     helper.clearErrors();
     QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestComBackend::hungEditorIsGivenUp()
+{
+    std::shared_ptr<Document> document = m_app->activeDocument();
+    QVERIFY(document);
+    m_standIn->send(QStringLiteral("hang 30000"));
+    QTest::qWait(500);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(document->fullName().isEmpty());
+    QVERIFY2(timer.elapsed() < 15000, qPrintable(QString::number(timer.elapsed())));
 }
 
 QTEST_MAIN(TestComBackend)
