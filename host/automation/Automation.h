@@ -98,6 +98,36 @@ struct Font
     bool isMixed() const { return underline == Undefined || underlineColor == Undefined; }
 };
 
+// The proofreading mark as character formatting (editors whose marks are
+// formatting write it over the marked characters): a wavy heavy underline in
+// MarkColor. Only both together are the mark.
+constexpr Font MarkFont{UnderlineWavyHeavy, MarkColor};
+constexpr Font PlainFont{UnderlineNone, ColorAutomatic};
+inline bool isMarkFont(const Font& font)
+{
+    return font.underline == MarkFont.underline && font.underlineColor == MarkFont.underlineColor;
+}
+
+// How an editor shows proofreading marks.
+enum class MarkStyle {
+    // As character formatting: MarkFont is written over the marked characters,
+    // and the logic saves the formatting it covers and writes it back, each
+    // operation one undo step.
+    Formatting,
+    // Drawn by the editor apart from the document: marking changes nothing of
+    // the document (no formatting, no undo step, no modified flag), and a mark
+    // never reaches a file, a print or the clipboard.
+    Overlay,
+};
+
+// Whether an editor that draws marks itself can show them now.
+enum class MarkDisplay {
+    Shown,
+    NotInstalled,  // the editor's part that draws them is missing
+    AutoSpellOff,  // the editor draws no marks while its automatic spell checking is off
+    AutoGrammarOff // ... or while its grammar checking while typing is off
+};
+
 // An event parameter: nothing, a flag, a number, a text or an object.
 using Variant = std::variant<std::monostate, bool, int, QString, std::shared_ptr<Object>>;
 
@@ -170,6 +200,11 @@ public:
     // editor that nothing needs saving.
     virtual bool isModified() = 0;
     virtual void setModified(bool modified) = 0;
+
+    // How this editor shows proofreading marks (see MarkStyle).
+    virtual MarkStyle markStyle() { return MarkStyle::Formatting; }
+    // For MarkStyle::Overlay: whether the marks can be seen now.
+    virtual MarkDisplay markDisplay() { return MarkDisplay::Shown; }
 };
 
 class Range : public Object
@@ -187,6 +222,19 @@ public:
     // The range's character formatting; nullopt when it cannot be read.
     virtual std::optional<Font> font() = 0;
     virtual void setFont(const Font& font) = 0;
+
+    // Whether every character of the range carries the proofreading mark; a
+    // collapsed range asks about the character before it (the one whose
+    // formatting typing there takes). Formatting editors answer from font().
+    virtual bool isMarked()
+    {
+        const std::optional<Font> current = font();
+        return current && isMarkFont(*current);
+    }
+    // Marks the range's characters, or takes the mark off them. Formatting
+    // editors write MarkFont, or PlainFont when unmarking (the logic writes
+    // the saved formatting itself where it has it).
+    virtual void setMarked(bool marked) { setFont(marked ? MarkFont : PlainFont); }
 
     virtual std::shared_ptr<Paragraphs> paragraphs() = 0;
 

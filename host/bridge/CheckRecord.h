@@ -6,21 +6,22 @@
 #include <memory>
 #include <vector>
 
-// One marked occurrence of a finding in the document. The entry remembers the
-// underline and colour its characters had before any mark of this check, and
-// puts them back when the last reference to it goes: removing an entry from a
-// record's marks, or dropping the record, removes its mark from the document.
+// One marked occurrence of a finding in the document.
 //
-// Occurrences of different findings may share characters (two findings of the
-// same text, or "以经" and "经常" in "以经常"). Such entries know each other:
-// a character stays marked while any entry covering it lives, and the entry
-// that goes last restores it, in whatever order they go.
+// For an editor whose marks are formatting, the entry remembers the underline
+// and colour its characters had before any mark of this check, and restore()
+// writes them back. For an editor that draws marks itself, restore() only
+// takes the mark off.
+//
+// Occurrences of different findings may share characters ("以经" and "经常"
+// in "以经常"). Such entries know each other: a character stays marked while
+// any entry covering it is still in place, and the entry restored last
+// restores it, in whatever order they go.
 class MarkEntry
 {
 public:
     MarkEntry(std::shared_ptr<automation::Document> document, std::shared_ptr<automation::Range> range,
-              std::shared_ptr<CCheckData> finding);
-    ~MarkEntry();
+              std::shared_ptr<CCheckData> finding, automation::MarkStyle style);
 
     MarkEntry(const MarkEntry&) = delete;
     MarkEntry& operator=(const MarkEntry&) = delete;
@@ -47,22 +48,34 @@ public:
     // The saved formatting of the character at offset i of the occurrence.
     automation::Font savedAt(int i) const;
 
-private:
+    // Takes this entry out of the document: restores (or unmarks) the
+    // characters that no entry still in place covers. Call once, before the
+    // entry is dropped; entries going together are all released first.
+    void release() { m_released = true; }
     void restore();
 
+private:
     std::shared_ptr<automation::Document> m_document;
     std::shared_ptr<automation::Range> m_range;
     std::shared_ptr<CCheckData> m_finding;
+    automation::MarkStyle m_style;
     std::vector<automation::Font> m_saved;
     int m_markedStart = 0;
     int m_markedEnd = 0;
+    bool m_released = false;
     std::vector<std::weak_ptr<MarkEntry>> m_overlaps;
 };
+
+// Takes entries out of the document together (see MarkEntry::restore).
+void restoreMarks(const std::vector<std::shared_ptr<MarkEntry>>& entries);
 
 // The findings of one check of a document and the marks set for them on the
 // marked page. The marks are always those of one marking pass.
 struct CheckRecord
 {
     CHECK_DATAS findings;
+    // Where each finding's wrong text started in the document when it was
+    // checked (-1: unknown); parallel to findings.
+    std::vector<int> positions;
     std::vector<std::shared_ptr<MarkEntry>> marks;
 };

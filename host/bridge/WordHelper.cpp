@@ -23,26 +23,16 @@ const int kMaxNextPages = 100;
 // How far the popup's range grows over neighbouring marked characters.
 const int kMaxGrowSteps = 20;
 
-const Font kMarkFont{UnderlineWavyHeavy, MarkColor};
-const Font kPlainFont{UnderlineNone, ColorAutomatic};
-
-std::function<HWND()>& foregroundEditorLookup()
-{
-    static std::function<HWND()> lookup;
-    return lookup;
-}
-
-// The record key last found through the foreground window, kept process-wide.
-HWND s_rememberedKey = nullptr;
-
 // One operation of ours on the document: its changes form one undo step, and a
 // document that was unmodified before stays unmodified unless the operation
-// edits text. Nested steps join the outermost.
+// edits text. Nested steps join the outermost. An operation that only sets or
+// takes off marks drawn by the editor needs none (changesDocument false).
 class DocumentStep
 {
 public:
-    DocumentStep(std::shared_ptr<Document> document, const QString& title, bool editsText = false)
-        : m_document(std::move(document))
+    DocumentStep(std::shared_ptr<Document> document, const QString& title, bool editsText = false,
+                 bool changesDocument = true)
+        : m_document(changesDocument || editsText ? std::move(document) : nullptr)
         , m_editsText(editsText)
     {
         if (!m_document)
@@ -101,11 +91,6 @@ std::optional<QString> buildReplacement(const QString& w, const std::vector<std:
     return result;
 }
 
-bool isMarkFont(const Font& font)
-{
-    return font.underline == UnderlineWavyHeavy && font.underlineColor == MarkColor;
-}
-
 } // namespace
 
 // The characters marked so far in one marking pass: what each had before, and
@@ -124,9 +109,11 @@ WordHelper::WordHelper() = default;
 
 WordHelper::~WordHelper()
 {
-    if (!m_records.empty()) {
-        DocumentStep step(currentDocument(), tr("Remove proofreading marks"));
-        m_records.clear();
+    if (m_record) {
+        DocumentStep step(currentDocument(), tr("Remove proofreading marks"), false,
+                          markStyle() == MarkStyle::Formatting);
+        restoreMarks(m_record->marks);
+        m_record.reset();
     }
     if (m_eventSink) {
         m_eventSink->disconnect();
@@ -169,28 +156,12 @@ bool WordHelper::attach(HWND hWnd, std::shared_ptr<Application> application)
     return true;
 }
 
-void WordHelper::setForegroundEditorLookup(std::function<HWND()> lookup)
-{
-    foregroundEditorLookup() = std::move(lookup);
-}
-
 // --- Queries ----------------------------------------------------------------
 
-HWND WordHelper::recordKey()
+MarkStyle WordHelper::markStyle()
 {
-    if (m_hWnd)
-        return m_hWnd;
-    if (const std::function<HWND()>& lookup = foregroundEditorLookup()) {
-        if (HWND found = lookup())
-            s_rememberedKey = found;
-    }
-    return s_rememberedKey;
-}
-
-std::shared_ptr<CheckRecord> WordHelper::currentRecord()
-{
-    const auto it = m_records.find(recordKey());
-    return it == m_records.end() ? nullptr : it->second;
+    std::shared_ptr<Document> document = currentDocument();
+    return document ? document->markStyle() : MarkStyle::Formatting;
 }
 
 std::shared_ptr<Document> WordHelper::currentDocument()
@@ -223,12 +194,9 @@ bool WordHelper::sameDocument(const std::shared_ptr<Document>& a, const std::sha
     return a && b && a->fullName() == b->fullName();
 }
 
-bool WordHelper::isMarked(const std::shared_ptr<Range>& range) const
+bool WordHelper::isMarked(const std::shared_ptr<Range>& range)
 {
-    if (!range)
-        return false;
-    const std::optional<Font> font = range->font();
-    return font && isMarkFont(*font);
+    return range && range->isMarked();
 }
 
 // --- Page texts ---------------------------------------------------------------
@@ -264,6 +232,13 @@ std::shared_ptr<Range> WordHelper::pageRange(int page)
     return range;
 }
 
+QString WordHelper::handOut(const QString& text, int start)
+{
+    m_handedText = text;
+    m_handedStart = text.isEmpty() ? -1 : start;
+    return text;
+}
+
 QString WordHelper::pageText(int page)
 {
     std::shared_ptr<Range> range = pageRange(page);
@@ -272,14 +247,15 @@ QString WordHelper::pageText(int page)
 
 QString WordHelper::getCurrentPageText()
 {
-    return pageText(currentPageNumber());
+    std::shared_ptr<Range> range = pageRange(currentPageNumber());
+    return range ? handOut(range->text(), range->start()) : handOut(QString(), -1);
 }
 
 QString WordHelper::getAllPageText()
 {
     std::shared_ptr<Document> document = currentDocument();
     std::shared_ptr<Range> content = document ? document->content() : nullptr;
-    return content ? content->text() : QString();
+    return content ? handOut(content->text(), content->start()) : handOut(QString(), -1);
 }
 
 QString WordHelper::getNextPageText(int count)
@@ -290,50 +266,62 @@ QString WordHelper::getNextPageText(int count)
     if (first < 1)
         return QString();
     QString text;
+    int start = -1;
     for (int page = first; page < first + count; ++page) {
         // Past the last page there is nothing more to read.
         std::shared_ptr<Range> range = pageRange(page);
         if (!range)
             break;
+        if (start < 0)
+            start = range->start();
         text += range->text();
     }
-    return text;
+    return handOut(text, start);
 }
 
 // --- Findings and marks -------------------------------------------------------
 
 void WordHelper::showErrors(const CHECK_DATAS& checkDatas)
 {
-    const HWND key = recordKey();
-    if (!key)
+    if (!m_application)
         return;
     auto record = std::make_shared<CheckRecord>();
     for (const std::shared_ptr<CCheckData>& data : checkDatas) {
-        if (data && !data->text.empty())
-            record->findings.push_back(data);
+        if (!data || data->text.empty())
+            continue;
+        // Where the finding was found: its first span in the text handed out,
+        // if it lies there.
+        int position = -1;
+        if (m_handedStart >= 0 && !data->spans.empty()) {
+            const int at = data->spans.front().first;
+            const QString wrong = QString::fromStdString(data->text);
+            if (at >= 0 && at + wrong.size() <= m_handedText.size() && m_handedText.mid(at, wrong.size()) == wrong)
+                position = m_handedStart + at;
+        }
+        record->findings.push_back(data);
+        record->positions.push_back(position);
     }
     if (record->findings.empty())
         return;
 
-    DocumentStep step(currentDocument(), tr("Mark proofreading errors"));
+    DocumentStep step(currentDocument(), tr("Mark proofreading errors"), false, markStyle() == MarkStyle::Formatting);
     m_currentErrorRange.reset();
     m_shownStart = m_shownEnd = -1;
     hidePopup();
-    m_records.erase(key);
-    m_records[key] = record;
+    if (m_record)
+        restoreMarks(m_record->marks);
+    m_record = record;
     markCurrentPage(record);
 }
 
 bool WordHelper::hasData()
 {
-    std::shared_ptr<CheckRecord> record = currentRecord();
-    return record && !record->findings.empty();
+    return m_record && !m_record->findings.empty();
 }
 
-CHECK_DATAS* WordHelper::getCheckDatas()
+CHECK_DATAS WordHelper::getCheckDatas() const
 {
-    std::shared_ptr<CheckRecord> record = currentRecord();
-    return record ? &record->findings : nullptr;
+    return m_record ? m_record->findings : CHECK_DATAS();
 }
 
 void WordHelper::clearErrors()
@@ -358,12 +346,41 @@ void WordHelper::markCurrentPage(std::shared_ptr<CheckRecord> record)
     if (!range)
         return;
 
-    DocumentStep step(currentDocument(), tr("Mark proofreading errors"));
+    std::shared_ptr<Document> document = currentDocument();
+    DocumentStep step(document, tr("Mark proofreading errors"), false, markStyle() == MarkStyle::Formatting);
     // Marks always belong to one pass: earlier ones go first.
+    restoreMarks(record->marks);
     record->marks.clear();
     m_markedPage = page;
     MarkPass pass;
     markRange(record, range, pass);
+    reportMarkDisplay(document);
+}
+
+void WordHelper::reportMarkDisplay(const std::shared_ptr<Document>& document)
+{
+    if (!document || document->markStyle() != MarkStyle::Overlay)
+        return;
+    const MarkDisplay display = document->markDisplay();
+    if (display == m_reportedDisplay)
+        return;
+    m_reportedDisplay = display;
+    switch (display) {
+    case MarkDisplay::NotInstalled:
+        emit message(tr("The office cannot show the marks: its Quillet extension is missing. Run scripts/run.sh "
+                        "once (it installs quillet-marks.oxt), then restart the office."));
+        break;
+    case MarkDisplay::AutoSpellOff:
+        emit message(tr("The office shows no marks while automatic spell checking is off: switch on Tools > "
+                        "Automatic Spell Checking."));
+        break;
+    case MarkDisplay::AutoGrammarOff:
+        emit message(tr("The office shows no marks while grammar checking is off: switch on \"Check grammar while "
+                        "typing\" in Tools > Options > Language Settings > Writing Aids."));
+        break;
+    case MarkDisplay::Shown:
+        break;
+    }
 }
 
 void WordHelper::markRange(const std::shared_ptr<CheckRecord>& record, const std::shared_ptr<Range>& range,
@@ -372,15 +389,24 @@ void WordHelper::markRange(const std::shared_ptr<CheckRecord>& record, const std
     std::shared_ptr<Document> document = currentDocument();
     if (!document)
         return;
+    const int rangeStart = range->start();
+    const int rangeEnd = range->end();
 
+    // Each finding is marked where it was found, as long as its wrong text
+    // still stands there. Only a finding whose place is not known (the
+    // document changed before the findings came) is looked for by its text,
+    // paragraph by paragraph on this page, at an occurrence no other finding
+    // holds, the nearest to where it was found.
     std::vector<std::shared_ptr<Range>> parts;
-    std::shared_ptr<Paragraphs> paragraphs = range->paragraphs();
-    const int count = paragraphs ? paragraphs->count() : 0;
-    if (count > 1) {
-        // Paragraph by paragraph, each cut to the page so that nothing beyond
-        // the checked text is marked.
-        const int rangeStart = range->start();
-        const int rangeEnd = range->end();
+    bool partsRead = false;
+    auto readParts = [&] {
+        partsRead = true;
+        std::shared_ptr<Paragraphs> paragraphs = range->paragraphs();
+        const int count = paragraphs ? paragraphs->count() : 0;
+        if (count <= 1) {
+            parts.push_back(range);
+            return;
+        }
         for (int i = 1; i <= count; ++i) {
             std::shared_ptr<Paragraph> paragraph = paragraphs->item(i);
             std::shared_ptr<Range> part = paragraph ? paragraph->range() : nullptr;
@@ -398,78 +424,114 @@ void WordHelper::markRange(const std::shared_ptr<CheckRecord>& record, const std
             if (part)
                 parts.push_back(std::move(part));
         }
-    } else {
-        parts.push_back(range);
-    }
+    };
 
-    for (const std::shared_ptr<Range>& part : parts) {
-        const QString text = part->text();
-        if (text.isEmpty())
-            continue;
-        const int base = part->start();
-        for (const std::shared_ptr<CCheckData>& finding : record->findings) {
-            const QString wrong = finding ? QString::fromStdString(finding->text) : QString();
-            if (wrong.isEmpty())
-                continue;
-            for (int at = text.indexOf(wrong, 0, Qt::CaseSensitive); at >= 0;
-                 at = text.indexOf(wrong, at + wrong.size(), Qt::CaseSensitive))
-                markOccurrence(record, finding, document, base + at, base + at + wrong.size(), pass);
+    std::vector<std::pair<int, int>> claimed;
+    auto isClaimed = [&](int start, int end) {
+        for (const auto& [s, e] : claimed) {
+            if (s == start && e == end)
+                return true;
         }
+        return false;
+    };
+
+    for (size_t k = 0; k < record->findings.size(); ++k) {
+        const std::shared_ptr<CCheckData>& finding = record->findings[k];
+        const QString wrong = QString::fromStdString(finding->text);
+        if (wrong.isEmpty())
+            continue;
+        const int position = k < record->positions.size() ? record->positions[k] : -1;
+        if (position >= 0) {
+            // Found on another page: marked when that page is.
+            if (position < rangeStart || position + wrong.size() > rangeEnd)
+                continue;
+            std::shared_ptr<Range> at = document->range(position, position + wrong.size());
+            if (at && at->text() == wrong) {
+                claimed.emplace_back(position, position + wrong.size());
+                markOccurrence(record, finding, document, at, position, position + wrong.size(), pass);
+                continue;
+            }
+        }
+        if (!partsRead)
+            readParts();
+        int best = -1;
+        std::shared_ptr<Range> bestRange;
+        for (const std::shared_ptr<Range>& part : parts) {
+            const QString text = part->text();
+            const int base = part->start();
+            for (int at = text.indexOf(wrong, 0, Qt::CaseSensitive); at >= 0;
+                 at = text.indexOf(wrong, at + 1, Qt::CaseSensitive)) {
+                const int start = base + at;
+                if (isClaimed(start, start + wrong.size()))
+                    continue;
+                if (best >= 0 && (position < 0 || std::abs(start - position) >= std::abs(best - position)))
+                    continue;
+                std::shared_ptr<Range> candidate = document->range(start, start + wrong.size());
+                // Hidden content or fields can make the text differ from what
+                // was searched: such an occurrence is skipped.
+                if (!candidate || candidate->text() != wrong)
+                    continue;
+                best = start;
+                bestRange = std::move(candidate);
+            }
+        }
+        if (best < 0)
+            continue;
+        claimed.emplace_back(best, best + wrong.size());
+        markOccurrence(record, finding, document, bestRange, best, best + wrong.size(), pass);
     }
 }
 
 void WordHelper::markOccurrence(const std::shared_ptr<CheckRecord>& record, const std::shared_ptr<CCheckData>& finding,
-                                const std::shared_ptr<Document>& document, int start, int end, MarkPass& pass)
+                                const std::shared_ptr<Document>& document, const std::shared_ptr<Range>& range,
+                                int start, int end, MarkPass& pass)
 {
-    std::shared_ptr<Range> range = document->range(start, end);
-    // Hidden content or fields can make the text differ from what was
-    // searched: such an occurrence is skipped, not marked in the wrong place.
-    if (!range || range->text() != QString::fromStdString(finding->text))
-        return;
-    const std::optional<Font> font = range->font();
-    if (!font)
-        return;
-
+    const MarkStyle style = document->markStyle();
     const int length = end - start;
-    bool anyMarked = false;
-    bool allMarked = true;
-    for (int i = 0; i < length; ++i) {
-        const bool known = pass.marked.count(start + i) > 0;
-        anyMarked = anyMarked || known;
-        allMarked = allMarked && known;
-    }
 
-    auto entry = std::make_shared<MarkEntry>(document, range, finding);
+    auto entry = std::make_shared<MarkEntry>(document, range, finding, style);
     entry->setMarkedAt(start, end);
-    std::vector<Font> saved;
-    if (!anyMarked && !font->isMixed() && !isMarkFont(*font)) {
-        saved.push_back(*font);
-    } else {
-        // Characters this pass already marked keep the formatting they had
-        // before it; the others are read one by one when their formatting is
-        // mixed. A mark that no entry of ours set counts as no underline.
-        saved.resize(static_cast<size_t>(length));
-        for (int i = 0; i < length; ++i) {
-            const auto it = pass.marked.find(start + i);
-            if (it != pass.marked.end()) {
-                saved[static_cast<size_t>(i)] = it->second.original;
-                continue;
+    bool allMarked = true;
+    for (int i = 0; i < length; ++i)
+        allMarked = allMarked && pass.marked.count(start + i) > 0;
+
+    if (style == MarkStyle::Formatting) {
+        const std::optional<Font> font = range->font();
+        if (!font)
+            return;
+        bool anyMarked = false;
+        for (int i = 0; i < length; ++i)
+            anyMarked = anyMarked || pass.marked.count(start + i) > 0;
+        std::vector<Font> saved;
+        if (!anyMarked && !font->isMixed() && !isMarkFont(*font)) {
+            saved.push_back(*font);
+        } else {
+            // Characters this pass already marked keep the formatting they had
+            // before it; the others are read one by one when their formatting
+            // is mixed. A mark that no entry of ours set counts as no underline.
+            saved.resize(static_cast<size_t>(length));
+            for (int i = 0; i < length; ++i) {
+                const auto it = pass.marked.find(start + i);
+                if (it != pass.marked.end()) {
+                    saved[static_cast<size_t>(i)] = it->second.original;
+                    continue;
+                }
+                Font original = PlainFont;
+                if (!font->isMixed() && !isMarkFont(*font)) {
+                    original = *font;
+                } else if (font->isMixed()) {
+                    std::shared_ptr<Range> character = document->range(start + i, start + i + 1);
+                    const std::optional<Font> own = character ? character->font() : std::nullopt;
+                    if (own && !own->isMixed() && !isMarkFont(*own))
+                        original = *own;
+                }
+                saved[static_cast<size_t>(i)] = original;
             }
-            Font original = kPlainFont;
-            if (!font->isMixed() && !isMarkFont(*font)) {
-                original = *font;
-            } else if (font->isMixed()) {
-                std::shared_ptr<Range> character = document->range(start + i, start + i + 1);
-                const std::optional<Font> own = character ? character->font() : std::nullopt;
-                if (own && !own->isMixed() && !isMarkFont(*own))
-                    original = *own;
-            }
-            saved[static_cast<size_t>(i)] = original;
+            if (std::all_of(saved.begin(), saved.end(), [&](const Font& f) { return f == saved.front(); }))
+                saved.resize(1);
         }
-        if (std::all_of(saved.begin(), saved.end(), [&](const Font& f) { return f == saved.front(); }))
-            saved.resize(1);
+        entry->setSaved(std::move(saved));
     }
-    entry->setSaved(std::move(saved));
 
     // Link the entries that share characters with this one, each once.
     std::vector<std::shared_ptr<MarkEntry>> overlaps;
@@ -490,7 +552,7 @@ void WordHelper::markOccurrence(const std::shared_ptr<CheckRecord>& record, cons
 
     record->marks.push_back(entry);
     if (!allMarked)
-        range->setFont(kMarkFont);
+        range->setMarked(true);
 }
 
 void WordHelper::clearMarks(bool keepRecord)
@@ -498,27 +560,33 @@ void WordHelper::clearMarks(bool keepRecord)
     m_currentErrorRange.reset();
     hidePopup();
     m_markedPage = -1;
-
-    const auto it = m_records.find(recordKey());
-    if (it == m_records.end())
+    if (!m_record)
         return;
 
     std::shared_ptr<Document> document = currentDocument();
-    DocumentStep step(document, tr("Remove proofreading marks"));
-    it->second->marks.clear();
+    const MarkStyle style = markStyle();
+    DocumentStep step(document, tr("Remove proofreading marks"), false, style == MarkStyle::Formatting);
+    restoreMarks(m_record->marks);
+    m_record->marks.clear();
     if (!keepRecord)
-        m_records.erase(it);
+        m_record.reset();
 
+    std::shared_ptr<Range> content = document ? document->content() : nullptr;
+    if (!content)
+        return;
+    if (style == MarkStyle::Overlay) {
+        content->setMarked(false);
+        return;
+    }
     // Marks that no entry tracks (typed into a marked word, or left by an
     // earlier session) go with one find-and-replace over the document.
-    std::shared_ptr<Range> content = document ? document->content() : nullptr;
-    std::shared_ptr<Find> find = content ? content->find() : nullptr;
+    std::shared_ptr<Find> find = content->find();
     if (!find)
         return;
     find->clearFormatting();
-    find->setFont(kMarkFont);
+    find->setFont(MarkFont);
     find->clearReplacementFormatting();
-    find->setReplacementFont(kPlainFont);
+    find->setReplacementFont(PlainFont);
     find->execute(true, true, ReplaceAll);
 }
 
@@ -530,11 +598,11 @@ bool WordHelper::removeMarks(const std::shared_ptr<Range>& range, bool all)
 
     std::vector<std::shared_ptr<MarkEntry>> kept;
     std::vector<std::shared_ptr<MarkEntry>> taken;
-    CHECK_DATAS removed;
+    std::vector<std::string> removedTexts;
     for (std::shared_ptr<MarkEntry>& entry : record->marks) {
         if (entry->range() && entry->range()->inRange(range)) {
-            if (std::find(removed.begin(), removed.end(), entry->finding()) == removed.end())
-                removed.push_back(entry->finding());
+            if (std::find(removedTexts.begin(), removedTexts.end(), entry->finding()->text) == removedTexts.end())
+                removedTexts.push_back(entry->finding()->text);
             taken.push_back(std::move(entry));
         } else {
             kept.push_back(std::move(entry));
@@ -543,33 +611,39 @@ bool WordHelper::removeMarks(const std::shared_ptr<Range>& range, bool all)
     const bool tookAny = !taken.empty();
 
     if (all && tookAny) {
+        // Every occurrence of the same wrong text goes, with its finding.
+        auto ignored = [&](const std::shared_ptr<CCheckData>& finding) {
+            return finding &&
+                   std::find(removedTexts.begin(), removedTexts.end(), finding->text) != removedTexts.end();
+        };
         std::vector<std::shared_ptr<MarkEntry>> remaining;
         for (std::shared_ptr<MarkEntry>& entry : kept) {
-            if (std::find(removed.begin(), removed.end(), entry->finding()) != removed.end())
+            if (ignored(entry->finding()))
                 taken.push_back(std::move(entry));
             else
                 remaining.push_back(std::move(entry));
         }
         kept = std::move(remaining);
-        CHECK_DATAS& findings = record->findings;
-        findings.erase(std::remove_if(findings.begin(), findings.end(),
-                                      [&](const std::shared_ptr<CCheckData>& finding) {
-                                          return std::find(removed.begin(), removed.end(), finding) != removed.end();
-                                      }),
-                       findings.end());
+        for (size_t k = record->findings.size(); k-- > 0;) {
+            if (ignored(record->findings[k])) {
+                record->findings.erase(record->findings.begin() + static_cast<std::ptrdiff_t>(k));
+                if (k < record->positions.size())
+                    record->positions.erase(record->positions.begin() + static_cast<std::ptrdiff_t>(k));
+            }
+        }
     }
 
     record->marks = std::move(kept);
     // The entries taken out restore their characters now, while the kept ones
     // still hold the characters they share.
-    taken.clear();
+    restoreMarks(taken);
     return tookAny;
 }
 
 void WordHelper::unmark(const std::shared_ptr<Range>& range)
 {
     if (isMarked(range))
-        range->setFont(kPlainFont);
+        range->setMarked(false);
 }
 
 // --- Stepping and the popup -----------------------------------------------------
@@ -658,29 +732,52 @@ void WordHelper::showPopup(std::shared_ptr<Range> range, bool forced)
     }
 
     hidePopup();
-    if (m_popup->showCheckData(record->findings, text)) {
+    // The findings of the marks in the range, in their own order: repeats of
+    // an error elsewhere are not shown twice.
+    CHECK_DATAS shown = findingsIn(range);
+    if (shown.empty())
+        shown = record->findings;
+    if (m_popup->showCheckData(shown, text)) {
+        m_popupFindings = shown;
         if (m_errorTipEnabled) {
             m_popup->move(position);
             m_popup->show();
             qCDebug(lcPopup, "popup shown at %d,%d", position.x(), position.y());
         }
-        range->select();
+        // Only stepping selects the error; a caret that rests on a mark stays
+        // where the user put it, so that typing there replaces nothing.
+        if (forced)
+            range->select();
         m_currentErrorRange = range;
     }
     m_shownStart = start;
     m_shownEnd = end;
 }
 
+CHECK_DATAS WordHelper::findingsIn(const std::shared_ptr<Range>& range) const
+{
+    CHECK_DATAS found;
+    if (!m_record || !range)
+        return found;
+    for (const std::shared_ptr<MarkEntry>& entry : m_record->marks) {
+        if (entry->range() && entry->range()->inRange(range) &&
+            std::find(found.begin(), found.end(), entry->finding()) == found.end())
+            found.push_back(entry->finding());
+    }
+    return found;
+}
+
 void WordHelper::timeoutSelectionChange()
 {
     if (m_selectionTimer)
         m_selectionTimer->stop();
-    if (m_records.empty() || !m_popup)
+    if (!m_record || !m_popup)
         return;
 
     const int page = currentPageNumber();
     if (page > 0 && page != m_markedPage) {
-        DocumentStep step(currentDocument(), tr("Mark proofreading errors"));
+        DocumentStep step(currentDocument(), tr("Mark proofreading errors"), false,
+                          markStyle() == MarkStyle::Formatting);
         clearMarks(true);
         markCurrentPage();
     }
@@ -735,9 +832,9 @@ void WordHelper::onApply(QString /*itemTitle*/, int itemIndex, QString /*groupTi
     std::shared_ptr<CheckRecord> record = currentRecord();
     if (!record || !m_currentErrorRange)
         return;
-    if (groupIndex < 0 || groupIndex >= static_cast<int>(record->findings.size()))
+    if (groupIndex < 0 || groupIndex >= static_cast<int>(m_popupFindings.size()))
         return;
-    const std::shared_ptr<CCheckData> finding = record->findings[static_cast<size_t>(groupIndex)];
+    const std::shared_ptr<CCheckData> finding = m_popupFindings[static_cast<size_t>(groupIndex)];
     if (!finding || !finding->suggestions || itemIndex < 0 ||
         itemIndex >= static_cast<int>(finding->suggestions->size()))
         return;
@@ -758,7 +855,7 @@ void WordHelper::onApply(QString /*itemTitle*/, int itemIndex, QString /*groupTi
     newText.replace(wrong, *replacement, Qt::CaseSensitive);
 
     std::shared_ptr<Document> document = currentDocument();
-    DocumentStep step(document, tr("Apply suggestion"), newText != text);
+    DocumentStep step(document, tr("Apply suggestion"), newText != text, markStyle() == MarkStyle::Formatting);
     if (!removeMarks(range, false))
         unmark(range);
     if (newText == text || !document)
@@ -794,7 +891,7 @@ void WordHelper::ignoreCurrentError(bool all)
     std::shared_ptr<CheckRecord> record = currentRecord();
     if (!record || !m_currentErrorRange)
         return;
-    DocumentStep step(currentDocument(), tr("Ignore proofreading error"));
+    DocumentStep step(currentDocument(), tr("Ignore proofreading error"), false, markStyle() == MarkStyle::Formatting);
     if (!removeMarks(m_currentErrorRange, all))
         unmark(m_currentErrorRange);
 }
@@ -862,8 +959,12 @@ long WordHelper::handleEvent(int eventId, const std::vector<Variant>& parameters
         hidePopup();
         // The document is the first declared parameter, so the last one given.
         auto document = std::dynamic_pointer_cast<Document>(objectAt(declared - 1));
-        if (document && sameDocument(document, currentDocument()))
-            clearMarks(eventId == EventDocumentBeforeSave);
+        if (!document || !sameDocument(document, currentDocument()))
+            return ResultOk;
+        // Marks the editor draws itself never reach the file: a save keeps them.
+        if (eventId == EventDocumentBeforeSave && document->markStyle() == MarkStyle::Overlay)
+            return ResultOk;
+        clearMarks(eventId == EventDocumentBeforeSave);
         return ResultOk;
     }
     default:

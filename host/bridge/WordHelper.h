@@ -8,8 +8,6 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -26,11 +24,15 @@ class QTimer;
 // results: empty texts, false, -1 for page numbers, null objects. Nothing is
 // shown to the user for a failed automation call.
 //
-// Marks never outlive their record: dropping a record (clearErrors, the
-// document's close, a new check, the wrapper's end) restores every character's
-// underline and colour as they were before it was marked. Each operation that
-// changes formatting is one undo step, and leaves the document's modified flag
-// as it was, unless it changed text (applying a suggestion).
+// The wrapper keeps one check record: the findings of the last check of its
+// document, each where it was found, and the marks set for them on the marked
+// page. Marks never outlive their record: dropping it (clearErrors, the
+// document's close, a new check, the wrapper's end) takes every mark off.
+// Where the editor draws marks itself (automation::MarkStyle::Overlay),
+// checking changes nothing of the document. Where marks are formatting, every
+// character's underline and colour come back as they were, and each operation
+// that changes formatting is one undo step that leaves the modified flag as it
+// was. Applying a suggestion edits text, as one undo step.
 class WordHelper : public QObject
 {
     Q_OBJECT
@@ -48,6 +50,8 @@ public:
     const std::shared_ptr<automation::Application>& application() const { return m_application; }
 
     // --- Page texts ---
+    // Each text handed out is remembered with where it starts in the
+    // document: the findings of its check are marked where they were found.
     QString getCurrentPageText();
     QString getAllPageText();
     // Texts of count pages from the current one, concatenated; empty for a
@@ -59,12 +63,13 @@ public:
     std::shared_ptr<automation::Range> pageRange(int page);
 
     // --- Findings and marks ---
-    // Replaces the document's findings with a copy of checkDatas and marks the
-    // current page. An empty list changes nothing.
+    // Replaces the document's findings with checkDatas (their spans count
+    // into the text last handed out) and marks the current page. An empty list
+    // changes nothing.
     void showErrors(const CHECK_DATAS& checkDatas);
     bool hasData();
-    // The document's findings, owned by the wrapper; null without a record.
-    CHECK_DATAS* getCheckDatas();
+    // The document's findings; empty without a record.
+    CHECK_DATAS getCheckDatas() const;
     // Removes the marks and drops the findings.
     void clearErrors();
     void enableErrorTip(bool enable);
@@ -86,12 +91,15 @@ public:
     QTimer* selectionTimer() const { return m_selectionTimer; }
     // The error the popup shows (and its actions work on); null when none.
     const std::shared_ptr<automation::Range>& currentErrorRange() const { return m_currentErrorRange; }
+    // The findings the popup shows, in its order: its group indices.
+    const CHECK_DATAS& popupFindings() const { return m_popupFindings; }
     int shownStart() const { return m_shownStart; }
     int shownEnd() const { return m_shownEnd; }
 
-    // How a wrapper that was never attached finds its record key: the editor
-    // window under the foreground window (the platform's bridge sets this).
-    static void setForegroundEditorLookup(std::function<HWND()> lookup);
+signals:
+    // Something the user should know about this editor (for the tool window's
+    // message line), e.g. that it cannot show the marks now and why.
+    void message(QString text);
 
 public slots:
     void timeoutSelectionChange();
@@ -107,18 +115,23 @@ public slots:
 private:
     struct MarkPass;
 
-    HWND recordKey();
-    std::shared_ptr<CheckRecord> currentRecord();
+    std::shared_ptr<CheckRecord> currentRecord() const { return m_record; }
+    automation::MarkStyle markStyle();
     static bool sameDocument(const std::shared_ptr<automation::Document>& a,
                              const std::shared_ptr<automation::Document>& b);
-    bool isMarked(const std::shared_ptr<automation::Range>& range) const;
+    static bool isMarked(const std::shared_ptr<automation::Range>& range);
     QString pageText(int page);
+    // Remembers text as the text last handed out, starting at start.
+    QString handOut(const QString& text, int start);
 
     void markCurrentPage(std::shared_ptr<CheckRecord> record = nullptr);
     void markRange(const std::shared_ptr<CheckRecord>& record, const std::shared_ptr<automation::Range>& range,
                    MarkPass& pass);
     void markOccurrence(const std::shared_ptr<CheckRecord>& record, const std::shared_ptr<CCheckData>& finding,
-                        const std::shared_ptr<automation::Document>& document, int start, int end, MarkPass& pass);
+                        const std::shared_ptr<automation::Document>& document,
+                        const std::shared_ptr<automation::Range>& range, int start, int end, MarkPass& pass);
+    // Tells the user when the editor cannot show the marks.
+    void reportMarkDisplay(const std::shared_ptr<automation::Document>& document);
     void clearMarks(bool keepRecord);
     bool removeMarks(const std::shared_ptr<automation::Range>& range, bool all);
     void unmark(const std::shared_ptr<automation::Range>& range);
@@ -130,11 +143,19 @@ private:
     // still selects the error so that the next step moves on.
     void showPopup(std::shared_ptr<automation::Range> range, bool forced);
     void hidePopup();
+    // The findings marked within range (those of its mark entries).
+    CHECK_DATAS findingsIn(const std::shared_ptr<automation::Range>& range) const;
 
     HWND m_hWnd = nullptr;
     std::shared_ptr<automation::Application> m_application;
     std::shared_ptr<automation::Document> m_document;
-    std::map<HWND, std::shared_ptr<CheckRecord>> m_records;
+    std::shared_ptr<CheckRecord> m_record;
+    // The text last handed out and where it started in the document.
+    QString m_handedText;
+    int m_handedStart = -1;
+    // The findings the popup shows, in its order (its group indices).
+    CHECK_DATAS m_popupFindings;
+    automation::MarkDisplay m_reportedDisplay = automation::MarkDisplay::Shown;
     QTimer* m_selectionTimer = nullptr;
     ContextShow* m_popup = nullptr;
     std::shared_ptr<automation::Range> m_currentErrorRange;

@@ -4,6 +4,7 @@
 #include "UnoSupport.h"
 #include "WriterDocument.h"
 #include "WriterEvents.h"
+#include "WriterMarks.h"
 #include "WriterSelection.h"
 #include "WriterText.h"
 #include "WriterWindow.h"
@@ -54,6 +55,8 @@ std::shared_ptr<WriterApplication> WriterApplication::create(std::shared_ptr<Off
     application->m_document = std::make_shared<WriterDocument>(std::make_shared<WriterText>(connection, model));
     application->m_view = std::make_shared<AccessibleView>(frame);
     application->m_events = std::make_unique<WriterEvents>(*application);
+    // Marks are no longer formatting: any an older version left go now.
+    application->m_document->writerText()->marks().removeFormattingMarks();
     return application;
 }
 

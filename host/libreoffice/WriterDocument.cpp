@@ -1,6 +1,7 @@
 #include "WriterDocument.h"
 #include "UnoSupport.h"
 #include "WriterRange.h"
+#include "WriterMarks.h"
 #include "WriterText.h"
 
 #include <com/sun/star/document/XUndoManagerSupplier.hpp>
@@ -91,4 +92,9 @@ void WriterDocument::setModified(bool modified)
         return;
     office::guarded("setting the modified flag",
                     [&] { Reference<util::XModifiable>(m_text->model(), UNO_QUERY_THROW)->setModified(modified); });
+}
+
+automation::MarkDisplay WriterDocument::markDisplay()
+{
+    return m_text->marks().display();
 }

@@ -24,6 +24,8 @@ public:
     void leaveUndoContext() override;
     bool isModified() override;
     void setModified(bool modified) override;
+    automation::MarkStyle markStyle() override { return automation::MarkStyle::Overlay; }
+    automation::MarkDisplay markDisplay() override;
 
 private:
     css::uno::Reference<css::document::XUndoManager> undoManager();

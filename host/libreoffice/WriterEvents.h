@@ -21,9 +21,7 @@ class WriterApplication;
 //   skips it) → before close (6);
 // - the window lost the focus → window deactivate (11);
 // - the window was resized → window size (25).
-// The office calls back on its own threads; those calls are queued, except the
-// before-save event, for which the office waits until the sinks have handled
-// it (so that marks they remove are not saved).
+// The office calls back on its own threads; every call is queued.
 class WriterEvents : public QObject
 {
     Q_OBJECT

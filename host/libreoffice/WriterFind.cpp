@@ -67,8 +67,6 @@ bool WriterFind::execute(bool /*forward*/, bool format, int replace)
         if (replacing && wholeDocument) {
             attributes->setReplaceAttributes(office::fontProperties(*m_replacement));
             document->formattingChanged();
-            if (*m_font == automation::Font{automation::UnderlineWavyHeavy, automation::MarkColor})
-                document->forgetMarks(); // every mark goes
             return replaceable->replaceAll(search) > 0;
         }
 

@@ -2,6 +2,7 @@
 #include "UnoSupport.h"
 #include "WriterFind.h"
 #include "WriterFont.h"
+#include "WriterMarks.h"
 #include "WriterParagraphs.h"
 #include "WriterText.h"
 
@@ -18,8 +19,6 @@ using css::uno::UNO_QUERY;
 using css::uno::UNO_QUERY_THROW;
 
 namespace {
-
-const automation::Font kMark{automation::UnderlineWavyHeavy, automation::MarkColor};
 
 // Length in UTF-16 units of the character at offset (a surrogate pair is one
 // character).
@@ -293,8 +292,6 @@ void WriterRange::setFont(const automation::Font& font)
 {
     if (!m_document->isAlive())
         return;
-    if (m_document->isSaving() && font == kMark)
-        return;
     m_document->formattingChanged();
     // Writer keeps underline style and colour in one attribute: writing one
     // of them over characters that differ in the other would make the other
@@ -323,16 +320,21 @@ void WriterRange::setFont(const automation::Font& font)
         }
     }
     office::writeFont(properties(), font);
-    // A range that is written to is usually kept (a mark's): its cursor now,
-    // from the walker that spans it, is one call.
-    ensureCursor();
-    if (m_cursor.is() && !m_endCursor.is()) {
-        if (font == kMark && m_known && !(*m_known == kMark))
-            m_document->noteMark(m_cursor, *m_known);
-        else if (!(font == kMark))
-            m_document->forgetMark(m_cursor);
-    }
     m_known = font.isMixed() ? std::nullopt : std::optional<automation::Font>(font);
+}
+
+bool WriterRange::isMarked()
+{
+    if (!m_document->isAlive() || !readOffsets())
+        return false;
+    return m_document->marks().covers(m_start, m_end);
+}
+
+void WriterRange::setMarked(bool marked)
+{
+    if (!m_document->isAlive() || !readOffsets())
+        return;
+    m_document->marks().set(m_start, m_end, marked);
 }
 
 std::shared_ptr<automation::Paragraphs> WriterRange::paragraphs()

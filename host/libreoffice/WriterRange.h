@@ -36,6 +36,9 @@ public:
     void setRange(int start, int end) override;
     std::optional<automation::Font> font() override;
     void setFont(const automation::Font& font) override;
+    // The marks are the document's WriterMarks, not formatting.
+    bool isMarked() override;
+    void setMarked(bool marked) override;
     std::shared_ptr<automation::Paragraphs> paragraphs() override;
     std::shared_ptr<automation::Range> goTo(int what, int which, std::optional<int> count = std::nullopt) override;
     std::shared_ptr<automation::Range> next(int unit = automation::UnitCharacter, int count = 1) override;

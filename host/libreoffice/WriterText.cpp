@@ -2,6 +2,7 @@
 #include "OfficeConnection.h"
 #include "UnoSupport.h"
 #include "WriterFont.h"
+#include "WriterMarks.h"
 #include "WriterRange.h"
 
 #include <com/sun/star/container/XEnumeration.hpp>
@@ -49,6 +50,7 @@ WriterText::WriterText(std::shared_ptr<OfficeConnection> connection, Reference<f
     : m_connection(std::move(connection))
     , m_model(std::move(model))
     , m_context(std::make_unique<QObject>())
+    , m_marks(std::make_unique<WriterMarks>(*this))
 {
     office::guarded("reading the document's text", [&] {
         Reference<text::XTextDocument> document(m_model, UNO_QUERY_THROW);
@@ -60,6 +62,7 @@ WriterText::WriterText(std::shared_ptr<OfficeConnection> connection, Reference<f
 
 WriterText::~WriterText()
 {
+    m_marks.reset();
     if (isAlive())
         office::guarded("forgetting the document", [&] {
             Reference<lang::XComponent>(m_model, UNO_QUERY_THROW)->removeEventListener(m_closeWatch);
@@ -636,32 +639,6 @@ WriterText::ViewMove::~ViewMove()
         office::guarded("unlocking the view", [&] { m_text.m_model->unlockControllers(); });
     --m_text.m_viewMoves;
     m_text.m_viewMoveEnd = std::chrono::steady_clock::now();
-}
-
-void WriterText::noteMark(const Reference<text::XTextCursor>& cursor, const automation::Font& original)
-{
-    std::lock_guard<std::mutex> lock(m_marksMutex);
-    m_marks.emplace_back(cursor, original);
-}
-
-void WriterText::forgetMark(const Reference<text::XTextCursor>& cursor)
-{
-    std::lock_guard<std::mutex> lock(m_marksMutex);
-    m_marks.erase(
-        std::remove_if(m_marks.begin(), m_marks.end(), [&](const auto& mark) { return mark.first == cursor; }),
-        m_marks.end());
-}
-
-void WriterText::forgetMarks()
-{
-    std::lock_guard<std::mutex> lock(m_marksMutex);
-    m_marks.clear();
-}
-
-std::vector<std::pair<Reference<text::XTextCursor>, automation::Font>> WriterText::notedMarks() const
-{
-    std::lock_guard<std::mutex> lock(m_marksMutex);
-    return m_marks;
 }
 
 void WriterText::beginChange()

@@ -21,6 +21,7 @@
 #include <vector>
 
 class OfficeConnection;
+class WriterMarks;
 class WriterRange;
 
 // The shared state of one Writer document behind its automation objects, and
@@ -146,18 +147,8 @@ public:
     // Calls nest.
     void beginChange();
     void endChange();
-    // Between the office's before-save and after-save notifications no mark
-    // is set (a marking pass that runs on then would put marks into the file).
-    void setSaving(bool saving) { *m_saving = saving; }
-    bool isSaving() const { return *m_saving; }
-    // The marks written over a range whose formatting was read just before
-    // (a marking pass), with that formatting. The save's fallback, which runs
-    // on the office's thread when the GUI thread cannot, puts it back where
-    // the mark still is, instead of no underline. Any thread.
-    void noteMark(const css::uno::Reference<css::text::XTextCursor>& cursor, const automation::Font& original);
-    void forgetMark(const css::uno::Reference<css::text::XTextCursor>& cursor);
-    void forgetMarks();
-    std::vector<std::pair<css::uno::Reference<css::text::XTextCursor>, automation::Font>> notedMarks() const;
+    // The document's proofreading marks.
+    WriterMarks& marks() { return *m_marks; }
 
     // Whether a hidden move ended so recently that a selection event arriving
     // now may be the office's late report of it.
@@ -190,7 +181,6 @@ private:
     css::uno::Reference<css::text::XTextViewCursor> m_viewCursor;
     std::unique_ptr<QObject> m_context; // receives the end of the event-loop turn
     std::shared_ptr<std::atomic<bool>> m_closed = std::make_shared<std::atomic<bool>>(false);
-    std::shared_ptr<std::atomic<bool>> m_saving = std::make_shared<std::atomic<bool>>(false);
     css::uno::Reference<css::lang::XEventListener> m_closeWatch;
 
     struct PageSpan
@@ -225,8 +215,7 @@ private:
     bool moveWalker(const css::uno::Reference<css::text::XText>& text, int start, int end);
 
     std::vector<std::weak_ptr<WriterRange>> m_deferred;
-    mutable std::mutex m_marksMutex;
-    std::vector<std::pair<css::uno::Reference<css::text::XTextCursor>, automation::Font>> m_marks;
+    std::unique_ptr<WriterMarks> m_marks;
 
     struct FontRun
     {

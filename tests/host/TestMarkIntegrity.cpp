@@ -12,9 +12,12 @@ using memoryword::Layout;
 
 namespace {
 
-// Random documents, findings and user actions. Whatever happens, checking must
-// not change the document: every character keeps its underline and colour, and
-// the text changes only where a suggestion was applied.
+// Random documents, findings and user actions, with marks as formatting or
+// drawn by the editor. Whatever happens, checking must not change the
+// document: every character keeps its underline and colour, and the text
+// changes only where a suggestion was applied. Marks drawn by the editor
+// never touch the document at all (no undo step, no formatting at any time),
+// and a caret the user puts down stays where it is.
 class Sequence
 {
 public:
@@ -34,7 +37,7 @@ private:
     Font priorFont();
     CHECK_DATAS makeFindings();
     QString checkStep(const QString& what);
-    void moveCaret();
+    bool moveCaret();
     QString apply();
 
     std::mt19937 m_random;
@@ -96,20 +99,22 @@ CHECK_DATAS Sequence::makeFindings()
     return findings;
 }
 
-void Sequence::moveCaret()
+// Returns whether the caret stayed where it was put.
+bool Sequence::moveCaret()
 {
     const int length = m_f->doc->plainText().size();
     const int start = pick(0, length);
     const int end = chance(80) ? start : std::min(length, start + pick(1, 4));
     m_f->app->moveCaret(m_f->doc, start, end);
     m_f->helper->timeoutSelectionChange();
+    return m_f->doc->selectionStart() == start && m_f->doc->selectionEnd() == end;
 }
 
 QString Sequence::apply()
 {
     WordHelper& helper = *m_f->helper;
-    CHECK_DATAS* findings = helper.getCheckDatas();
-    if (!findings || !helper.popup()->isVisible() || !helper.currentErrorRange())
+    const CHECK_DATAS* findings = &helper.popupFindings();
+    if (!helper.popup()->isVisible() || !helper.currentErrorRange())
         return QString();
     const int groupIndex = pick(-1, int(findings->size()));
     const int itemIndex = pick(0, 2);
@@ -163,7 +168,8 @@ QString Sequence::checkStep(const QString& what)
 QString Sequence::run()
 {
     const QString text = makeText();
-    m_f = std::make_unique<WordFixture>(text, Layout{pick(8, 30), pick(2, 6)});
+    const MarkStyle style = chance(50) ? MarkStyle::Overlay : MarkStyle::Formatting;
+    m_f = std::make_unique<WordFixture>(text, Layout{pick(8, 30), pick(2, 6)}, "/docs/a.docx", style);
     for (int i = 0; i < text.size();) {
         const Font font = priorFont();
         const int run = pick(1, 6);
@@ -184,10 +190,16 @@ QString Sequence::run()
             what = "check";
             moveCaret();
             undoBefore = m_f->doc->undoSteps();
-            m_f->helper->showErrors(makeFindings());
+            // As the service answers (each finding where it stands), or
+            // findings whose place is not known.
+            if (chance(50))
+                m_f->check(makeFindings());
+            else
+                m_f->helper->showErrors(makeFindings());
         } else if (action < 45) {
             what = "caret";
-            moveCaret();
+            if (!moveCaret())
+                return "caret: the selection moved by itself";
         } else if (action < 57) {
             what = "apply";
             const QString failure = apply();
@@ -227,14 +239,25 @@ QString Sequence::run()
             what = "tips";
             m_f->helper->enableErrorTip(!m_f->helper->errorTipEnabled());
         }
-        if (what != "apply" && m_f->doc->undoSteps() - undoBefore > 1)
-            return what + ": more than one undo step";
+        if (what != "apply" && m_f->doc->undoSteps() - undoBefore > (style == MarkStyle::Overlay ? 0 : 1))
+            return what + ": more undo steps than allowed";
+        if (style == MarkStyle::Overlay) {
+            const std::vector<int>& ids = m_f->doc->identities();
+            for (size_t i = 0; i < ids.size(); ++i) {
+                if (ids[i] >= 0 && m_f->doc->fontAt(int(i)) != m_original[size_t(ids[i])])
+                    return what + QString(": character %1 changed its formatting").arg(i);
+            }
+        }
         const QString failure = checkStep(what);
         if (!failure.isEmpty())
             return failure;
     }
 
     m_f->helper->clearErrors();
+    for (int i = 0; i < m_f->doc->plainText().size(); ++i) {
+        if (m_f->markedAt(i))
+            return QString("clear: character %1 is still marked").arg(i);
+    }
     const std::vector<int>& ids = m_f->doc->identities();
     for (size_t i = 0; i < ids.size(); ++i) {
         if (ids[i] >= 0 && m_f->doc->fontAt(int(i)) != m_original[size_t(ids[i])])

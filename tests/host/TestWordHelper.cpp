@@ -2,12 +2,14 @@
 #include "ModalWatcher.h"
 #include "WordFixture.h"
 #include "client/CConfig.h"
+#include "utility/JsonDecode.h"
 #include "client/Revisor.h"
 #include "presentation/ContextShow.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
@@ -48,6 +50,8 @@ private slots:
     void unattachedOrVanishedEditorAnswersEmpty();
 
     void emptyFindingsChangeNothing();
+    void findingsAreMarkedWhereTheyWereFound_data();
+    void findingsAreMarkedWhereTheyWereFound();
     void restoresFormatting_data();
     void restoresFormatting();
     void occurrenceWhoseTextDiffersIsSkipped();
@@ -55,6 +59,7 @@ private slots:
     void markingCostsFewCallsPerOccurrence();
 
     void saveKeepsFindingsAndRemarksOnNextSelection();
+    void overlayMarksNeverTouchTheDocument();
     void closeDropsRecord();
     void eventsOfOtherDocumentsAndMalformedListsChangeNothing_data();
     void eventsOfOtherDocumentsAndMalformedListsChangeNothing();
@@ -147,14 +152,57 @@ void TestWordHelper::unattachedOrVanishedEditorAnswersEmpty()
 void TestWordHelper::emptyFindingsChangeNothing()
 {
     WordFixture f(longParagraph(40));
-    f.helper->showErrors({makeFinding("黄")});
+    f.check({makeFinding("黄")});
     const QString marked = f.markedText();
     QCOMPARE(marked.count(QString::fromUtf8("黄")), 2);
 
     f.helper->showErrors({});
     f.helper->showErrors({nullptr, makeFinding("")});
     QCOMPARE(f.markedText(), marked);
-    QCOMPARE(f.helper->getCheckDatas()->size(), size_t(1));
+    QCOMPARE(f.helper->getCheckDatas().size(), size_t(2));
+}
+
+void TestWordHelper::findingsAreMarkedWhereTheyWereFound_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::newRow("formatting") << int(MarkStyle::Formatting);
+    QTest::newRow("overlay") << int(MarkStyle::Overlay);
+}
+
+void TestWordHelper::findingsAreMarkedWhereTheyWereFound()
+{
+    QFETCH(int, style);
+    // "黄" stands five times on the page: a one-character finding marks only
+    // the occurrence it was found at.
+    WordFixture f(longParagraph(100), {}, "/docs/a.docx", MarkStyle(style));
+    CHECK_DATAS all = f.found({makeFinding("黄", {"簧"})});
+    QCOMPARE(int(all.size()), 5);
+    f.helper->showErrors({all[1], all[3]});
+    QCOMPARE(f.markedText().count(QString::fromUtf8("黄")), 2);
+    QVERIFY(f.markedAt(27) && f.markedAt(75));
+
+    // The document changed between the page's text and the findings (two
+    // characters typed at the start): each finding is looked for by its text,
+    // at the nearest occurrence that no other finding holds.
+    f.helper->clearErrors();
+    CHECK_DATAS again = f.found({makeFinding("黄", {"簧"})});
+    std::shared_ptr<Range> start = f.doc->range(0, 0);
+    start->setText(QString::fromUtf8("新的"));
+    f.helper->showErrors({again[1], again[2]});
+    QVERIFY(f.markedAt(29) && f.markedAt(53));
+    QCOMPARE(f.markedText().count(QString::fromUtf8("黄")), 2);
+
+    // A real service reply, decoded, crosses into the logic the same way.
+    f.helper->clearErrors();
+    f.helper->getCurrentPageText();
+    CHECK_DATAS decoded;
+    std::string code, message;
+    QVERIFY(JSONToCheckData(R"({"error_code":"","error_msg":"","errors":[{"text":"黄","type":1,"spans":[[53,53]],)"
+                            R"("suggestions":[{"text":"簧","count":1}]}]})",
+                            decoded, code, message));
+    f.helper->showErrors(decoded);
+    QCOMPARE(f.markedText().count(QString::fromUtf8("黄")), 1);
+    QVERIFY(f.markedAt(53));
 }
 
 void TestWordHelper::restoresFormatting_data()
@@ -186,7 +234,7 @@ void TestWordHelper::restoresFormatting()
             f.doc->setFontAt(at + i, Font{underlines[i], colors[i]});
     }
     const std::vector<Font> before = f.doc->fonts();
-    f.helper->showErrors({makeFinding("宇宙洪"), makeFinding("宇宙洪"), makeFinding("洪荒")});
+    f.check({makeFinding("宇宙洪"), makeFinding("宇宙洪"), makeFinding("洪荒")});
     QVERIFY(f.markedAt(4) && f.markedAt(6) && f.markedAt(7) && f.markedAt(30));
 
     f.helper->clearErrors();
@@ -229,17 +277,27 @@ void TestWordHelper::checkingLeavesDocumentUnmodifiedInOneUndoStep()
 void TestWordHelper::markingCostsFewCallsPerOccurrence()
 {
     // 50 occurrences of two findings on one page of one paragraph.
-    WordFixture f(QString::fromUtf8("黄洪荒日").repeated(25), Layout{100, 1});
-    f.app->calls().reset();
-    f.helper->showErrors({makeFinding("黄"), makeFinding("洪荒")});
-    const int occurrences = 50;
-    QCOMPARE(f.markedText().count(QChar('.')), 25);
-    const memoryword::CallCounter& calls = f.app->calls();
-    QCOMPARE(calls.of("Document.Range"), occurrences);
-    QCOMPARE(calls.of("Range.Font") + calls.of("Range.SetFont"), 2 * occurrences);
-    // One text read per occurrence, plus the page's.
-    QCOMPARE(calls.of("Range.Text"), occurrences + 1);
-    QVERIFY2(calls.total < 4 * occurrences + 30, qPrintable(QString::number(calls.total)));
+    for (MarkStyle style : {MarkStyle::Formatting, MarkStyle::Overlay}) {
+        WordFixture f(QString::fromUtf8("黄洪荒日").repeated(25), Layout{100, 1}, "/docs/a.docx", style);
+        const CHECK_DATAS findings = f.found({makeFinding("黄"), makeFinding("洪荒")});
+        f.app->calls().reset();
+        f.helper->showErrors(findings);
+        const int occurrences = 50;
+        QCOMPARE(f.markedText().count(QChar('.')), 25);
+        const memoryword::CallCounter& calls = f.app->calls();
+        QCOMPARE(calls.of("Document.Range"), occurrences);
+        // One text read per occurrence (the check that it still stands there).
+        QCOMPARE(calls.of("Range.Text"), occurrences);
+        if (style == MarkStyle::Formatting) {
+            QCOMPARE(calls.of("Range.Font") + calls.of("Range.SetFont"), 2 * occurrences);
+            QVERIFY2(calls.total < 4 * occurrences + 30, qPrintable(QString::number(calls.total)));
+        } else {
+            // Marks drawn by the editor: no formatting is read or written.
+            QCOMPARE(calls.of("Range.Font") + calls.of("Range.SetFont"), 0);
+            QCOMPARE(calls.of("Range.SetMarked"), occurrences);
+            QVERIFY2(calls.total < 3 * occurrences + 30, qPrintable(QString::number(calls.total)));
+        }
+    }
 }
 
 void TestWordHelper::saveKeepsFindingsAndRemarksOnNextSelection()
@@ -261,13 +319,43 @@ void TestWordHelper::saveKeepsFindingsAndRemarksOnNextSelection()
     QCOMPARE(f.helper->markedPage(), 1);
 }
 
+void TestWordHelper::overlayMarksNeverTouchTheDocument()
+{
+    // Marks drawn by the editor: checking, stepping, ignoring, saving and
+    // clearing add no undo step, leave the modified flag and every
+    // character's formatting alone, and a save keeps the marks on screen.
+    WordFixture f(longParagraph(120) + "\r" + longParagraph(60), {}, "/docs/a.docx", MarkStyle::Overlay);
+    f.doc->setFontAt(3, Font{1, 255});
+    const std::vector<Font> before = f.doc->fonts();
+    f.check({makeFinding("黄", {"簧"}), makeFinding("宇宙")});
+    QVERIFY(f.markedAt(3) && f.markedAt(27) && f.markedAt(4) && f.markedAt(5));
+    f.app->save(f.doc);
+    QVERIFY(f.markedAt(3));
+    QVERIFY(f.helper->onNext());
+    trigger(f, "actionIgnoreOnce");
+    QVERIFY(!f.markedAt(3) && f.markedAt(27));
+    f.helper->clearErrors();
+    QVERIFY(std::none_of(f.doc->overlayMarks().begin(), f.doc->overlayMarks().end(), [](bool b) { return b; }));
+    QCOMPARE(f.doc->undoSteps(), 0);
+    QVERIFY(!f.doc->modifiedFlag());
+    QVERIFY(f.doc->fonts() == before);
+
+    // Where the editor cannot show them, the user is told why, once.
+    QSignalSpy messages(f.helper.get(), &WordHelper::message);
+    f.doc->setMarkDisplay(MarkDisplay::AutoSpellOff);
+    f.check({makeFinding("黄")});
+    f.check({makeFinding("黄")});
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages.first().first().toString().contains("Automatic Spell Checking"));
+}
+
 void TestWordHelper::closeDropsRecord()
 {
     WordFixture f(longParagraph(60));
     f.helper->showErrors({makeFinding("黄")});
     f.app->close(f.doc);
     QVERIFY(!f.helper->hasData());
-    QVERIFY(!f.helper->getCheckDatas());
+    QVERIFY(f.helper->getCheckDatas().empty());
 }
 
 void TestWordHelper::eventsOfOtherDocumentsAndMalformedListsChangeNothing_data()
@@ -337,8 +425,8 @@ void TestWordHelper::deactivationHidesPopupUnlessItIsActive()
 
 void TestWordHelper::caretOnMarkOpensPopupBelowIt()
 {
-    WordFixture f(longParagraph(60));
-    f.helper->showErrors({makeFinding("宇宙", {"寓宙"})});
+    WordFixture f(longParagraph(60), {}, "/docs/a.docx", MarkStyle::Overlay);
+    f.check({makeFinding("宇宙", {"寓宙"})});
     ContextShow* popup = f.helper->popup();
 
     // A selection inside the mark does not open it.
@@ -347,13 +435,13 @@ void TestWordHelper::caretOnMarkOpensPopupBelowIt()
     QVERIFY(!popup->isVisible());
 
     // A caret touching the mark opens it after the timer, below the error,
-    // with the error selected.
+    // and stays where the user put it.
     f.app->moveCaret(f.doc, 29, 29);
     QVERIFY(!popup->isVisible());
     QTRY_VERIFY(popup->isVisible());
     QCOMPARE(popup->pos(), QPoint(100 + 12 * 8, 200 + 20 + 20));
-    QCOMPARE(f.doc->selectionStart(), 28);
-    QCOMPARE(f.doc->selectionEnd(), 30);
+    QCOMPARE(f.doc->selectionStart(), 29);
+    QCOMPARE(f.doc->selectionEnd(), 29);
     QCOMPARE(f.helper->shownStart(), 28);
 
     // Moving within the shown error leaves it as it is.
@@ -362,14 +450,27 @@ void TestWordHelper::caretOnMarkOpensPopupBelowIt()
     QVERIFY(popup->isVisible());
     QCOMPARE(f.helper->shownStart(), 28);
 
-    // Leaving the marks hides it; navigation opens it even from a selection.
-    f.app->moveCaret(f.doc, 10, 10);
+    // Text typed right after the mark replaces nothing and is not marked;
+    // text typed before it leaves the mark on the same characters.
+    f.app->moveCaret(f.doc, 30, 30);
+    QTRY_COMPARE(f.helper->shownStart(), 28);
+    f.doc->range(30, 30)->setText(QString::fromUtf8("甲"));
+    QCOMPARE(f.doc->plainText().mid(28, 3), QString::fromUtf8("宇宙甲"));
+    QVERIFY(f.markedAt(28) && f.markedAt(29) && !f.markedAt(30));
+    f.doc->range(0, 0)->setText(QString::fromUtf8("乙"));
+    QVERIFY(f.markedAt(29) && f.markedAt(30) && !f.markedAt(28) && !f.markedAt(31));
+    QVERIFY(f.markedAt(5) && f.markedAt(6) && !f.markedAt(4));
+
+    // Leaving the marks hides it; navigation opens it even from a selection,
+    // and selects the error.
+    f.app->moveCaret(f.doc, 11, 11);
     QTRY_VERIFY(!popup->isVisible());
     QCOMPARE(f.helper->shownStart(), -1);
-    f.caret(4, 5);
+    f.caret(5, 6);
     QVERIFY(f.helper->onNext());
     QVERIFY(popup->isVisible());
-    QCOMPARE(f.doc->selectionStart(), 4);
+    QCOMPARE(f.doc->selectionStart(), 5);
+    QCOMPARE(f.doc->selectionEnd(), 7);
 }
 
 void TestWordHelper::navigationStepsAndStaysOnPage()
@@ -377,7 +478,8 @@ void TestWordHelper::navigationStepsAndStaysOnPage()
     // Page 1 (characters 0 to 99) has errors at 3, 27, 51, 75 and 99; the
     // next one, at 123, is on page 2.
     WordFixture f(longParagraph(200));
-    f.helper->showErrors({makeFinding("黄")});
+    f.caret(0);
+    f.check({makeFinding("黄")});
     QCOMPARE(f.markedText().count(QString::fromUtf8("黄")), 5);
     f.caret(0);
     for (int at : {3, 27, 51, 75, 99}) {
@@ -394,7 +496,7 @@ void TestWordHelper::navigationStepsAndStaysOnPage()
 void TestWordHelper::navigationWithTipsOffStillMoves()
 {
     WordFixture f(longParagraph(60));
-    f.helper->showErrors({makeFinding("黄")});
+    f.check({makeFinding("黄")});
     f.helper->enableErrorTip(false);
     f.caret(0);
     QVERIFY(f.helper->onNext());
@@ -468,7 +570,7 @@ void TestWordHelper::apply()
 void TestWordHelper::ignoreOnceAndAll()
 {
     WordFixture f(longParagraph(60));
-    f.helper->showErrors({makeFinding("黄"), makeFinding("洪荒", {"鸿荒"})});
+    f.check({makeFinding("黄"), makeFinding("洪荒", {"鸿荒"})});
     QCOMPARE(f.markedText().count(QString::fromUtf8("黄")), 3);
 
     // Ignore once: this occurrence only; the finding stays.
@@ -477,18 +579,20 @@ void TestWordHelper::ignoreOnceAndAll()
     trigger(f, "actionIgnoreOnce");
     QVERIFY(!f.markedAt(27));
     QVERIFY(f.markedAt(3) && f.markedAt(51));
-    QCOMPARE(f.helper->getCheckDatas()->size(), size_t(2));
+    QCOMPARE(f.helper->getCheckDatas().size(), size_t(6));
 
-    // Ignore all: every occurrence and the finding; the other finding stays.
+    // Ignore all: every occurrence of that wrong text, with its findings; the
+    // other findings stay.
     f.app->moveCaret(f.doc, 4, 4);
     QTRY_VERIFY(f.helper->popup()->isVisible());
     trigger(f, "actionIgnoreAll");
     QCOMPARE(f.markedText().count(QString::fromUtf8("黄")), 0);
-    QCOMPARE(f.helper->getCheckDatas()->size(), size_t(1));
-    QCOMPARE(f.helper->getCheckDatas()->front()->text, std::string("洪荒"));
+    QCOMPARE(f.helper->getCheckDatas().size(), size_t(3));
+    for (const auto& data : f.helper->getCheckDatas())
+        QCOMPARE(data->text, std::string("洪荒"));
     QVERIFY(f.markedAt(6) && f.markedAt(7) && f.markedAt(31));
 
-    // Indices from the popup are those of the list now: group 0 is 洪荒.
+    // The popup's groups are the findings under the caret: group 0 is 洪荒.
     f.app->moveCaret(f.doc, 7, 7);
     QTRY_VERIFY(f.helper->popup()->isVisible());
     f.helper->onApply("", 0, "", 0);

@@ -186,6 +186,21 @@ public:
             return;
         m_document->applyFont(m_start, m_end, font);
     }
+    bool isMarked() override
+    {
+        if (m_document->markStyle() == MarkStyle::Formatting)
+            return Range::isMarked();
+        return hit("Range.IsMarked") && m_document->overlayMarked(m_start, m_end);
+    }
+    void setMarked(bool marked) override
+    {
+        if (m_document->markStyle() == MarkStyle::Formatting) {
+            Range::setMarked(marked);
+            return;
+        }
+        if (hit("Range.SetMarked"))
+            m_document->setOverlayMarked(m_start, m_end, marked);
+    }
     std::shared_ptr<Paragraphs> paragraphs() override;
     std::shared_ptr<Range> goTo(int what, int which, std::optional<int> count) override
     {
@@ -392,6 +407,7 @@ MemoryDocument::MemoryDocument(MemoryApplication* application, QString fullName,
     , m_fonts(static_cast<size_t>(m_text.size()))
     , m_ids(static_cast<size_t>(m_text.size()))
     , m_hidden(static_cast<size_t>(m_text.size()), false)
+    , m_overlay(static_cast<size_t>(m_text.size()), false)
     , m_layout(layout)
 {
     for (int i = 0; i < m_text.size(); ++i)
@@ -545,6 +561,29 @@ std::optional<Font> MemoryDocument::fontOf(int start, int end) const
     return font;
 }
 
+bool MemoryDocument::overlayMarked(int start, int end) const
+{
+    if (m_text.isEmpty())
+        return false;
+    if (start >= end) {
+        // Like a caret's formatting: the character before it.
+        if (start <= 0)
+            return false;
+        return m_overlay[static_cast<size_t>(std::min(start, m_text.size()) - 1)];
+    }
+    for (int i = std::max(0, start); i < std::min(end, m_text.size()); ++i) {
+        if (!m_overlay[static_cast<size_t>(i)])
+            return false;
+    }
+    return true;
+}
+
+void MemoryDocument::setOverlayMarked(int start, int end, bool marked)
+{
+    for (int i = std::max(0, start); i < std::min(end, m_text.size()); ++i)
+        m_overlay[static_cast<size_t>(i)] = marked;
+}
+
 void MemoryDocument::applyFont(int start, int end, const Font& font)
 {
     bool any = false;
@@ -577,6 +616,8 @@ void MemoryDocument::replaceText(int start, int end, const QString& text, Memory
     m_ids.insert(m_ids.begin() + start, static_cast<size_t>(text.size()), -1);
     m_hidden.erase(m_hidden.begin() + start, m_hidden.begin() + end);
     m_hidden.insert(m_hidden.begin() + start, static_cast<size_t>(text.size()), false);
+    m_overlay.erase(m_overlay.begin() + start, m_overlay.begin() + end);
+    m_overlay.insert(m_overlay.begin() + start, static_cast<size_t>(text.size()), false);
     for (const std::weak_ptr<MemoryRange>& weak : m_ranges) {
         if (std::shared_ptr<MemoryRange> range = weak.lock())
             range->follow(start, end, text.size(), range.get() == writer);

@@ -67,6 +67,12 @@ public:
     void setHidden(int i, bool hidden = true) { m_hidden[static_cast<size_t>(i)] = hidden; }
     bool isHidden(int i) const { return m_hidden[static_cast<size_t>(i)]; }
     const std::vector<automation::Font>& fonts() const { return m_fonts; }
+    // Marks drawn apart from the text (MarkStyle::Overlay): a flag per
+    // character that follows edits; characters typed later are not marked.
+    void setMarkStyle(automation::MarkStyle style) { m_markStyle = style; }
+    void setMarkDisplay(automation::MarkDisplay display) { m_markDisplay = display; }
+    bool overlayMarkAt(int i) const { return m_overlay[static_cast<size_t>(i)]; }
+    const std::vector<bool>& overlayMarks() const { return m_overlay; }
     const std::vector<int>& identities() const { return m_ids; }
     int pageCount() const;
     int pageOf(int position) const;
@@ -93,8 +99,12 @@ public:
     void leaveUndoContext() override;
     bool isModified() override;
     void setModified(bool modified) override;
+    automation::MarkStyle markStyle() override { return m_markStyle; }
+    automation::MarkDisplay markDisplay() override { return m_markDisplay; }
 
     // --- Used by the document's ranges ---
+    bool overlayMarked(int start, int end) const;
+    void setOverlayMarked(int start, int end, bool marked);
     CallCounter& calls();
     std::shared_ptr<MemoryRange> makeRange(int start, int end);
     std::optional<automation::Font> fontOf(int start, int end) const;
@@ -121,6 +131,9 @@ private:
     std::vector<automation::Font> m_fonts;
     std::vector<int> m_ids;
     std::vector<bool> m_hidden;
+    std::vector<bool> m_overlay;
+    automation::MarkStyle m_markStyle = automation::MarkStyle::Formatting;
+    automation::MarkDisplay m_markDisplay = automation::MarkDisplay::Shown;
     std::vector<automation::Font> m_savedFonts;
     Layout m_layout;
     mutable std::vector<int> m_lineStarts;

@@ -5,6 +5,7 @@
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/linguistic2/XProofreader.hpp>
 #include <com/sun/star/text/ControlCharacter.hpp>
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/text/XTextContent.hpp>
@@ -22,6 +23,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <unistd.h>
 #include <cstdlib>
 #include <exception>
 #include <future>
@@ -34,7 +36,28 @@ using css::uno::UNO_QUERY_THROW;
 
 namespace {
 OfficeFixture* g_running = nullptr;
+
+// Installs Quillet's office extension, which draws the marks, into profile.
+// As root unopkg installs for every user only: that is done once per run of
+// a test program.
+bool installExtension(const QString& profileUrl, QString* reason)
+{
+    static bool sharedDone = false;
+    const bool root = geteuid() == 0;
+    if (root && sharedDone)
+        return true;
+    QProcess unopkg;
+    unopkg.setProcessChannelMode(QProcess::MergedChannels);
+    unopkg.start(QStringLiteral("bash"), {QStringLiteral(QUILLET_INSTALL_EXTENSION), QStringLiteral(QUILLET_MARKS_OXT),
+                                          profileUrl});
+    if (!unopkg.waitForFinished(120000) || unopkg.exitStatus() != QProcess::NormalExit || unopkg.exitCode() != 0) {
+        *reason = QStringLiteral("installing the office extension failed: ") + QString::fromLocal8Bit(unopkg.readAll());
+        return false;
+    }
+    sharedDone = root;
+    return true;
 }
+} // namespace
 
 OfficeFixture::OfficeFixture()
     : m_pipeName(QStringLiteral("quillet_test_%1").arg(QCoreApplication::applicationPid()))
@@ -73,6 +96,8 @@ bool OfficeFixture::start(QString* reason, bool withDisplay)
         *reason = QStringLiteral("no temporary folder");
         return false;
     }
+    if (!installExtension(profileUrl(), reason))
+        return false;
     QStringList arguments{QStringLiteral("--invisible"),
                           QStringLiteral("--norestore"),
                           QStringLiteral("--nologo"),
@@ -240,4 +265,23 @@ void OfficeFixture::closeDocument(const Reference<frame::XFrame>& frame)
         if (closeable.is())
             closeable->close(true);
     });
+}
+
+QList<QPair<int, int>> OfficeFixture::drawnMarks(const QString& text) const
+{
+    QList<QPair<int, int>> marks;
+    if (!m_connection || !m_connection->isAlive())
+        return marks;
+    office::guarded("asking the marks extension", [&] {
+        const Reference<uno::XComponentContext> context = m_connection->context();
+        Reference<linguistic2::XProofreader> layer(
+            context->getServiceManager()->createInstanceWithContext("org.quillet.MarkLayer", context), UNO_QUERY);
+        if (!layer.is())
+            return;
+        const linguistic2::ProofreadingResult result = layer->doProofreading(
+            "test", office::toOUString(text), lang::Locale("zh", "CN", {}), 0, text.size(), {});
+        for (const linguistic2::SingleProofreadingError& error : result.aErrors)
+            marks.append({error.nErrorStart, error.nErrorLength});
+    });
+    return marks;
 }

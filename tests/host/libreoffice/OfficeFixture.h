@@ -45,6 +45,11 @@ public:
     // The pids of soffice.bin processes that serve this fixture's pipe.
     QList<qint64> officePids() const;
 
+    // The marks the office draws in a paragraph holding text (as the office's
+    // proofreading asks Quillet's extension): start and length of each, in
+    // the paragraph's UTF-16 units. Empty without the extension.
+    QList<QPair<int, int>> drawnMarks(const QString& text) const;
+
 private:
     css::uno::Reference<css::text::XTextDocument> loadNewDocument();
 

@@ -34,6 +34,8 @@ private slots:
 private:
     quintptr writerWindow(const css::uno::Reference<css::frame::XFrame>& frame);
     quintptr makeWindow(const char* wmClass, quintptr transientFor);
+    // How many pixels of window are drawn in the mark's red.
+    int markPixels(quintptr window);
 
     VirtualDisplay m_display;
     xcb_connection_t* m_x = nullptr;
@@ -86,6 +88,31 @@ quintptr TestWordClientHelper::writerWindow(const css::uno::Reference<css::frame
     return window;
 }
 
+int TestWordClientHelper::markPixels(quintptr window)
+{
+    xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(m_x, xcb_get_geometry(m_x, xcb_window_t(window)), nullptr);
+    if (!geometry)
+        return -1;
+    xcb_get_image_reply_t* image = xcb_get_image_reply(
+        m_x,
+        xcb_get_image(m_x, XCB_IMAGE_FORMAT_Z_PIXMAP, xcb_window_t(window), 0, 0, geometry->width, geometry->height,
+                      ~0u),
+        nullptr);
+    free(geometry);
+    if (!image)
+        return -1;
+    // 24-bit visuals: four bytes a pixel, blue, green, red.
+    const uint8_t* data = xcb_get_image_data(image);
+    const int length = xcb_get_image_data_length(image);
+    int count = 0;
+    for (int i = 0; i + 3 < length; i += 4) {
+        if (data[i + 2] >= 200 && data[i + 1] <= 40 && data[i] <= 40)
+            ++count;
+    }
+    free(image);
+    return count;
+}
+
 quintptr TestWordClientHelper::makeWindow(const char* wmClass, quintptr transientFor)
 {
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_x)).data;
@@ -128,7 +155,7 @@ void TestWordClientHelper::recognisesAttachesAndForwards()
     QCOMPARE(m_bridge->getAllPageText(editor), text);
     QCOMPARE(m_bridge->getCurrentPageText(editor), text);
     QVERIFY(!m_bridge->hasData(editor));
-    QVERIFY(!m_bridge->getCheckDatas(editor));
+    QVERIFY(m_bridge->getCheckDatas(editor).empty());
 
     // Focused again: one wrapper, announced again.
     const auto wrapper = m_bridge->wrapper(editor);
@@ -139,7 +166,7 @@ void TestWordClientHelper::recognisesAttachesAndForwards()
     // Unknown or null handles: empty answers.
     const HWND unknown = handleFromWindowId(0x7777);
     QVERIFY(m_bridge->getAllPageText(unknown).isEmpty());
-    QVERIFY(!m_bridge->getCheckDatas(unknown));
+    QVERIFY(m_bridge->getCheckDatas(unknown).empty());
     QVERIFY(!m_bridge->hasData(nullptr));
     QVERIFY(!m_bridge->nextError(nullptr));
     QVERIFY(!m_bridge->prevError(nullptr));
@@ -164,18 +191,25 @@ void TestWordClientHelper::marksThroughTheBridge()
     document->setModified(false);
     m_bridge->enableErrorTip(false);
     QVERIFY(!m_bridge->wrapper(editor)->errorTipEnabled());
+    // The caret in the first paragraph: the office shows new marks in the
+    // paragraph that holds the caret only after a pause.
+    document->range(0, 0)->select();
+    QCOMPARE(markPixels(m_window), 0);
+    const QString page = m_bridge->getCurrentPageText(editor);
     auto finding = std::make_shared<CCheckData>();
     finding->text = "错别字";
-    finding->spans = {{0, 2}};
-    std::vector<std::shared_ptr<CCheckData>> findings{finding};
-    m_bridge->showErrors(findings, editor);
+    finding->spans = {{int(page.indexOf(QStringLiteral("错别字"))), int(page.indexOf(QStringLiteral("错别字"))) + 2}};
+    m_bridge->showErrors({finding}, editor);
     QVERIFY(m_bridge->hasData(editor));
-    QCOMPARE(m_bridge->getCheckDatas(editor)->size(), size_t(1));
+    QCOMPARE(m_bridge->getCheckDatas(editor).size(), size_t(1));
 
     const int at = document->content()->text().indexOf(QStringLiteral("错别字"));
+    QVERIFY(document->range(at, at + 3)->isMarked());
     QCOMPARE(*document->range(at, at + 3)->font(),
-             (automation::Font{automation::UnderlineWavyHeavy, automation::MarkColor}));
+             (automation::Font{automation::UnderlineNone, automation::ColorAutomatic}));
     QVERIFY(!document->isModified());
+    // The office draws it: a red wave appears in its window.
+    QTRY_VERIFY_WITH_TIMEOUT(markPixels(m_window) > 20, 10000);
     // Next selects the error (tips are off), Previous finds it again.
     document->range(0, 0)->select();
     QVERIFY(m_bridge->nextError(editor));
@@ -183,9 +217,9 @@ void TestWordClientHelper::marksThroughTheBridge()
 
     m_bridge->clearErrors(editor);
     QVERIFY(!m_bridge->hasData(editor));
-    QCOMPARE(*document->range(at, at + 3)->font(),
-             (automation::Font{automation::UnderlineNone, automation::ColorAutomatic}));
+    QVERIFY(!document->range(at, at + 3)->isMarked());
     QVERIFY(!document->isModified());
+    QTRY_COMPARE_WITH_TIMEOUT(markPixels(m_window), 0, 10000);
 }
 
 void TestWordClientHelper::nextOfficeAfterTheFirstGoes()

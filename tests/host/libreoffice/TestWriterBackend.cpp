@@ -12,7 +12,10 @@
 #include <com/sun/star/awt/FontUnderline.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/beans/XPropertyState.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/datatransfer/XTransferableSupplier.hpp>
+#include <com/sun/star/document/XRedlinesSupplier.hpp>
 #include <com/sun/star/document/XUndoManager.hpp>
 #include <com/sun/star/document/XUndoManagerSupplier.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
@@ -23,7 +26,10 @@
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XPropertyReplace.hpp>
 #include <com/sun/star/util/XReplaceable.hpp>
+#include <com/sun/star/text/XTextViewCursor.hpp>
+#include <com/sun/star/text/XTextViewCursorSupplier.hpp>
 #include <com/sun/star/util/XSearchDescriptor.hpp>
+#include <com/sun/star/view/XPrintable.hpp>
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -86,9 +92,9 @@ private slots:
     void removalInOneCall();
     void undoStepsAndModifiedFlag();
     void selectionAndEvents();
-    void saveNeverHoldsMarks();
     void windowPoint();
-    void checkingIsNotEditing();
+    void marksAreNotContent();
+    void typingBesideAMark();
     void closeEvent();
     // Last: it kills the office.
     void officeGoesAway();
@@ -102,6 +108,12 @@ private:
         return Reference<text::XTextDocument>(OfficeFixture::model(m_frame), UNO_QUERY);
     }
     int undoCount();
+    // The marks the office draws in the paragraph that holds offset, as
+    // document offsets and lengths.
+    QList<QPair<int, int>> drawnAround(int offset);
+    using Formatting = QStringList;
+    Formatting formatting();
+    static bool printedInMarkColour(const QString& pdf);
     // The marks in the saved file at url; word, when given, is looked up and
     // its formatting put in wordFont.
     int marksInFile(const rtl::OUString& url, const QString& word = {}, std::optional<Font>* wordFont = nullptr);
@@ -208,6 +220,36 @@ int TestWriterBackend::marksInFile(const rtl::OUString& url, const QString& word
     }
     Reference<util::XCloseable>(saved, UNO_QUERY_THROW)->close(true);
     return count;
+}
+
+bool TestWriterBackend::printedInMarkColour(const QString& pdf)
+{
+    // The page streams of the printed PDF, unpacked: the mark's red would be a
+    // stroke colour of 240/255, 1/255, 0.
+    QFile file(pdf);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray data = file.readAll();
+    for (int at = data.indexOf("stream"); at >= 0; at = data.indexOf("stream", at + 6)) {
+        int begin = at + 6;
+        if (data.mid(begin, 2) == "\r\n")
+            begin += 2;
+        else if (data.at(begin) == '\n')
+            begin += 1;
+        const int end = data.indexOf("endstream", begin);
+        if (end < 0)
+            break;
+        const QByteArray packed = data.mid(begin, end - begin);
+        // qUncompress wants the length first; a zlib stream has none.
+        QByteArray sized(4, '\0');
+        sized[0] = char(0x01);
+        const QByteArray unpacked = qUncompress(sized + packed);
+        const QByteArray colour("0.9411764705 0.0039215686 0 RG");
+        if (unpacked.contains(colour) || packed.contains(colour))
+            return true;
+        at = end;
+    }
+    return false;
 }
 
 void TestWriterBackend::textAndOffsets()
@@ -621,80 +663,6 @@ void TestWriterBackend::selectionAndEvents()
     QVERIFY(m_application->version().startsWith(QLatin1Char('7')) || m_application->version().at(0).isDigit());
 }
 
-void TestWriterBackend::saveNeverHoldsMarks()
-{
-    // The handler removes marks on before-save; the office waits for it, also
-    // when the save comes from another thread (as the user's save does).
-    auto sink = std::make_shared<RecordingSink>();
-    auto document = m_document;
-    sink->onEventAction = [document](int eventId, const std::vector<Variant>&) {
-        if (eventId != EventDocumentBeforeSave)
-            return;
-        auto find = document->content()->find();
-        find->setFont(kMark);
-        find->setReplacementFont(kPlain);
-        find->execute(true, true, ReplaceAll);
-    };
-    QVERIFY(m_application->advise(sink) > 0);
-    const int word = offsetOf(QStringLiteral("错别字"));
-
-    // Saved from another thread, as the user saves in the office: the office
-    // then calls us on one of UNO's threads and waits.
-    for (bool fromOtherThread : {true}) {
-        m_document->range(word, word + 3)->setFont(kMark);
-        const QString path = m_office.tempPath(fromOtherThread ? "thread.odt" : "direct.odt");
-        Reference<frame::XStorable> storable(OfficeFixture::model(m_frame), UNO_QUERY_THROW);
-        beans::PropertyValue filter;
-        filter.Name = "FilterName";
-        filter.Value <<= rtl::OUString("writer8");
-        const uno::Sequence<beans::PropertyValue> arguments(&filter, 1);
-        const rtl::OUString url = office::toOUString(QUrl::fromLocalFile(path).toString());
-        const int saves = sink->count(EventDocumentBeforeSave);
-        if (fromOtherThread) {
-            bool finished = false;
-            std::thread saver([&] {
-                office::guarded("saving", [&] { storable->storeAsURL(url, arguments); });
-                finished = true;
-            });
-            QTRY_VERIFY_WITH_TIMEOUT(finished, 20000);
-            saver.join();
-        } else {
-            storable->storeAsURL(url, arguments);
-        }
-        QCOMPARE(sink->count(EventDocumentBeforeSave), saves + 1);
-        const auto save = std::find_if(sink->events.rbegin(), sink->events.rend(),
-                                       [](const auto& e) { return e.first == EventDocumentBeforeSave; });
-        const auto& parameters = save->second;
-        QCOMPARE(parameters.size(), size_t(3));
-        QCOMPARE(std::get<bool>(parameters[0]), false);
-        QCOMPARE(std::get<bool>(parameters[1]), true); // a save-as
-        QVERIFY(std::dynamic_pointer_cast<Document>(std::get<std::shared_ptr<Object>>(parameters[2])));
-
-        // The saved file holds no mark.
-        QCOMPARE(marksInFile(url), 0);
-    }
-
-    // The program is busy when the user saves: after a while the office's
-    // side takes the marks off itself. A mark set over formatting read just
-    // before (as a marking pass does) gives that formatting back in the file;
-    // the one set without leaves no underline.
-    const Font own{kDouble, 0x00FF00};
-    auto marked = m_document->range(word, word + 3);
-    marked->setFont(own);
-    QCOMPARE(*marked->font(), own);
-    marked->setFont(kMark);
-    const int other = offsetOf(QStringLiteral("普通"));
-    m_document->range(other, other + 2)->setFont(kMark);
-    const rtl::OUString url = office::toOUString(QUrl::fromLocalFile(m_office.tempPath("busy.odt")).toString());
-    Reference<frame::XStorable> storable(OfficeFixture::model(m_frame), UNO_QUERY_THROW);
-    std::thread saver([&] { office::guarded("saving", [&] { storable->storeToURL(url, {}); }); });
-    QThread::sleep(3); // no events handled meanwhile
-    saver.join();
-    std::optional<Font> saved;
-    QCOMPARE(marksInFile(url, QStringLiteral("错别字"), &saved), 0);
-    QCOMPARE(saved, std::optional<Font>(own));
-}
-
 void TestWriterBackend::windowPoint()
 {
     auto window = m_application->activeWindow();
@@ -707,11 +675,54 @@ void TestWriterBackend::windowPoint()
     QVERIFY(!window->getPoint(left, top, width, height, nullptr));
 }
 
-void TestWriterBackend::checkingIsNotEditing()
+QList<QPair<int, int>> TestWriterBackend::drawnAround(int offset)
 {
-    // The document logic on the real office: marking a page and clearing are
-    // one undo step each, leave the document unmodified, and bring back the
-    // user's own formatting exactly; a save writes no mark.
+    // The paragraph that holds offset, as the office hands it to the extension.
+    const QString text = m_document->content()->text();
+    const int start = text.lastIndexOf('\n', offset - 1) + 1;
+    int end = text.indexOf('\n', offset);
+    if (end < 0)
+        end = text.size();
+    QList<QPair<int, int>> marks;
+    for (const auto& [at, length] : m_office.drawnMarks(text.mid(start, end - start)))
+        marks.append({start + at, length});
+    return marks;
+}
+
+TestWriterBackend::Formatting TestWriterBackend::formatting()
+{
+    // Every character's underline and colour, and whether they are its own or
+    // inherited (from a style or the defaults).
+    Formatting result;
+    const QString text = m_document->content()->text();
+    for (int i = 0; i < text.size(); ++i) {
+        if (text.at(i) == '\n')
+            continue;
+        auto range = std::dynamic_pointer_cast<WriterRange>(m_document->range(i, i + 1));
+        if (!range || range->pieces().size() != 1)
+            continue;
+        Reference<beans::XPropertyState> state(range->pieces().front(), UNO_QUERY_THROW);
+        const rtl::OUString names[] = {"CharUnderline", "CharUnderlineColor", "CharUnderlineHasColor"};
+        const uno::Sequence<beans::PropertyState> states =
+            state->getPropertyStates(uno::Sequence<rtl::OUString>(names, 3));
+        QString line = QString::number(i);
+        for (const beans::PropertyState s : states)
+            line += QLatin1Char(' ') + QString::number(int(s));
+        const std::optional<Font> font = range->font();
+        line += QStringLiteral(" %1/%2").arg(font ? font->underline : -1).arg(font ? font->underlineColor : -1);
+        result.append(line);
+    }
+    return result;
+}
+
+void TestWriterBackend::marksAreNotContent()
+{
+    // The document logic on the real office: marks are drawn by the office and
+    // are never part of the document, whatever the user does with it.
+    if (m_office.drawnMarks(QStringLiteral("测试")).isEmpty() &&
+        !m_office.connection()->context()->getServiceManager()->createInstanceWithContext(
+            "org.quillet.MarkLayer", m_office.connection()->context()).is())
+        QFAIL("the office has no Quillet marks extension");
     const int word = offsetOf(QStringLiteral("错别字"));
     const Font own{kDouble, 0x00FF00};
     m_document->range(word + 1, word + 2)->setFont(own);
@@ -719,50 +730,136 @@ void TestWriterBackend::checkingIsNotEditing()
         ->getUndoManager()
         ->clear();
     m_document->setModified(false);
+    Reference<beans::XPropertySet> model(OfficeFixture::model(m_frame), UNO_QUERY_THROW);
+    model->setPropertyValue("RecordChanges", uno::Any(true));
+    const Formatting before = formatting();
     m_document->range(0, 0)->select();
 
     auto helper = std::make_unique<WordHelper>();
     QVERIFY(helper->attach(handleFromWindowId(0x4242), m_application));
+    const QString page = helper->getCurrentPageText();
     auto finding = std::make_shared<CCheckData>();
     finding->text = "错别字";
-    finding->spans = {{0, 2}};
+    finding->spans = {{int(page.indexOf(QStringLiteral("错别字"))), int(page.indexOf(QStringLiteral("错别字"))) + 2}};
+    finding->suggestions = std::vector<CDataItemValue>{CDataItemValue("错字", 1)};
     helper->showErrors({finding});
     QVERIFY(helper->hasData());
-    QCOMPARE(*m_document->range(word, word + 3)->font(), kMark);
-    QCOMPARE(*m_document->range(word + 3, word + 4)->font(), kPlain);
-    QVERIFY(!m_document->isModified());
-    QCOMPARE(undoCount(), 1);
+    QVERIFY(m_document->range(word, word + 3)->isMarked());
+    QVERIFY(!m_document->range(word + 3, word + 4)->isMarked());
+    // The office draws it (its proofreader, the extension, reports it).
+    QTRY_COMPARE(drawnAround(word), (QList<QPair<int, int>>{{word, 3}}));
 
-    // The user saves: the file holds no mark, the findings stay.
-    const QString path = m_office.tempPath("checked.odt");
-    beans::PropertyValue filter;
-    filter.Name = "FilterName";
-    filter.Value <<= rtl::OUString("writer8");
-    Reference<frame::XStorable> storable(OfficeFixture::model(m_frame), UNO_QUERY_THROW);
+    // Checking recorded no change, no undo step, left the flag alone.
+    QCOMPARE(undoCount(), 0);
+    QVERIFY(!m_document->isModified());
+    QCOMPARE(Reference<document::XRedlinesSupplier>(model, UNO_QUERY_THROW)->getRedlines()->hasElements(), false);
+    QCOMPARE(formatting(), before);
+
+    // Copied and pasted into another document: no mark goes along.
+    m_document->range(word, word + 3)->select();
+    const Reference<datatransfer::XTransferable> copied =
+        Reference<datatransfer::XTransferableSupplier>(OfficeFixture::model(m_frame)->getCurrentController(),
+                                                       UNO_QUERY_THROW)
+            ->getTransferable();
+    const Reference<frame::XFrame> other = m_office.newDocument({QString()});
+    Reference<datatransfer::XTransferableSupplier>(OfficeFixture::model(other)->getCurrentController(),
+                                                   UNO_QUERY_THROW)
+        ->insertTransferable(copied);
+    {
+        auto pasted = WriterApplication::create(m_office.connection(), other);
+        QCOMPARE(pasted->activeDocument()->content()->text(), QStringLiteral("错别字"));
+        const std::optional<Font> font = pasted->activeDocument()->range(0, 1)->font();
+        QVERIFY(font && !isMarkFont(*font));
+        QVERIFY(!pasted->activeDocument()->range(0, 1)->isMarked());
+    }
+    OfficeFixture::closeDocument(other);
+
+    // Printed to a file: nothing is drawn in the mark's colour.
+    const QString printed = m_office.tempPath("printed.pdf");
+    beans::PropertyValue print[2];
+    print[0].Name = "FileName";
+    print[0].Value <<= office::toOUString(printed);
+    print[1].Name = "Wait";
+    print[1].Value <<= true;
+    Reference<view::XPrintable>(OfficeFixture::model(m_frame), UNO_QUERY_THROW)
+        ->print(uno::Sequence<beans::PropertyValue>(print, 2));
+    QTRY_VERIFY(QFileInfo(printed).size() > 0);
+    QVERIFY(!printedInMarkColour(printed));
+
+    // Saved: the file holds no mark, the marks and findings stay.
+    const rtl::OUString url = office::toOUString(QUrl::fromLocalFile(m_office.tempPath("checked.odt")).toString());
     bool saved = false;
-    const rtl::OUString url = office::toOUString(QUrl::fromLocalFile(path).toString());
     std::thread saver([&] {
-        office::guarded("saving", [&] { storable->storeAsURL(url, uno::Sequence<beans::PropertyValue>(&filter, 1)); });
+        office::guarded("saving", [&] { Reference<frame::XStorable>(model, UNO_QUERY_THROW)->storeToURL(url, {}); });
         saved = true;
     });
     QTRY_VERIFY_WITH_TIMEOUT(saved, 20000);
     saver.join();
-    QVERIFY(helper->hasData());
     QCOMPARE(marksInFile(url), 0);
+    QVERIFY(helper->hasData());
+    QVERIFY(m_document->range(word, word + 3)->isMarked());
 
-    // Marked again by the next selection change, then cleared.
-    m_document->range(2, 2)->select();
-    QTRY_COMPARE(*m_document->range(word, word + 1)->font(), kMark);
-    m_document->setModified(false);
-    const int steps = undoCount();
+    // Cleared, then the user's Undo: nothing of ours comes back.
     helper->clearErrors();
-    QVERIFY(!helper->hasData());
-    QCOMPARE(*m_document->range(word, word + 1)->font(), kPlain);
-    QCOMPARE(*m_document->range(word + 1, word + 2)->font(), own);
-    QCOMPARE(*m_document->range(word + 2, word + 3)->font(), kPlain);
-    QVERIFY(!m_document->isModified());
-    QCOMPARE(undoCount(), steps + 1);
+    QVERIFY(!m_document->range(word, word + 3)->isMarked());
+    QTRY_VERIFY(drawnAround(word).isEmpty());
+    QCOMPARE(undoCount(), 0);
+    QCOMPARE(formatting(), before);
+    model->setPropertyValue("RecordChanges", uno::Any(false));
     helper.reset();
+}
+
+void TestWriterBackend::typingBesideAMark()
+{
+    // A caret put down right after a mark stays where it is (the popup's step
+    // selects nothing); text typed there is not marked and replaces nothing,
+    // and text typed before the mark leaves it on the same characters.
+    const int word = offsetOf(QStringLiteral("错别字"));
+    auto helper = std::make_unique<WordHelper>();
+    QVERIFY(helper->attach(handleFromWindowId(0x4243), m_application));
+    m_document->range(0, 0)->select();
+    const QString page = helper->getCurrentPageText();
+    auto finding = std::make_shared<CCheckData>();
+    finding->text = "错别字";
+    const int at = page.indexOf(QStringLiteral("错别字"));
+    finding->spans = {{at, at + 2}};
+    helper->showErrors({finding});
+    QTRY_COMPARE(drawnAround(word), (QList<QPair<int, int>>{{word, 3}}));
+
+    m_document->range(word + 3, word + 3)->select();
+    QTest::qWait(100); // the selection timer has run
+    std::shared_ptr<Range> caret = m_application->selection()->range();
+    QCOMPARE(caret->start(), word + 3);
+    QCOMPARE(caret->end(), word + 3);
+
+    // Typing at the caret, as the user does.
+    const Reference<text::XTextViewCursor> view =
+        Reference<text::XTextViewCursorSupplier>(OfficeFixture::model(m_frame)->getCurrentController(),
+                                                 UNO_QUERY_THROW)
+            ->getViewCursor();
+    view->getText()->insertString(Reference<text::XTextRange>(view, UNO_QUERY), "甲乙", false);
+    QCOMPARE(m_document->content()->text().mid(word, 6), QStringLiteral("错别字甲乙标"));
+    QVERIFY(m_document->range(word, word + 3)->isMarked());
+    QVERIFY(!m_document->range(word + 3, word + 4)->isMarked());
+    QTRY_COMPARE(drawnAround(word), (QList<QPair<int, int>>{{word, 3}}));
+
+    // Typed before the mark: the mark moves with its characters.
+    const int paragraph = offsetOf(QStringLiteral("古字"));
+    m_document->range(paragraph, paragraph)->select();
+    view->getText()->insertString(Reference<text::XTextRange>(view, UNO_QUERY), "丙", false);
+    QVERIFY(m_document->range(word + 1, word + 4)->isMarked());
+    QVERIFY(!m_document->range(word, word + 1)->isMarked());
+    QTRY_COMPARE(drawnAround(word + 1), (QList<QPair<int, int>>{{word + 1, 3}}));
+
+    // Typed inside it: the characters around stay marked, the new one is not.
+    m_document->range(word + 2, word + 2)->select();
+    view->getText()->insertString(Reference<text::XTextRange>(view, UNO_QUERY), "丁", false);
+    QVERIFY(m_document->range(word + 1, word + 2)->isMarked());
+    QVERIFY(!m_document->range(word + 2, word + 3)->isMarked());
+    QVERIFY(m_document->range(word + 3, word + 5)->isMarked());
+    QTRY_COMPARE(drawnAround(word + 1), (QList<QPair<int, int>>{{word + 1, 1}, {word + 3, 2}}));
+    helper.reset();
+    QTRY_VERIFY(drawnAround(word + 1).isEmpty());
 }
 
 void TestWriterBackend::closeEvent()

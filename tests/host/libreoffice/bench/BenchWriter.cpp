@@ -242,7 +242,7 @@ int main(int argc, char* argv[])
         Revisor revisor;
         CHECK_DATAS findings;
         bool done = false;
-        QObject::connect(&revisor, &Revisor::checkDone, [&](CHECK_DATAS& data) {
+        QObject::connect(&revisor, &Revisor::checkDone, [&](const CHECK_DATAS& data) {
             findings = data;
             done = true;
         });
