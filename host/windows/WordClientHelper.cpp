@@ -22,15 +22,9 @@ QString windowText(HWND window)
 
 } // namespace
 
-WordClientHelper::WordClientHelper()
-{
-    WordHelper::setForegroundEditorLookup([] { return findEditorWindow(GetForegroundWindow()); });
-}
+WordClientHelper::WordClientHelper() = default;
 
-WordClientHelper::~WordClientHelper()
-{
-    WordHelper::setForegroundEditorLookup({});
-}
+WordClientHelper::~WordClientHelper() = default;
 
 bool WordClientHelper::isEditorWindow(HWND window)
 {
