@@ -30,6 +30,7 @@
 
 #include <oleacc.h>
 #include <ocidl.h>
+#include <shellapi.h>
 #include <olectl.h>
 
 #include <cstdio>
@@ -769,11 +770,16 @@ QString argument(const QStringList& args, const QString& name, const QString& fa
 
 } // namespace
 
-int main(int argc, char* argv[])
+int main()
 {
+    // The wide command line: a title or path in Chinese survives any code page.
     QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    int argc = 0;
+    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
+        for (int i = 1; i < argc; ++i)
+            args << QString::fromWCharArray(argv[i]);
+        LocalFree(argv);
+    }
     const QString title = argument(args, QStringLiteral("--title"), QStringLiteral("report.docx - Microsoft Word"));
     QString text = QStringLiteral("这是一个测试文档。\r");
     const QString textFile = argument(args, QStringLiteral("--text"), QString());

@@ -1,5 +1,6 @@
 #include "ComAutomation.h"
 #include "StandInProcess.h"
+#include "WordClientHelper.h"
 #include "WordFixture.h"
 #include "bridge/FocusWatcher.h"
 #include "bridge/WordHelper.h"
@@ -30,6 +31,7 @@ private slots:
     void saveTakesTheMarksOutFirst();
     void killedEditorAnswersEmptyAtOnce();
     void hungEditorIsGivenUp();
+    void bridgeAttachesByFocusAndSurvivesTheEditor();
 
 private:
     QString m_textFile;
@@ -207,6 +209,47 @@ void TestComBackend::hungEditorIsGivenUp()
     timer.start();
     QVERIFY(document->fullName().isEmpty());
     QVERIFY2(timer.elapsed() < 15000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestComBackend::bridgeAttachesByFocusAndSurvivesTheEditor()
+{
+    WordClientHelper bridge;
+    QSignalSpy detected(&bridge, &ClientHelper::editorDetected);
+    QVERIFY(bridge.beginDetectEditor());
+    const HWND first = m_standIn->documentWindow();
+    QCOMPARE(m_standIn->command(QStringLiteral("focus")), QStringLiteral("ok"));
+    QTRY_VERIFY(!detected.isEmpty());
+    QCOMPARE(detected.last().at(0).toString(), QStringLiteral("report.docx - Microsoft Word"));
+    QCOMPARE(detected.last().at(1).value<HWND>(), first);
+    QVERIFY(bridge.wrapper(first) && bridge.wrapper(first)->isAttached());
+    QVERIFY(bridge.getCurrentPageText(first).startsWith(QStringLiteral("黄河之水")));
+    bridge.showErrors({makeFinding(QStringLiteral("以经"))}, first);
+    QCOMPARE(m_standIn->command(QStringLiteral("marks")), QStringLiteral("marks 16-18"));
+    // Focusing it again attaches nothing new but announces it again.
+    const auto wrapper = bridge.wrapper(first);
+    const int announced = detected.size();
+    m_standIn->command(QStringLiteral("focus"));
+    bridge.focusChanged(first);
+    QVERIFY(detected.size() > announced);
+    QCOMPARE(bridge.wrapper(first), wrapper);
+
+    // The editor is killed; the next one is found and attached.
+    m_app.reset();
+    m_standIn->kill();
+    QVERIFY(!bridge.hasData(first) || bridge.getCurrentPageText(first).isEmpty());
+    m_standIn = std::make_unique<StandInProcess>();
+    QVERIFY(m_standIn->start({QStringLiteral("--text"), m_textFile, QStringLiteral("--title"),
+                              QStringLiteral("报告.docx - WPS 文字")}));
+    const HWND second = m_standIn->documentWindow();
+    m_standIn->command(QStringLiteral("focus"));
+    QTRY_COMPARE(detected.last().at(1).value<HWND>(), second);
+    QCOMPARE(detected.last().at(0).toString(), QStringLiteral("报告.docx - WPS 文字"));
+    QVERIFY(bridge.wrapper(second) && bridge.wrapper(second)->isAttached());
+    bridge.showErrors({makeFinding(QStringLiteral("以经"))}, second);
+    QCOMPARE(m_standIn->command(QStringLiteral("marks")), QStringLiteral("marks 16-18"));
+    bridge.clearErrors(second);
+    QCOMPARE(m_standIn->command(QStringLiteral("changed")), QStringLiteral("changed 0"));
+    QVERIFY(bridge.endDetectEditor());
 }
 
 QTEST_MAIN(TestComBackend)
