@@ -55,6 +55,9 @@ std::vector<Font> g_initialFonts;
 HWND g_top = nullptr;
 HWND g_documentWindow = nullptr;
 long g_served = 0;
+HFONT g_font = nullptr;
+
+RECT characterBox(HDC dc, int position);
 
 std::wstring w(const QString& s)
 {
@@ -610,11 +613,18 @@ WindowObject::WindowObject(std::shared_ptr<automation::Window> window)
         int left = 0, top = 0, width = 0, height = 0;
         if (!range || !m_object || !m_object->getPoint(left, top, width, height, range))
             return E_FAIL;
-        RECT client = {};
-        GetWindowRect(g_documentWindow, &client);
-        // The in-memory layout's positions, inside the document window.
-        return a.setInt(0, client.left + left / 4) && a.setInt(1, client.top + top / 4) && a.setInt(2, width) &&
-                       a.setInt(3, height)
+        // Where the window draws the range's first character, on the screen.
+        HDC dc = GetDC(g_documentWindow);
+        HGDIOBJ old = SelectObject(dc, g_font);
+        const int start = std::min(range->start(), std::max(0, g_document->length() - 1));
+        RECT first = characterBox(dc, start);
+        RECT last = characterBox(dc, std::max(start, std::min(range->end(), g_document->length()) - 1));
+        SelectObject(dc, old);
+        ReleaseDC(g_documentWindow, dc);
+        POINT origin = {first.left, first.top};
+        ClientToScreen(g_documentWindow, &origin);
+        return a.setInt(0, origin.x) && a.setInt(1, origin.y) && a.setInt(2, std::max<LONG>(1, last.right - first.left)) &&
+                       a.setInt(3, first.bottom - first.top)
                    ? S_OK
                    : E_INVALIDARG;
     });
@@ -715,6 +725,59 @@ void runCommand(const std::string& line)
     }
 }
 
+// The document is drawn as the in-memory layout lays it out: one row per
+// line, a red wavy line under marked characters.
+const int kMargin = 16;
+const int kLineHeight = 28;
+
+// Where character position lies in the document window (client coordinates):
+// its left, top and width.
+RECT characterBox(HDC dc, int position)
+{
+    const QString& text = g_document->plainText();
+    const int line = g_document->lineOf(position);
+    const int start = g_document->lineStart(line);
+    SIZE before = {}, self = {};
+    const std::wstring prefix = w(text.mid(start, position - start));
+    GetTextExtentPoint32W(dc, prefix.c_str(), static_cast<int>(prefix.size()), &before);
+    const std::wstring character = w(text.mid(position, 1));
+    GetTextExtentPoint32W(dc, character.c_str(), static_cast<int>(character.size()), &self);
+    const int top = kMargin + line * kLineHeight;
+    return RECT{kMargin + before.cx, top, kMargin + before.cx + self.cx, top + kLineHeight - 6};
+}
+
+void paintDocument(HDC dc)
+{
+    RECT client;
+    GetClientRect(g_documentWindow, &client);
+    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    HGDIOBJ oldFont = SelectObject(dc, g_font);
+    SetBkMode(dc, TRANSPARENT);
+    const QString& text = g_document->plainText();
+    for (int line = 0; line < g_document->lineCount(); ++line) {
+        const int start = g_document->lineStart(line);
+        const int end = line + 1 < g_document->lineCount() ? g_document->lineStart(line + 1) : text.size();
+        std::wstring row = w(text.mid(start, end - start));
+        while (!row.empty() && (row.back() == L'\r' || row.back() == L'\n'))
+            row.pop_back();
+        TextOutW(dc, kMargin, kMargin + line * kLineHeight, row.c_str(), static_cast<int>(row.size()));
+    }
+    HPEN pen = CreatePen(PS_SOLID, 2, RGB(240, 1, 0));
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    for (int i = 0; i < text.size(); ++i) {
+        if (!isMarkFont(g_document->fontAt(i)))
+            continue;
+        const RECT box = characterBox(dc, i);
+        for (int x = box.left; x < box.right; x += 4) {
+            MoveToEx(dc, x, box.bottom + ((x / 4) % 2 ? 0 : 3), nullptr);
+            LineTo(dc, std::min<int>(x + 4, box.right), box.bottom + ((x / 4) % 2 ? 3 : 0));
+        }
+    }
+    SelectObject(dc, oldPen);
+    DeleteObject(pen);
+    SelectObject(dc, oldFont);
+}
+
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -729,18 +792,15 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(window, &ps);
-        if (window == g_documentWindow) {
-            RECT r;
-            GetClientRect(window, &r);
-            FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-            const std::wstring text = w(g_document->plainText().left(400).replace(QLatin1Char('\r'), QLatin1Char('\n')));
-            r.left += 12;
-            r.top += 12;
-            DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_WORDBREAK);
-        }
+        if (window == g_documentWindow)
+            paintDocument(dc);
         EndPaint(window, &ps);
         return 0;
     }
+    case WM_TIMER:
+        // Our client changes the formatting behind the window's back.
+        InvalidateRect(g_documentWindow, nullptr, FALSE);
+        return 0;
     case WM_COMMAND_LINE: {
         // Posted to the window rather than the thread, so that modal loops
         // (COM's, while an event call is out) deliver it too.
@@ -818,8 +878,11 @@ int main()
                           nullptr);
     g_documentWindow =
         CreateWindowW(L"_WwG", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 900, 600, g_top, nullptr, instance, nullptr);
+    g_font = CreateFontW(-18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"WenQuanYi Micro Hei");
     ShowWindow(g_top, SW_SHOWNORMAL);
     UpdateWindow(g_top);
+    SetTimer(g_top, 1, 250, nullptr);
 
     // Commands are read on a thread of their own and run on the window's thread.
     std::thread reader([] {
