@@ -24,6 +24,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh")
+# The tests change HOME: the Qt and the Wine prefix are named here, as they
+# are when the build is configured.
+set(QUILLET_WINEPREFIX "$ENV{HOME}/.cache/quillet/wine" CACHE PATH "The Wine prefix the build's programs run in")
+set(CMAKE_CROSSCOMPILING_EMULATOR env "QUILLET_QT_PREFIX=${QUILLET_QT_PREFIX}" "QUILLET_WINEPREFIX=${QUILLET_WINEPREFIX}"
+    "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh")
 # The mingw runtime DLLs that the programs need beside them.
 set(QUILLET_MINGW_RUNTIME_DIRS /usr/lib/gcc/${QUILLET_MINGW_TRIPLET}/12-posix /usr/${QUILLET_MINGW_TRIPLET}/lib)
