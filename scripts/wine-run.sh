@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the build under Wine (wine64) with the DLLs it
 # needs on its path: the target's Qt (QUILLET_QT_PREFIX, or the newest one
-# prepared in the cache) and the mingw runtime. A private Wine prefix
+# prepared in the cache), OpenSSL beside it, and the mingw runtime. A private Wine prefix
 # (QUILLET_WINEPREFIX, default ~/.cache/quillet/wine) is created on first use
 # (about 10 s). Wine's own diagnostics stay off unless WINEDEBUG is set.
 set -euo pipefail
@@ -17,7 +17,13 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 windows_path() { echo "Z:${1//\//\\}"; }
 paths=()
-[ -n "$qt" ] && paths+=("$(windows_path "$qt/bin")")
+if [ -n "$qt" ]; then
+    paths+=("$(windows_path "$qt/bin")")
+    # OpenSSL for Qt's TLS, prepared beside it.
+    for d in "$(dirname "$qt")"/mingw-openssl-*/bin; do
+        [ -d "$d" ] && paths+=("$(windows_path "$d")")
+    done
+fi
 for d in /usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib; do
     paths+=("$(windows_path "$d")")
 done
