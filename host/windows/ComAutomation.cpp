@@ -526,6 +526,12 @@ std::shared_ptr<ComApplication> ComApplication::fromWindow(HWND window)
 {
     if (!window)
         return nullptr;
+    // The calling thread is a single-threaded apartment, for as long as it
+    // lives (Qt's windows platform has made it one already; this holds
+    // without a platform too), so that the editor's events arrive on it.
+    static thread_local const HRESULT apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(apartment) && apartment != RPC_E_CHANGED_MODE)
+        return nullptr;
     // A busy editor is asked again for 3 s, a hung one given up after 8 s.
     com::installCallTimeout(3000, 8000);
     Ref<IDispatch> nativeModel;

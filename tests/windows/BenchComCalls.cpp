@@ -18,14 +18,19 @@
 
 namespace {
 
-std::shared_ptr<CCheckData> finding(const QString& wrong)
+// One finding per occurrence of wrong in the page's text, as the service sends them.
+CHECK_DATAS findings(const QString& pageText, const QString& wrong)
 {
-    auto data = std::make_shared<CCheckData>();
-    data->text = wrong.toStdString();
-    data->type = 0x01;
-    data->spans.emplace_back(0, wrong.size() - 1);
-    data->suggestions = std::vector<CDataItemValue>{CDataItemValue("已经", 1)};
-    return data;
+    CHECK_DATAS result;
+    for (int at = pageText.indexOf(wrong); at >= 0; at = pageText.indexOf(wrong, at + 1)) {
+        auto data = std::make_shared<CCheckData>();
+        data->text = wrong.toStdString();
+        data->type = 0x01;
+        data->spans.emplace_back(at, at + wrong.size() - 1);
+        data->suggestions = std::vector<CDataItemValue>{CDataItemValue("已经", 1)};
+        result.push_back(data);
+    }
+    return result;
 }
 
 struct Pass
@@ -62,13 +67,14 @@ Pass markPage(int occurrences, const QString& folder, bool warm)
     helper.attach(standIn.documentWindow(), app);
     if (warm) {
         // Every member used once: the lookups are paid before counting.
-        helper.showErrors({finding(QStringLiteral("以经"))});
+        helper.showErrors(findings(helper.getCurrentPageText(), QStringLiteral("以经")));
         helper.clearErrors();
     }
+    const CHECK_DATAS found = findings(helper.getCurrentPageText(), QStringLiteral("以经"));
     app->session().resetCounts();
     QElapsedTimer timer;
     timer.start();
-    helper.showErrors({finding(QStringLiteral("以经"))});
+    helper.showErrors(found);
     Pass pass;
     pass.ms = timer.nsecsElapsed() / 1e6;
     pass.invokes = app->session().counts().invokes;

@@ -33,13 +33,11 @@ public:
         send(line);
         return readLine(timeoutMs);
     }
-    // Sends a command without waiting; reply() reads its answer later.
     void send(const QString& line)
     {
         m_process.write((line + QLatin1Char('\n')).toUtf8());
         m_process.waitForBytesWritten(5000);
     }
-    QString reply(int timeoutMs = 20000) { return readLine(timeoutMs); }
 
     // The stand-in's document window (class "_WwG"); null until it exists.
     HWND documentWindow() const

@@ -19,7 +19,6 @@
 //   savedmarks            marked characters in the last save: "savedmarks N"
 //   calls | resetcalls    automation calls served so far
 //   undo                  undo steps recorded so far
-//   hang MS               the window's thread stops answering for MS milliseconds
 //   quit
 #include "DispatchObject.h"
 #include "MemoryWord.h"
@@ -659,10 +658,11 @@ void runCommand(const std::string& line)
     const QStringList words = QString::fromStdString(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const QString command = words.value(0);
     if (command == QLatin1String("focus")) {
+        // The user clicks the window: it comes to the front, the focus passes
+        // through the frame on to the document window.
         ShowWindow(g_top, SW_SHOWNORMAL);
         SetForegroundWindow(g_top);
-        SetFocus(nullptr);
-        SetFocus(g_documentWindow);
+        SetFocus(g_top);
         reply("ok");
     } else if (command == QLatin1String("caret")) {
         g_app->moveCaret(g_document, words.value(1).toInt(), words.value(2).toInt());
@@ -713,10 +713,6 @@ void runCommand(const std::string& line)
         reply("undo " + std::to_string(g_document->undoSteps()));
     } else if (command == QLatin1String("sinks")) {
         reply("sinks " + std::to_string(g_applicationObject->sinkCount()));
-    } else if (command == QLatin1String("hang")) {
-        // The editor stops answering for a while, as a busy or frozen one does.
-        Sleep(static_cast<DWORD>(words.value(1).toInt()));
-        reply("ok");
     } else if (command == QLatin1String("quit")) {
         reply("ok");
         PostQuitMessage(0);
@@ -797,6 +793,13 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         EndPaint(window, &ps);
         return 0;
     }
+    case WM_SETFOCUS:
+        // As Word does: the keyboard focus goes on to the document window.
+        if (window == g_top && g_documentWindow) {
+            SetFocus(g_documentWindow);
+            return 0;
+        }
+        break;
     case WM_TIMER:
         // Our client changes the formatting behind the window's back.
         InvalidateRect(g_documentWindow, nullptr, FALSE);
