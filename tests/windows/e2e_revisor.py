@@ -31,10 +31,16 @@ TEXT = ("新系统以经完成测试，下月一日上线。\n"
         "每位同事因该在本月以前登录，核对自己的信息。\n"
         "软件的按装由信息技术部协助完成。\n")
 ERRORS = ["以经", "因该", "按装"]
+# The tool window's buttons, from the top left corner of its client area.
+CHECK_BUTTON = (46, 62)
+CLEAR_BUTTON = (213, 62)
+# The apply mark of the popup's first suggestion, from the popup's top left corner.
+SUGGESTION_ROW = (149, 38)
 
 
 def fail(message):
     print("FAIL: " + message, file=sys.stderr)
+    screenshot(os.environ.get("QUILLET_SCREENSHOTS", ""), "failure.png")
     sys.exit(1)
 
 
@@ -56,6 +62,11 @@ def xdotool(*args, timeout=15):
 def find_window(*search):
     found = xdotool("search", *search)
     return found.split("\n")[-1] if found else ""
+
+
+def click(window, at):
+    xdotool("windowactivate", "--sync", window)
+    xdotool("mousemove", "--window", window, str(at[0]), str(at[1]), "click", "1")
 
 
 def free_port():
@@ -148,12 +159,15 @@ def main():
             f.write(TEXT)
 
         # --- Revisor and the stand-in ------------------------------------------------
+        # Settings live in the Wine prefix's registry: start without any account.
+        subprocess.run([wine_run, "reg", "delete", "HKCU\\Software\\Quillet", "/f"], env=env,
+                       capture_output=True, timeout=60)
         revisor = subprocess.Popen([wine_run, os.path.join(bin_dir, "Revisor.exe")], stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, env=env, text=True, errors="replace")
         processes.append(revisor)
-        log = LogReader(revisor)
-        button = wait_for("the tool window", lambda: log.search(r"btnCheckCurrentPage (\d+),(\d+)"), 60)
-        tool = wait_for("the tool window's X window", lambda: find_window("--name", "Quillet-"), 20)
+        LogReader(revisor)
+        tool = wait_for("the tool window", lambda: find_window("--onlyvisible", "--name", "Quillet-"), 60)
+        time.sleep(2)
         stand_in = StandIn(wine_run, bin_dir, text_file, env)
         processes.append(stand_in.process)
 
@@ -164,9 +178,9 @@ def main():
         time.sleep(3)
 
         # The check button; the first check asks for the account.
-        xdotool("mousemove", "--window", tool, button.group(1), button.group(2), "click", "1")
+        click(tool, CHECK_BUTTON)
         login = wait_for("the login dialog (the stand-in was not detected)",
-                         lambda: find_window("--name", "^(登录|Login)$"), 30)
+                         lambda: find_window("--onlyvisible", "--name", "^(登录|Login|窗体)$"), 30)
         xdotool("windowactivate", "--sync", login, "type", "--delay", "20", "tester")
         xdotool("key", "Tab", "type", "--delay", "20", "secret+password")
         xdotool("key", "Return")
@@ -174,16 +188,33 @@ def main():
         expected = [(p, p + 2) for p in positions]
         marks = wait_for("the marks", lambda: stand_in.marks() if stand_in.marks() == expected else None, 60)
         print("marked:", marks)
+        time.sleep(1)
         screenshot(shots, "1-tool-window-and-marks.png")
 
         # The caret on the first mark opens the popup there.
+        windows_before = set(xdotool("search", "--onlyvisible", "--class", "revisor").split())
         stand_in.command("caret %d %d" % (positions[0] + 1, positions[0] + 1))
-        popup = wait_for("the popup", lambda: log.search(r"popup shown at (-?\d+),(-?\d+)"), 20)
-        print("popup at", popup.group(1), popup.group(2))
+        popup = wait_for("the popup", lambda: set(xdotool("search", "--onlyvisible", "--class", "revisor").split())
+                         - windows_before, 20)
+        print("popup window", popup, xdotool("getwindowgeometry", list(popup)[0]).replace("\n", "; "))
         time.sleep(1)
         screenshot(shots, "2-popup.png")
 
+        # The first suggestion (the popup's first row) replaces the error.
+        popup_id = list(popup)[0]
+        xdotool("mousemove", "--window", popup_id, str(SUGGESTION_ROW[0]), str(SUGGESTION_ROW[1]), "click", "1")
+        wait_for("the suggestion applied", lambda: stand_in.command("text").startswith("新系统已经完成测试"), 20)
+        print("suggestion applied:", stand_in.command("text")[:12])
+
         # Clear: the marks go, every character's formatting is as it was.
+        click(tool, CLEAR_BUTTON)
+        wait_for("the marks cleared", lambda: stand_in.marks() == [], 20)
+        if stand_in.command("changed") != "changed 0":
+            fail("clearing left formatting changed: " + stand_in.command("changed"))
+
+        # A save after a new check writes no marks into the file.
+        click(tool, CHECK_BUTTON)
+        wait_for("the marks again", lambda: len(stand_in.marks()) == 2, 60)
         stand_in.command("save")
         if stand_in.command("savedmarks") != "savedmarks 0":
             fail("the save wrote marks")
@@ -200,7 +231,7 @@ def main():
         xdotool("windowactivate", "--sync", tool)
         stand_in.command("focus")
         time.sleep(3)
-        xdotool("mousemove", "--window", tool, button.group(1), button.group(2), "click", "1")
+        click(tool, CHECK_BUTTON)
         wait_for("the marks in the next stand-in",
                  lambda: stand_in.marks() if stand_in.marks() == expected else None, 60)
         print("the next stand-in was attached and marked")
