@@ -80,7 +80,7 @@ void describeAddress(char* out, size_t size, const void* address)
     }
 }
 
-void writeReport(EXCEPTION_POINTERS* info, long long now)
+void writeDump(EXCEPTION_POINTERS* info, long long now)
 {
     const DWORD pid = GetCurrentProcessId();
     wchar_t path[MAX_PATH * 2 + 64];
@@ -93,11 +93,17 @@ void writeReport(EXCEPTION_POINTERS* info, long long now)
         exception.ExceptionPointers = info;
         exception.ClientPointers = FALSE;
         MiniDumpWriteDump(GetCurrentProcess(), pid, dump,
-                          static_cast<MINIDUMP_TYPE>(MiniDumpWithIndirectlyReferencedMemory | MiniDumpWithThreadInfo),
+                          static_cast<MINIDUMP_TYPE>(MiniDumpNormal | MiniDumpWithThreadInfo),
                           info ? &exception : nullptr, nullptr, nullptr);
         CloseHandle(dump);
     }
+}
 
+// The text report comes first: it is small and sure, the dump may take a while.
+void writeReport(EXCEPTION_POINTERS* info, long long now)
+{
+    const DWORD pid = GetCurrentProcessId();
+    wchar_t path[MAX_PATH * 2 + 64];
     std::swprintf(path, sizeof(path) / sizeof(path[0]), L"%ls\\crash-%lld-%lu.txt", s_folder, now,
                   static_cast<unsigned long>(pid));
     HANDLE text = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -144,8 +150,10 @@ void restart(long long now)
 LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info)
 {
     const long long now = nowSeconds();
-    if (s_folder[0])
+    if (s_folder[0]) {
         writeReport(info, now);
+        writeDump(info, now);
+    }
     const bool justRestarted = s_restartedAt != 0 && now - s_restartedAt < kRestartWindowSeconds;
     if (!justRestarted && s_executable[0])
         restart(now);
