@@ -68,7 +68,8 @@ void describeAddress(char* out, size_t size, const void* address)
 {
     HMODULE module = nullptr;
     char path[MAX_PATH] = {};
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    if (address &&
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            static_cast<LPCSTR>(address), &module) &&
         GetModuleFileNameA(module, path, MAX_PATH)) {
         const char* name = std::strrchr(path, '\\');
