@@ -151,13 +151,15 @@ void restart(long long now)
 LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info)
 {
     const long long now = nowSeconds();
-    if (s_folder[0]) {
+    // The report first, then the program again (the user need not wait for
+    // the dump, which can take a while), then the dump.
+    if (s_folder[0])
         writeReport(info, now);
-        writeDump(info, now);
-    }
     const bool justRestarted = s_restartedAt != 0 && now - s_restartedAt < kRestartWindowSeconds;
     if (!justRestarted && s_executable[0])
         restart(now);
+    if (s_folder[0])
+        writeDump(info, now);
     // End the process as the crash would have.
     return EXCEPTION_EXECUTE_HANDLER;
 }

@@ -3,6 +3,8 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <algorithm>
+
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -82,12 +84,9 @@ void TestCrashReporterWin::crashWritesDumpAndReportAndRestartsOnce()
     QCOMPARE(revisor.state(), QProcess::Running);
     QVERIFY(QDir(m_folder).exists());
 
-    QVERIFY(crash(static_cast<DWORD>(revisor.processId())));
-    QVERIFY(revisor.waitForFinished(60000));
+    const DWORD first = static_cast<DWORD>(revisor.processId());
+    QVERIFY(crash(first));
     QTRY_COMPARE_WITH_TIMEOUT(QDir(m_folder).entryList({"*.txt"}, QDir::Files).size(), 1, 20000);
-    QTRY_COMPARE_WITH_TIMEOUT(QDir(m_folder).entryList({"*.dmp"}, QDir::Files).size(), 1, 60000);
-    QVERIFY(QFileInfo(m_folder + "/" + QDir(m_folder).entryList({"*.dmp"}, QDir::Files).first()).size() > 0);
-
     QFile report(m_folder + "/" + QDir(m_folder).entryList({"*.txt"}, QDir::Files).first());
     QVERIFY(report.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(report.readAll());
@@ -96,16 +95,27 @@ void TestCrashReporterWin::crashWritesDumpAndReportAndRestartsOnce()
     QVERIFY(text.contains("restarted: no"));
     QVERIFY(text.contains(QRegularExpression("time: 20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC")));
 
-    // Started again, once.
-    QTRY_COMPARE_WITH_TIMEOUT(revisorProcesses().size(), size_t(1), 20000);
-    const DWORD restarted = revisorProcesses().front();
+    // Started again, once, while the crashed one writes its dump (Wine takes
+    // tens of seconds for it) and ends.
+    auto others = [first] {
+        std::vector<DWORD> found = revisorProcesses();
+        found.erase(std::remove(found.begin(), found.end(), first), found.end());
+        return found;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(others().size(), size_t(1), 20000);
+    const DWORD restarted = others().front();
+
+    // A crash within seconds of the restart is reported and not restarted.
     QTest::qWait(3000);
     QVERIFY(crash(restarted));
     QTRY_COMPARE_WITH_TIMEOUT(QDir(m_folder).entryList({"*.txt"}, QDir::Files).size(), 2, 20000);
-    // Wine writes the minidump slowly (tens of seconds).
-    QTRY_VERIFY_WITH_TIMEOUT(revisorProcesses().empty(), 120000);
-    QTest::qWait(3000);
-    QVERIFY(revisorProcesses().empty());
+    QTest::qWait(5000);
+    for (DWORD pid : revisorProcesses())
+        QVERIFY2(pid == first || pid == restarted, "started a third time");
+
+    QVERIFY(revisor.waitForFinished(180000));
+    QVERIFY(!QDir(m_folder).entryList({"*.dmp"}, QDir::Files).isEmpty());
+    QVERIFY(QFileInfo(m_folder + "/" + QDir(m_folder).entryList({"*.dmp"}, QDir::Files).first()).size() > 0);
 }
 
 QTEST_GUILESS_MAIN(TestCrashReporterWin)
