@@ -5,6 +5,11 @@
 #   share/applications/quillet.desktop       the menu entry
 #   share/icons/hicolor/128x128/apps/quillet.png
 # Starting Quillet with the session is left to the user (README).
+# On Windows everything goes into one folder instead (QuilletInstallWindows).
+if(WIN32)
+    include(QuilletInstallWindows)
+    return()
+endif()
 include(GNUInstallDirs)
 
 set_target_properties(Revisor PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")

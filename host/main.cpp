@@ -40,7 +40,8 @@ int main(int argc, char* argv[])
             const QPoint p = button ? button->mapTo(&window, button->rect().center()) : QPoint(-1, -1);
             return QStringLiteral("%1 %2,%3").arg(QLatin1String(name)).arg(p.x()).arg(p.y());
         };
-        qCDebug(lcStartup).noquote() << "tool window shown;" << at("btnCheckCurrentPage") << at("btnNext");
+        qCDebug(lcStartup).noquote() << "tool window shown;" << at("btnCheckCurrentPage") << at("btnNext")
+                                     << at("btnRemoveAll");
     });
 
     const int code = app.exec();

@@ -29,6 +29,10 @@ packages=(
     # headless GUI tests and the headless run: virtual X server, window manager,
     # window automation, screenshots
     xvfb xauth openbox xdotool x11-utils imagemagick
+    # the Windows build: mingw-w64 cross compiler, Wine to run its tests, NSIS for
+    # the installer, dpkg-dev to unpack Debian's Qt and OpenSSL sources
+    # (scripts/prepare-windows.sh)
+    g++-mingw-w64-x86-64-posix wine64 nsis dpkg-dev
 )
 
 SUDO=""

@@ -1,9 +1,8 @@
 #include "utility/TextUtil.h"
+#include "utility/ModulePath.h"
 
 #include <QFileInfo>
 #include <QString>
-
-#include <dlfcn.h>
 
 bool IsCNPunctuation(char32_t c)
 {
@@ -40,11 +39,10 @@ bool IsENPunctuation(char32_t c)
 
 std::wstring GetAppPath(const void* addressInModule)
 {
-    Dl_info info{};
-    if (!addressInModule || dladdr(addressInModule, &info) == 0 || !info.dli_fname || !*info.dli_fname)
+    const QString path = modulePathOf(addressInModule);
+    if (path.isEmpty())
         return {};
-    const QString folder = QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath();
-    return folder.toStdWString();
+    return QFileInfo(path).absolutePath().toStdWString();
 }
 
 std::wstring ReplaceAllW(std::wstring s, const std::wstring& from, const std::wstring& to)

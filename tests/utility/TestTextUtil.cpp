@@ -70,7 +70,11 @@ void TestTextUtil::appPath()
 {
     // The folder of the utility library itself, found from one of its functions.
     const QString folder = QString::fromStdWString(GetAppPath(reinterpret_cast<const void*>(&ReplaceAllW)));
+#ifdef Q_OS_WIN
+    QVERIFY(QFileInfo::exists(folder + "/utility.dll"));
+#else
     QVERIFY(QFileInfo::exists(folder + "/libutility.so"));
+#endif
     QVERIFY(GetAppPath(nullptr).empty());
 }
 

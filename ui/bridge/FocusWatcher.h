@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ScholiaGlobal.h"
 #include "bridge/EditorHandle.h"
 
 #include <functional>
@@ -9,7 +10,7 @@
 // per platform; create() returns the one of the platform this library is built
 // for. A watcher reports on the GUI thread, through the Qt event loop, and
 // stops when it is destroyed.
-class FocusWatcher
+class SCHOLIA_EXPORT FocusWatcher
 {
 public:
     using Callback = std::function<void(HWND)>;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ScholiaGlobal.h"
+
 // The icon names of the FontAwesome 4.7.0 font and their code points, generated
 // at build time from the font's stylesheet (resources/tools/fontawesome_names.py).
 // Names are the published names without hyphens; "fa_500px", "fa_linux" and
@@ -10,5 +12,5 @@ struct QtAwesomeName
     int codePoint;
 };
 
-extern const QtAwesomeName qtAwesomeNames[];
-extern const int qtAwesomeNameCount;
+extern SCHOLIA_EXPORT const QtAwesomeName qtAwesomeNames[];
+extern SCHOLIA_EXPORT const int qtAwesomeNameCount;
