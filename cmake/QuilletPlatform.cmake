@@ -1,6 +1,7 @@
 # The one place where platform code enters the build. Each platform adds its
 # sources and libraries to the targets that hold its interfaces:
-# - Scholia: the focus watcher behind ClientHelper (FocusWatcher);
+# - Scholia: the focus watcher behind ClientHelper (FocusWatcher) and where
+#   the access token is kept (TokenStore);
 # - revisor_core: the word-processor backends behind the automation interface,
 #   and the crash reporter behind host/crash/CrashReporter.h.
 # - revisor_platform: what the program links for its editor bridge
@@ -20,6 +21,8 @@ if(QUILLET_PLATFORM STREQUAL "win32")
     # Focus watcher: a WinEvent hook for EVENT_OBJECT_FOCUS, COM single-threaded.
     target_sources(Scholia PRIVATE "${PROJECT_SOURCE_DIR}/ui/bridge/FocusWatcherWin.cpp")
     target_link_libraries(Scholia PRIVATE ole32)
+    # The access token: a file of the user's profile.
+    target_sources(Scholia PRIVATE "${PROJECT_SOURCE_DIR}/ui/client/TokenStoreWin.cpp")
 
     # Crash reporter: an unhandled-exception filter with a minidump.
     target_sources(revisor_core PRIVATE "${PROJECT_SOURCE_DIR}/host/crash/CrashReporterWin.cpp")
@@ -46,6 +49,10 @@ if(QUILLET_PLATFORM STREQUAL "x11")
     pkg_check_modules(XCB REQUIRED IMPORTED_TARGET GLOBAL xcb)
     target_sources(Scholia PRIVATE "${PROJECT_SOURCE_DIR}/ui/bridge/FocusWatcherX11.cpp")
     target_link_libraries(Scholia PRIVATE PkgConfig::XCB)
+
+    # The access token: the desktop's secret service (QtKeychain over D-Bus,
+    # linked in ui/CMakeLists.txt), else a private file.
+    target_sources(Scholia PRIVATE "${PROJECT_SOURCE_DIR}/ui/client/TokenStore.cpp")
 
     # Crash reporter: POSIX signal handlers.
     target_sources(revisor_core PRIVATE "${PROJECT_SOURCE_DIR}/host/crash/CrashReporterPosix.cpp")
