@@ -48,7 +48,7 @@ struct UTILITY_EXPORT CCheckData
     // the piece sent as a reply decodes them, into the whole checked text once
     // the check run has collected them (each finding is one occurrence).
     std::vector<std::pair<int, int>> spans;
-    int type = 0;                                           // ERROR_TYPE_* bits
+    int type = 0; // ERROR_TYPE_* bits
 
     bool operator==(const CCheckData& other) const
     {

@@ -5,9 +5,9 @@
 QString modulePathOf(const void* address)
 {
     HMODULE module = nullptr;
-    if (!address || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                        static_cast<LPCWSTR>(address), &module))
+    if (!address ||
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(address), &module))
         return QString();
     wchar_t path[32768];
     const DWORD length = GetModuleFileNameW(module, path, sizeof(path) / sizeof(path[0]));

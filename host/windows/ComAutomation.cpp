@@ -44,8 +44,14 @@ public:
 
 protected:
     Var get(const wchar_t* member) { return m_session->get(m_object.Get(), m_kind, member); }
-    Var call(const wchar_t* member, std::vector<Var> args) { return m_session->call(m_object.Get(), m_kind, member, std::move(args)); }
-    bool put(const wchar_t* member, Var value) { return m_session->put(m_object.Get(), m_kind, member, std::move(value)); }
+    Var call(const wchar_t* member, std::vector<Var> args)
+    {
+        return m_session->call(m_object.Get(), m_kind, member, std::move(args));
+    }
+    bool put(const wchar_t* member, Var value)
+    {
+        return m_session->put(m_object.Get(), m_kind, member, std::move(value));
+    }
     std::optional<int> getInt(const wchar_t* member)
     {
         const std::optional<long> n = get(member).toInt();
@@ -402,10 +408,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
-    {
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                                      UINT*) override
     {

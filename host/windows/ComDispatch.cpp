@@ -188,8 +188,8 @@ bool Session::invoke(IDispatch* object, const char* kind, const wchar_t* member,
     EXCEPINFO exception = {};
     UINT argError = 0;
     ++m_counts.invokes;
-    const HRESULT hr =
-        object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result ? &out : nullptr, &exception, &argError);
+    const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result ? &out : nullptr,
+                                      &exception, &argError);
     m_lastResult = hr;
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);

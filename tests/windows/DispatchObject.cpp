@@ -60,8 +60,7 @@ std::optional<std::wstring> Args::toString(int index) const
     if (v->vt == VT_BSTR)
         return v->bstrVal ? std::wstring(v->bstrVal, SysStringLen(v->bstrVal)) : std::wstring();
     if (v->vt == (VT_BYREF | VT_BSTR))
-        return v->pbstrVal && *v->pbstrVal ? std::wstring(*v->pbstrVal, SysStringLen(*v->pbstrVal))
-                                           : std::wstring();
+        return v->pbstrVal && *v->pbstrVal ? std::wstring(*v->pbstrVal, SysStringLen(*v->pbstrVal)) : std::wstring();
     return std::nullopt;
 }
 

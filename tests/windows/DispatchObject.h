@@ -23,7 +23,10 @@ extern const IID IID_StandInObject;
 class Args
 {
 public:
-    explicit Args(DISPPARAMS* params) : m_params(params) {}
+    explicit Args(DISPPARAMS* params)
+        : m_params(params)
+    {
+    }
     int count() const { return m_params ? static_cast<int>(m_params->cArgs) - m_params->cNamedArgs : 0; }
     // The argument at index (declared order), unwrapped from a reference;
     // null when it is missing or not given.

@@ -159,10 +159,12 @@ public:
                 return S_OK;
             };
         };
-        member(L"Underline", [this](const Args&, VARIANT* r) { return resultInt(r, m_font.underline); },
-               setter(&Font::underline));
-        member(L"UnderlineColor", [this](const Args&, VARIANT* r) { return resultInt(r, m_font.underlineColor); },
-               setter(&Font::underlineColor));
+        member(
+            L"Underline", [this](const Args&, VARIANT* r) { return resultInt(r, m_font.underline); },
+            setter(&Font::underline));
+        member(
+            L"UnderlineColor", [this](const Args&, VARIANT* r) { return resultInt(r, m_font.underlineColor); },
+            setter(&Font::underlineColor));
     }
     void reset() { m_font = Font{}; }
 
@@ -365,8 +367,8 @@ public:
     {
         member(L"Content", [this](const Args&, VARIANT* r) { return resultObject(r, wrapRange(m_object->content())); });
         member(L"Range", [this](const Args& a, VARIANT* r) {
-            std::shared_ptr<Range> range = m_object->range(static_cast<int>(a.toInt(0).value_or(0)),
-                                                           static_cast<int>(a.toInt(1).value_or(0)));
+            std::shared_ptr<Range> range =
+                m_object->range(static_cast<int>(a.toInt(0).value_or(0)), static_cast<int>(a.toInt(1).value_or(0)));
             return range ? resultObject(r, wrapRange(range)) : E_INVALIDARG;
         });
         member(L"FullName", [this](const Args&, VARIANT* r) { return resultString(r, w(m_object->fullName())); });
@@ -381,7 +383,8 @@ public:
                 m_object->setModified(n.boolVal == VARIANT_FALSE);
                 return S_OK;
             });
-        member(L"UndoRecord", [this](const Args&, VARIANT* r) { return resultObject(r, new UndoRecordObject(m_object)); });
+        member(L"UndoRecord",
+               [this](const Args&, VARIANT* r) { return resultObject(r, new UndoRecordObject(m_object)); });
     }
 };
 
@@ -396,9 +399,8 @@ public:
             const std::optional<int> n = m_object->information(static_cast<int>(a.toInt(0).value_or(0)));
             return n ? resultInt(r, *n) : S_OK;
         });
-        member(L"Document", [this](const Args&, VARIANT* r) {
-            return resultObject(r, wrapDocument(m_object->document()));
-        });
+        member(L"Document",
+               [this](const Args&, VARIANT* r) { return resultObject(r, wrapDocument(m_object->document())); });
     }
 };
 
@@ -509,8 +511,8 @@ public:
         const auto sinks = m_sinks;
         for (const auto& sink : sinks) {
             sink.second->AddRef();
-            const HRESULT hr = sink.second->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                                   nullptr, nullptr, nullptr);
+            const HRESULT hr = sink.second->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                                                   nullptr, nullptr);
             sink.second->Release();
             if (FAILED(hr))
                 result = hr;
@@ -555,15 +557,12 @@ public:
     {
         m_point = new EventPoint(this);
         m_object->advise(std::make_shared<EventRelay>(m_point));
-        member(L"ActiveDocument", [this](const Args&, VARIANT* r) {
-            return resultObject(r, wrapDocument(m_object->activeDocument()));
-        });
-        member(L"ActiveWindow", [this](const Args&, VARIANT* r) {
-            return resultObject(r, wrapWindow(m_object->activeWindow()));
-        });
-        member(L"Selection", [this](const Args&, VARIANT* r) {
-            return resultObject(r, wrapSelection(m_object->selection()));
-        });
+        member(L"ActiveDocument",
+               [this](const Args&, VARIANT* r) { return resultObject(r, wrapDocument(m_object->activeDocument())); });
+        member(L"ActiveWindow",
+               [this](const Args&, VARIANT* r) { return resultObject(r, wrapWindow(m_object->activeWindow())); });
+        member(L"Selection",
+               [this](const Args&, VARIANT* r) { return resultObject(r, wrapSelection(m_object->selection())); });
         member(L"Version", [this](const Args&, VARIANT* r) { return resultString(r, w(m_object->version())); });
         member(L"Name", [](const Args&, VARIANT* r) { return resultString(r, L"Microsoft Word"); });
     }
@@ -622,8 +621,8 @@ WindowObject::WindowObject(std::shared_ptr<automation::Window> window)
         ReleaseDC(g_documentWindow, dc);
         POINT origin = {first.left, first.top};
         ClientToScreen(g_documentWindow, &origin);
-        return a.setInt(0, origin.x) && a.setInt(1, origin.y) && a.setInt(2, std::max<LONG>(1, last.right - first.left)) &&
-                       a.setInt(3, first.bottom - first.top)
+        return a.setInt(0, origin.x) && a.setInt(1, origin.y) &&
+                       a.setInt(2, std::max<LONG>(1, last.right - first.left)) && a.setInt(3, first.bottom - first.top)
                    ? S_OK
                    : E_INVALIDARG;
     });
@@ -879,8 +878,8 @@ int main()
     const std::wstring wtitle = w(title);
     g_top = CreateWindowW(L"OpusApp", wtitle.c_str(), WS_OVERLAPPEDWINDOW, 40, 40, 900, 600, nullptr, nullptr, instance,
                           nullptr);
-    g_documentWindow =
-        CreateWindowW(L"_WwG", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 900, 600, g_top, nullptr, instance, nullptr);
+    g_documentWindow = CreateWindowW(L"_WwG", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 900, 600, g_top, nullptr,
+                                     instance, nullptr);
     g_font = CreateFontW(-18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"WenQuanYi Micro Hei");
     ShowWindow(g_top, SW_SHOWNORMAL);

@@ -154,8 +154,9 @@ void TestComBackend::marksAndClearsWithFormattingBack()
 {
     WordHelper helper;
     QVERIFY(helper.attach(m_standIn->documentWindow(), m_app));
-    helper.showErrors(foundIn(helper.getCurrentPageText(),
-                              {makeFinding(QStringLiteral("以经"), {QStringLiteral("已经")}), makeFinding(QStringLiteral("黄"))}));
+    helper.showErrors(
+        foundIn(helper.getCurrentPageText(),
+                {makeFinding(QStringLiteral("以经"), {QStringLiteral("已经")}), makeFinding(QStringLiteral("黄"))}));
     // "黄" twice, "以经" once.
     QCOMPARE(m_standIn->command(QStringLiteral("marks")), QStringLiteral("marks 0-1 16-18 46-47"));
     QCOMPARE(m_standIn->command(QStringLiteral("undo")), QStringLiteral("undo 1"));
@@ -247,8 +248,8 @@ void TestComBackend::bridgeAttachesByFocusAndSurvivesTheEditor()
     m_standIn->kill();
     QVERIFY(!bridge.hasData(first) || bridge.getCurrentPageText(first).isEmpty());
     m_standIn = std::make_unique<StandInProcess>();
-    QVERIFY(m_standIn->start({QStringLiteral("--text"), m_textFile, QStringLiteral("--title"),
-                              QStringLiteral("报告.docx - WPS 文字")}));
+    QVERIFY(m_standIn->start(
+        {QStringLiteral("--text"), m_textFile, QStringLiteral("--title"), QStringLiteral("报告.docx - WPS 文字")}));
     const HWND second = m_standIn->documentWindow();
     m_standIn->command(QStringLiteral("focus"));
     QTRY_COMPARE(detected.last().at(1).value<HWND>(), second);
