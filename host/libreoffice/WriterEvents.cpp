@@ -52,8 +52,11 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_events)
             return;
-        if (QThread::currentThread() == m_events->thread() && m_text->suppressingSelectionEvents())
-            return;
+        if (QThread::currentThread() == m_events->thread()) {
+            const std::shared_ptr<WriterText> text = m_text.lock();
+            if (text && text->suppressingSelectionEvents())
+                return;
+        }
         post(automation::EventWindowSelectionChange, false);
     }
 
@@ -112,7 +115,9 @@ private:
 
     std::mutex m_mutex;
     QPointer<WriterEvents> m_events;
-    std::shared_ptr<WriterText> m_text;
+    // Not owned: the office may release this listener last, on one of its
+    // threads, and the document's state must then not go with it there.
+    std::weak_ptr<WriterText> m_text;
     bool m_closing = false;
 };
 

@@ -19,6 +19,7 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QThread>
 
 #include <algorithm>
 
@@ -67,8 +68,10 @@ WriterMarks::WriterMarks(WriterText& text)
 WriterMarks::~WriterMarks()
 {
     // Marks of a document we let go of are taken off at once, also those
-    // taken off in this turn and not sent yet.
-    if ((!m_stretches.empty() || !m_published) && m_text.isAlive()) {
+    // taken off in this turn and not sent yet; only from the thread the marks
+    // live on (the office is not called from any other).
+    if ((!m_stretches.empty() || !m_published) && m_text.isAlive() &&
+        QThread::currentThread() == m_context->thread()) {
         m_stretches.clear();
         m_recheck = true;
         publish();

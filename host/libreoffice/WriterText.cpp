@@ -17,6 +17,7 @@
 #include <com/sun/star/text/XTextViewCursorSupplier.hpp>
 
 #include <QMetaObject>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdlib>
@@ -63,7 +64,7 @@ WriterText::WriterText(std::shared_ptr<OfficeConnection> connection, Reference<f
 WriterText::~WriterText()
 {
     m_marks.reset();
-    if (isAlive())
+    if (isAlive() && QThread::currentThread() == m_context->thread())
         office::guarded("forgetting the document", [&] {
             Reference<lang::XComponent>(m_model, UNO_QUERY_THROW)->removeEventListener(m_closeWatch);
         });
