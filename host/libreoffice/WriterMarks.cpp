@@ -70,8 +70,7 @@ WriterMarks::~WriterMarks()
     // Marks of a document we let go of are taken off at once, also those
     // taken off in this turn and not sent yet; only from the thread the marks
     // live on (the office is not called from any other).
-    if ((!m_stretches.empty() || !m_published) && m_text.isAlive() &&
-        QThread::currentThread() == m_context->thread()) {
+    if ((!m_stretches.empty() || !m_published) && m_text.isAlive() && QThread::currentThread() == m_context->thread()) {
         m_stretches.clear();
         m_recheck = true;
         publish();
