@@ -70,6 +70,10 @@ enum : int {
     EventWindowDeactivate = 11,      // parameters: window, document
     EventWindowSelectionChange = 12, // parameters: selection
     EventWindowSize = 25,            // parameters: window, document
+    // The document's text changed (typed, pasted, deleted, undone, or edited
+    // by a program). Raised by editors that can tell at once; the handler
+    // must be quick, it runs for every keystroke.
+    EventDocumentChange = 1001, // parameters: document
 };
 
 class Object;

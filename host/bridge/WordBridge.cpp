@@ -23,6 +23,10 @@ std::shared_ptr<WordHelper> WordBridge::wrapperFor(HWND hWnd)
     if (!helper) {
         helper = std::make_shared<WordHelper>();
         helper->enableErrorTip(m_errorTip);
+        helper->setCheckAsYouType(m_checkAsYouType);
+        connect(helper.get(), &WordHelper::findingsChanged, this, [this, hWnd] { emit findingsChanged(hWnd); });
+        connect(helper.get(), &WordHelper::typingStatus, this,
+                [this, hWnd](const QString& text) { emit typingStatus(hWnd, text); });
         connect(helper.get(), &WordHelper::message, this,
                 [this, hWnd](const QString& text) { emit editorMessage(hWnd, text); });
     }
@@ -108,4 +112,11 @@ void WordBridge::enableErrorTip(bool enable)
     m_errorTip = enable;
     for (auto& [hWnd, helper] : m_wrappers)
         helper->enableErrorTip(enable);
+}
+
+void WordBridge::enableCheckAsYouType(bool enable)
+{
+    m_checkAsYouType = enable;
+    for (auto& [hWnd, helper] : m_wrappers)
+        helper->setCheckAsYouType(enable);
 }

@@ -34,6 +34,7 @@ public:
     bool nextError(HWND hWnd) override;
     bool prevError(HWND hWnd) override;
     void enableErrorTip(bool enable) override;
+    void enableCheckAsYouType(bool enable) override;
 
 protected:
     // The wrapper of hWnd, made (not attached) when there is none yet.
@@ -45,4 +46,5 @@ protected:
 private:
     std::map<HWND, std::shared_ptr<WordHelper>> m_wrappers;
     bool m_errorTip = true;
+    bool m_checkAsYouType = false;
 };

@@ -1,5 +1,6 @@
 #include "bridge/WordHelper.h"
 #include "bridge/AppEventListener.h"
+#include "bridge/TypingCheck.h"
 #include "client/Revisor.h"
 #include "presentation/ContextShow.h"
 
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 using namespace automation;
 
@@ -109,6 +111,9 @@ WordHelper::WordHelper() = default;
 
 WordHelper::~WordHelper()
 {
+    // Nothing more is sent, and no answer arrives for a wrapper that is gone.
+    delete m_typing;
+    m_typing = nullptr;
     if (m_record) {
         DocumentStep step(currentDocument(), tr("Remove proofreading marks"), false,
                           markStyle() == MarkStyle::Formatting);
@@ -153,7 +158,52 @@ bool WordHelper::attach(HWND hWnd, std::shared_ptr<Application> application)
     m_eventSink = std::make_shared<AppEventListener>();
     m_eventSink->connect(m_application);
     m_eventSink->setOwner(this);
+
+    m_typing = new TypingCheck([this] { return currentDocument(); },
+                               m_paragraphChecker ? m_paragraphChecker : serviceParagraphChecker());
+    m_typing->setParent(this);
+    connect(m_typing, &TypingCheck::checked, this, &WordHelper::replaceParagraphFindings);
+    connect(m_typing, &TypingCheck::statusChanged, this, &WordHelper::typingStatus);
+    connect(m_typing, &TypingCheck::paused, this, [this] {
+        if (m_selectionDeferred && m_selectionTimer) {
+            m_selectionDeferred = false;
+            m_selectionTimer->start(kSelectionDelayMs);
+        }
+        // A mark whose characters were typed over, even where the text came
+        // out as before, is no longer whole: its paragraph is checked again.
+        if (!m_record || !m_typing->isEnabled())
+            return;
+        for (const std::shared_ptr<MarkEntry>& entry : m_record->marks) {
+            const std::shared_ptr<Range>& range = entry->range();
+            if (range && (!range->isMarked() || range->text() != QString::fromStdString(entry->finding()->text)))
+                m_typing->checkParagraphAt(range->start());
+        }
+    });
+    updateTypingCheck();
     return true;
+}
+
+void WordHelper::setCheckAsYouType(bool enabled)
+{
+    m_checkAsYouType = enabled;
+    updateTypingCheck();
+}
+
+void WordHelper::setParagraphChecker(std::shared_ptr<ParagraphChecker> checker)
+{
+    m_paragraphChecker = std::move(checker);
+}
+
+void WordHelper::updateTypingCheck()
+{
+    if (!m_typing)
+        return;
+    bool enabled = m_checkAsYouType;
+    if (enabled) {
+        std::shared_ptr<Document> document = currentDocument();
+        enabled = document && document->markStyle() == MarkStyle::Overlay;
+    }
+    m_typing->setEnabled(enabled);
 }
 
 // --- Queries ----------------------------------------------------------------
@@ -609,6 +659,10 @@ bool WordHelper::removeMarks(const std::shared_ptr<Range>& range, bool all)
     const bool tookAny = !taken.empty();
 
     if (all && tookAny) {
+        for (const std::string& text : removedTexts) {
+            if (std::find(m_ignoredTexts.begin(), m_ignoredTexts.end(), text) == m_ignoredTexts.end())
+                m_ignoredTexts.push_back(text);
+        }
         // Every occurrence of the same wrong text goes, with its finding.
         auto ignored = [&](const std::shared_ptr<CCheckData>& finding) {
             return finding && std::find(removedTexts.begin(), removedTexts.end(), finding->text) != removedTexts.end();
@@ -921,6 +975,93 @@ void WordHelper::onReportError()
         revisor->reportError(text, sentence);
 }
 
+// --- Checking as the user types -------------------------------------------------
+
+void WordHelper::replaceParagraphFindings(const std::shared_ptr<Range>& paragraph, const QString& text,
+                                          const CHECK_DATAS& findings)
+{
+    std::shared_ptr<Document> document = currentDocument();
+    if (!m_application || !document || !paragraph || document->markStyle() != MarkStyle::Overlay)
+        return;
+    const int start = paragraph->start();
+    const int end = paragraph->end();
+    std::shared_ptr<CheckRecord> record = m_record ? m_record : std::make_shared<CheckRecord>();
+
+    // Out go the paragraph's marks with their findings, and the findings
+    // found there that have no mark (ignored once).
+    std::vector<std::shared_ptr<MarkEntry>> kept;
+    std::vector<std::shared_ptr<MarkEntry>> taken;
+    std::unordered_set<const CCheckData*> marked;
+    for (std::shared_ptr<MarkEntry>& entry : record->marks) {
+        marked.insert(entry->finding().get());
+        if (entry->range() && entry->range()->inRange(paragraph))
+            taken.push_back(std::move(entry));
+        else
+            kept.push_back(std::move(entry));
+    }
+    std::unordered_set<const CCheckData*> dropped;
+    for (const std::shared_ptr<MarkEntry>& entry : taken)
+        dropped.insert(entry->finding().get());
+    for (const std::shared_ptr<MarkEntry>& entry : kept)
+        dropped.erase(entry->finding().get());
+    CHECK_DATAS keptFindings;
+    std::vector<int> keptPositions;
+    for (size_t k = 0; k < record->findings.size(); ++k) {
+        const std::shared_ptr<CCheckData>& finding = record->findings[k];
+        const int position = k < record->positions.size() ? record->positions[k] : -1;
+        const bool unmarkedHere = !marked.count(finding.get()) && position >= start && position < end;
+        if (dropped.count(finding.get()) || unmarkedHere)
+            continue;
+        keptFindings.push_back(finding);
+        keptPositions.push_back(position);
+    }
+    record->findings = std::move(keptFindings);
+    record->positions = std::move(keptPositions);
+    record->marks = std::move(kept);
+    restoreMarks(taken);
+    // Marks that no entry holds any more (typed into) go too.
+    paragraph->setMarked(false);
+    if (m_currentErrorRange && m_currentErrorRange->inRange(paragraph)) {
+        m_currentErrorRange.reset();
+        m_shownStart = m_shownEnd = -1;
+        hidePopup();
+    }
+
+    // In come the new findings, each where it was found.
+    std::vector<std::pair<std::shared_ptr<CCheckData>, int>> added;
+    for (const std::shared_ptr<CCheckData>& finding : findings) {
+        if (!finding || finding->text.empty() || finding->spans.empty())
+            continue;
+        if (std::find(m_ignoredTexts.begin(), m_ignoredTexts.end(), finding->text) != m_ignoredTexts.end())
+            continue;
+        const QString wrong = QString::fromStdString(finding->text);
+        int at = finding->spans.front().first;
+        if (at < 0 || at + wrong.size() > text.size() || text.mid(at, wrong.size()) != wrong)
+            at = text.indexOf(wrong, std::max(0, at - wrong.size()));
+        if (at < 0)
+            continue;
+        record->findings.push_back(finding);
+        record->positions.push_back(start + at);
+        added.emplace_back(finding, start + at);
+    }
+    m_record = record;
+
+    // Marks are shown on one page: the page checked last, or this one.
+    if (m_markedPage < 0)
+        m_markedPage = currentPageNumber();
+    const std::optional<int> page = paragraph->information(ActiveEndPageNumber);
+    if (!page || *page == m_markedPage) {
+        MarkPass pass;
+        for (const auto& [finding, position] : added) {
+            const int length = QString::fromStdString(finding->text).size();
+            std::shared_ptr<Range> at = document->range(position, position + length);
+            if (at && at->text() == QString::fromStdString(finding->text))
+                markOccurrence(record, finding, document, at, position, position + length, pass);
+        }
+    }
+    emit findingsChanged();
+}
+
 // --- Events ---------------------------------------------------------------------
 
 long WordHelper::handleEvent(int eventId, const std::vector<Variant>& parameters)
@@ -940,9 +1081,24 @@ long WordHelper::handleEvent(int eventId, const std::vector<Variant>& parameters
     case EventWindowSize:
         hidePopup();
         return ResultOk;
+    case EventDocumentChange: {
+        if (parameters.size() != 1)
+            return ResultInvalidArg;
+        // Runs for every keystroke: no call into the editor here.
+        const std::shared_ptr<Object> document = objectAt(0);
+        if (m_typing && m_typing->isEnabled() && document && document == std::static_pointer_cast<Object>(m_document))
+            m_typing->noteChange();
+        return ResultOk;
+    }
     case EventWindowSelectionChange: {
         if (parameters.size() != 1)
             return ResultInvalidArg;
+        // While the user types, the caret moves with every key: the popup
+        // waits for the pause instead of asking the editor each time.
+        if (m_typing && m_typing->isTyping()) {
+            m_selectionDeferred = true;
+            return ResultOk;
+        }
         auto selection = std::dynamic_pointer_cast<Selection>(objectAt(0));
         if (selection && m_selectionTimer && sameDocument(selection->document(), currentDocument()))
             m_selectionTimer->start(kSelectionDelayMs);

@@ -13,7 +13,9 @@
 
 class AppEventListener;
 class ContextShow;
+class ParagraphChecker;
 class QTimer;
+class TypingCheck;
 
 // The document logic behind one editor window: page texts, the marks of a
 // check, stepping between them, the error popup and its actions, and the
@@ -75,6 +77,20 @@ public:
     void enableErrorTip(bool enable);
     bool errorTipEnabled() const { return m_errorTipEnabled; }
 
+    // --- Checking as the user types ---
+    // Edited paragraphs are checked in the background after a pause in
+    // typing, and their findings replace those they had; the popup, stepping,
+    // the actions and getCheckDatas() include them. Only for editors that draw
+    // the marks themselves (a formatting mark would make an undo step while
+    // the user types) and raise EventDocumentChange. Off by default; takes
+    // effect on attach when set before.
+    void setCheckAsYouType(bool enabled);
+    bool checkAsYouType() const { return m_checkAsYouType; }
+    // Where paragraphs are sent (by default the process's service client).
+    void setParagraphChecker(std::shared_ptr<ParagraphChecker> checker);
+    // Null before attach.
+    TypingCheck* typingCheck() const { return m_typing; }
+
     // --- The editor's events ---
     // Handles one application event; answers automation::ResultOk, or
     // ResultInvalidArg for a malformed parameter list (then nothing changes).
@@ -100,6 +116,11 @@ signals:
     // Something the user should know about this editor (for the tool window's
     // message line), e.g. that it cannot show the marks now and why.
     void message(QString text);
+    // The findings changed without a check of the page (a paragraph checked
+    // as the user typed).
+    void findingsChanged();
+    // Checking as the user types paused (text says why) or went on (empty).
+    void typingStatus(QString text);
 
 public slots:
     void timeoutSelectionChange();
@@ -145,6 +166,11 @@ private:
     void hidePopup();
     // The findings marked within range (those of its mark entries).
     CHECK_DATAS findingsIn(const std::shared_ptr<automation::Range>& range) const;
+    // A paragraph checked as the user typed: its findings (spans count into
+    // text) replace those of its marks.
+    void replaceParagraphFindings(const std::shared_ptr<automation::Range>& paragraph, const QString& text,
+                                  const CHECK_DATAS& findings);
+    void updateTypingCheck();
 
     HWND m_hWnd = nullptr;
     std::shared_ptr<automation::Application> m_application;
@@ -163,4 +189,12 @@ private:
     int m_markedPage = -1;
     std::shared_ptr<AppEventListener> m_eventSink;
     bool m_errorTipEnabled = true;
+    bool m_checkAsYouType = false;
+    std::shared_ptr<ParagraphChecker> m_paragraphChecker;
+    TypingCheck* m_typing = nullptr;
+    // The selection moved while the user typed: the popup waits for the pause.
+    bool m_selectionDeferred = false;
+    // Wrong texts the user ignored everywhere: checks while typing do not
+    // bring them back.
+    std::vector<std::string> m_ignoredTexts;
 };

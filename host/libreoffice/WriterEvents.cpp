@@ -12,14 +12,17 @@
 #include <com/sun/star/awt/XWindowListener.hpp>
 #include <com/sun/star/document/XDocumentEventBroadcaster.hpp>
 #include <com/sun/star/document/XDocumentEventListener.hpp>
+#include <com/sun/star/util/XModifyBroadcaster.hpp>
+#include <com/sun/star/util/XModifyListener.hpp>
 #include <com/sun/star/view/XSelectionChangeListener.hpp>
 #include <com/sun/star/view/XSelectionSupplier.hpp>
-#include <cppuhelper/implbase4.hxx>
+#include <cppuhelper/implbase5.hxx>
 
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
 
+#include <atomic>
 #include <mutex>
 
 using namespace css;
@@ -29,8 +32,9 @@ using css::uno::UNO_QUERY_THROW;
 
 // The UNO side: called by the office on UNO's threads (or, for changes our
 // own calls cause, nested in those calls on the GUI thread).
-class EventListener : public cppu::WeakImplHelper4<view::XSelectionChangeListener, document::XDocumentEventListener,
-                                                   awt::XTopWindowListener, awt::XWindowListener>
+class EventListener
+    : public cppu::WeakImplHelper5<view::XSelectionChangeListener, document::XDocumentEventListener,
+                                   awt::XTopWindowListener, awt::XWindowListener, util::XModifyListener>
 {
 public:
     EventListener(WriterEvents* events, std::shared_ptr<WriterText> text)
@@ -73,6 +77,27 @@ public:
             m_closing = true;
             postLocked(automation::EventDocumentBeforeClose);
         }
+    }
+
+    // Every change of the document's content, typed or not. One delivery at
+    // a time is queued: the logic only needs to know that text changed.
+    void SAL_CALL modified(const lang::EventObject&) override
+    {
+        if (m_changePosted.exchange(true))
+            return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_events) {
+            m_changePosted = false;
+            return;
+        }
+        QMetaObject::invokeMethod(
+            m_events.data(),
+            [this, events = m_events, self = Reference<uno::XInterface>(static_cast<cppu::OWeakObject*>(this))] {
+                m_changePosted = false;
+                if (events)
+                    events->deliver(automation::EventDocumentChange, false);
+            },
+            Qt::QueuedConnection);
     }
 
     void SAL_CALL windowDeactivated(const lang::EventObject&) override
@@ -119,6 +144,7 @@ private:
     // threads, and the document's state must then not go with it there.
     std::weak_ptr<WriterText> m_text;
     bool m_closing = false;
+    std::atomic<bool> m_changePosted{false};
 };
 
 WriterEvents::WriterEvents(WriterApplication& application)
@@ -168,6 +194,10 @@ bool WriterEvents::install()
             ->addDocumentEventListener(Reference<document::XDocumentEventListener>(m_listener));
         return true;
     });
+    office::guarded("listening to changes of the document", [&] {
+        Reference<util::XModifyBroadcaster>(model, UNO_QUERY_THROW)
+            ->addModifyListener(Reference<util::XModifyListener>(m_listener));
+    });
     office::guarded("listening to the window", [&] {
         const Reference<awt::XWindow>& window = m_application.containerWindow();
         window->addWindowListener(Reference<awt::XWindowListener>(m_listener));
@@ -195,6 +225,10 @@ void WriterEvents::uninstall()
         Reference<document::XDocumentEventBroadcaster>(text->model(), UNO_QUERY_THROW)
             ->removeDocumentEventListener(Reference<document::XDocumentEventListener>(m_listener));
     });
+    office::guarded("removing the change listener", [&] {
+        Reference<util::XModifyBroadcaster>(text->model(), UNO_QUERY_THROW)
+            ->removeModifyListener(Reference<util::XModifyListener>(m_listener));
+    });
     office::guarded("removing the window listeners", [&] {
         const Reference<awt::XWindow>& window = m_application.containerWindow();
         window->removeWindowListener(Reference<awt::XWindowListener>(m_listener));
@@ -221,6 +255,9 @@ void WriterEvents::deliver(int eventId, bool saveAs)
         break;
     case automation::EventDocumentBeforeClose:
         parameters = {false, document};
+        break;
+    case automation::EventDocumentChange:
+        parameters = {document};
         break;
     case automation::EventWindowDeactivate:
     case automation::EventWindowSize:

@@ -727,6 +727,15 @@ void MemoryApplication::moveCaret(const std::shared_ptr<MemoryDocument>& documen
     fire(EventWindowSelectionChange, {std::make_shared<MemorySelection>(document)});
 }
 
+void MemoryApplication::type(const std::shared_ptr<MemoryDocument>& document, int start, int end, const QString& text)
+{
+    document->replaceText(start, end, text, nullptr);
+    document->setSelection(start + text.size(), start + text.size());
+    m_active = document;
+    fire(EventDocumentChange, {std::static_pointer_cast<Object>(document)});
+    fire(EventWindowSelectionChange, {std::make_shared<MemorySelection>(document)});
+}
+
 void MemoryApplication::save(const std::shared_ptr<MemoryDocument>& document)
 {
     fire(EventDocumentBeforeSave, {false, false, std::static_pointer_cast<Object>(document)});

@@ -157,6 +157,10 @@ public:
     void activate(const std::shared_ptr<MemoryDocument>& document);
     // The user's actions, each with the event the editor raises.
     void moveCaret(const std::shared_ptr<MemoryDocument>& document, int start, int end);
+    // The user types text over [start, end) (inserts it where they are
+    // equal): the caret ends after it, and the editor raises a document
+    // change, then a selection change.
+    void type(const std::shared_ptr<MemoryDocument>& document, int start, int end, const QString& text);
     void save(const std::shared_ptr<MemoryDocument>& document);
     void close(const std::shared_ptr<MemoryDocument>& document);
     void deactivate();

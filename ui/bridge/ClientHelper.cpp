@@ -73,6 +73,10 @@ bool ClientHelper::prevError(HWND)
     return false;
 }
 
+void ClientHelper::enableCheckAsYouType(bool)
+{
+}
+
 void ClientHelper::enableErrorTip(bool)
 {
 }

@@ -57,6 +57,9 @@ public:
     virtual bool prevError(HWND hWnd);
     // Switches the error popup on or off.
     virtual void enableErrorTip(bool enable);
+    // Switches checking as the user types on or off, for every editor (only
+    // editors that draw the marks themselves can do it).
+    virtual void enableCheckAsYouType(bool enable);
 
     // Starts watching the active window. False when the window system cannot
     // be reached; then nothing changes.
@@ -72,6 +75,12 @@ signals:
     // Something the user should know about the editor hWnd, for the tool
     // window's message line (plain text), e.g. that it cannot show the marks.
     void editorMessage(HWND hWnd, QString message);
+    // The findings of hWnd's document changed without a check of the tool
+    // window's (checked as the user typed).
+    void findingsChanged(HWND hWnd);
+    // Checking as the user types in hWnd paused (message says why, plain
+    // text) or went on again (empty).
+    void typingStatus(HWND hWnd, QString message);
 
 private:
     std::unique_ptr<FocusWatcher> m_watcher;

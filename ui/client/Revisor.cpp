@@ -26,6 +26,8 @@ namespace {
 
 const char kDefaultServiceUrl[] = "http://127.0.0.1:8790/";
 const char kNotFoundError[] = "not_found_error";
+const char kTokenError[] = "token_error";
+const char kAuthError[] = "auth_error";
 constexpr int kMaxPieces = 10;
 constexpr int kMaxParamLength = 500;
 
@@ -286,6 +288,7 @@ bool Revisor::updateCheckerServerUrl(int textLength)
                         {QStringLiteral("password"), m_password}};
     if (!simplePost(URL_AUTH, params, true, true) || m_serverInfo.accessToken.empty())
         return false;
+    m_backgroundLoginRefused = false;
     if (CConfig* config = getConfig()) {
         config->setValueString(QStringLiteral("user_name"), fromUtf8(m_serverInfo.userName));
         config->setValueBool(QStringLiteral("is_vip"), m_serverInfo.isVip);
@@ -296,6 +299,7 @@ bool Revisor::updateCheckerServerUrl(int textLength)
 
 bool Revisor::logout()
 {
+    m_backgroundLoginRefused = false;
     m_serverInfo.userName.clear();
     m_serverInfo.accessToken.clear();
     m_password.clear();
@@ -555,6 +559,205 @@ void Revisor::getNetData(QNetworkReply* reply)
     } else {
         showMsgBox(tr("JSON Data Error!"), QMessageBox::Critical, QMessageBox::Ok);
     }
+}
+
+// ---------------------------------------------------------------------------
+// Checks in the background
+
+// One check in the background: its pieces, the one in flight and what the
+// earlier ones found.
+struct Revisor::BackgroundJob
+{
+    quint64 id = 0;
+    QString text;
+    QStringList pieces;
+    int next = 0;
+    int offset = 0; // where the piece in flight starts in text
+    CHECK_DATAS findings;
+    QPointer<QNetworkReply> reply;
+    BackgroundCheckDone done;
+};
+
+quint64 Revisor::checkInBackground(const QString& text, BackgroundCheckDone done)
+{
+    if (!isLogin() || m_backgroundLoginRefused || text.isEmpty() || !done)
+        return 0;
+    if (!m_backgroundManager)
+        m_backgroundManager = new QNetworkAccessManager(this);
+    auto job = std::make_shared<BackgroundJob>();
+    job->id = m_nextBackgroundId++;
+    job->text = text;
+    job->done = std::move(done);
+    m_backgroundJobs[job->id] = job;
+    // Started from the event loop, so that done never runs inside this call.
+    QMetaObject::invokeMethod(
+        this,
+        [this, job] {
+            if (m_backgroundJobs.count(job->id) == 0)
+                return;
+            if (m_serverInfo.checkerUrl.empty() || m_serverInfo.pieceLength <= 0)
+                backgroundLogin(job);
+            else
+                backgroundNextPiece(job);
+        },
+        Qt::QueuedConnection);
+    return job->id;
+}
+
+void Revisor::cancelBackgroundCheck(quint64 id)
+{
+    const auto it = m_backgroundJobs.find(id);
+    if (it == m_backgroundJobs.end())
+        return;
+    const std::shared_ptr<BackgroundJob> job = it->second;
+    m_backgroundJobs.erase(it);
+    if (job->reply)
+        job->reply->abort();
+}
+
+void Revisor::backgroundLogin(const std::shared_ptr<BackgroundJob>& job)
+{
+    // The login that a check run makes, with the stored token: it tells where
+    // checks go and how long a piece may be.
+    const QString url = getWebUrl(URL_AUTH);
+    QNetworkRequest request{QUrl(url)};
+    prepareRequest(request);
+    QList<QPair<QString, QString>> items = commonItems();
+    items.append({{QStringLiteral("access_token"), fromUtf8(m_serverInfo.accessToken)},
+                  {QStringLiteral("text_length"), QString::number(job->text.size())},
+                  {QStringLiteral("user_name"), cutParam(fromUtf8(m_serverInfo.userName))},
+                  {QStringLiteral("password"), cutParam(m_password)}});
+    QNetworkReply* reply = m_backgroundManager->post(request, encodeBody(url, items));
+    limitReplySize(reply);
+    job->reply = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, job, reply] {
+        reply->deleteLater();
+        if (m_backgroundJobs.count(job->id) == 0)
+            return;
+        job->reply = nullptr;
+        if (reply->error() != QNetworkReply::NoError || isOversized(reply)) {
+            finishBackground(job, BackgroundCheckResult::Failed, networkErrorText(reply, false));
+            return;
+        }
+        CServerInfo info = m_serverInfo;
+        info.ClearError();
+        if (!JSONToServer(bodyText(reply->readAll()), info)) {
+            finishBackground(job, BackgroundCheckResult::Failed, tr("Parse JSON Data Error!"));
+            return;
+        }
+        if (info.errorCode == kTokenError || info.errorCode == kAuthError || info.accessToken.empty()) {
+            m_backgroundLoginRefused = true;
+            finishBackground(job, BackgroundCheckResult::LoginExpired);
+            return;
+        }
+        if (!info.errorCode.empty() || !info.errorMsg.empty()) {
+            finishBackground(job, BackgroundCheckResult::Failed,
+                             fromUtf8(info.errorMsg.empty() ? info.errorCode : info.errorMsg));
+            return;
+        }
+        // Only what the login tells about checking is taken: the stored login
+        // and the user's name stay as they are.
+        m_serverInfo.checkerUrl = info.checkerUrl;
+        m_serverInfo.pieceLength = info.pieceLength;
+        m_serverInfo.isVip = info.isVip;
+        if (m_serverInfo.checkerUrl.empty() || m_serverInfo.pieceLength <= 0) {
+            finishBackground(job, BackgroundCheckResult::Failed, tr("Parse JSON Data Error!"));
+            return;
+        }
+        backgroundNextPiece(job);
+    });
+}
+
+void Revisor::backgroundNextPiece(const std::shared_ptr<BackgroundJob>& job)
+{
+    if (job->pieces.isEmpty() && !fillList(job->text, job->pieces)) {
+        finishBackground(job, BackgroundCheckResult::Failed, tr("Parse JSON Data Error!"));
+        return;
+    }
+    if (job->next >= job->pieces.size()) {
+        finishBackground(job, BackgroundCheckResult::Checked);
+        return;
+    }
+    const QString checker = getWebUrl(URL_CHECK);
+    if (!checkerUrlAllowed(checker)) {
+        qCWarning(lcClient) << "refused checker address" << checker << "for base" << m_baseUrl;
+        finishBackground(job, BackgroundCheckResult::Failed,
+                         tr("The service named an unsafe checker address; no text was sent:") + QLatin1Char(' ') +
+                             checker);
+        return;
+    }
+    job->offset = 0;
+    for (int i = 0; i < job->next; ++i)
+        job->offset += job->pieces.at(i).size();
+    const QString piece = job->pieces.at(job->next++);
+
+    QList<QPair<QString, QString>> items = commonItems();
+    items.append({{QStringLiteral("text"), piece},
+                  {QStringLiteral("access_token"), fromUtf8(m_serverInfo.accessToken)},
+                  {QStringLiteral("main_lang"), QStringLiteral("zh-CN")},
+                  {QStringLiteral("other_lang"), QStringLiteral("en-US")},
+                  {QStringLiteral("min_error_level"), QStringLiteral("3")},
+                  {QStringLiteral("check_xing_jin"), QString::number(check_xing_jin)},
+                  {QStringLiteral("check_min_gan_ci"), QString::number(check_min_gan_ci)},
+                  {QStringLiteral("check_tong_yin"), QString::number(check_tong_yin)},
+                  {QStringLiteral("check_skip"), QString::number(check_skip)},
+                  {QStringLiteral("check_pinyin_confuse"), QString::number(check_pinyin_confuse)}});
+    QNetworkRequest request{QUrl(checker)};
+    prepareRequest(request);
+    QNetworkReply* reply = m_backgroundManager->post(request, encodeBody(QString(), items));
+    limitReplySize(reply);
+    job->reply = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, job, reply] {
+        reply->deleteLater();
+        if (m_backgroundJobs.count(job->id) == 0)
+            return;
+        job->reply = nullptr;
+        if (reply->error() != QNetworkReply::NoError || isOversized(reply)) {
+            finishBackground(job, BackgroundCheckResult::Failed,
+                             isOversized(reply) ? tr("JSON Data Error!") : networkErrorText(reply, false));
+            return;
+        }
+        std::string code, message;
+        CHECK_DATAS found;
+        if (!JSONToCheckData(bodyText(reply->readAll()), found, code, message)) {
+            finishBackground(job, BackgroundCheckResult::Failed, tr("JSON Data Error!"));
+            return;
+        }
+        if (code == kTokenError) {
+            m_backgroundLoginRefused = true;
+            finishBackground(job, BackgroundCheckResult::LoginExpired);
+            return;
+        }
+        if (code != kNotFoundError && (!code.empty() || !message.empty())) {
+            finishBackground(job, BackgroundCheckResult::Failed, fromUtf8(message.empty() ? code : message));
+            return;
+        }
+        for (const std::shared_ptr<CCheckData>& data : found) {
+            for (auto& [start, end] : data->spans) {
+                start += job->offset;
+                end += job->offset;
+            }
+            job->findings.push_back(data);
+        }
+        backgroundNextPiece(job);
+    });
+}
+
+void Revisor::finishBackground(const std::shared_ptr<BackgroundJob>& job, BackgroundCheckResult::Status status,
+                               const QString& problem)
+{
+    m_backgroundJobs.erase(job->id);
+    BackgroundCheckResult result;
+    result.status = status;
+    result.problem = problem;
+    if (status == BackgroundCheckResult::Checked) {
+        result.findings = std::move(job->findings);
+        CleanCheckData(result.findings);
+    } else {
+        qCInfo(lcClient) << "check in the background failed:" << problem;
+    }
+    const BackgroundCheckDone done = std::move(job->done);
+    done(result);
 }
 
 // ---------------------------------------------------------------------------

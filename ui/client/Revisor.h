@@ -11,6 +11,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <map>
+#include <memory>
+
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
@@ -30,6 +34,20 @@ enum _URL_ID : int {
     URL_UPDATE = 8,
     URL_DICT = 9,
 };
+
+// How a check in the background ended (see Revisor::checkInBackground).
+struct BackgroundCheckResult
+{
+    enum Status {
+        Checked,      // findings holds what the service found (spans count into the text given)
+        LoginExpired, // the service no longer accepts the stored login
+        Failed,       // the service could not be reached or answered an error: problem says what
+    };
+    Status status = Failed;
+    CHECK_DATAS findings;
+    QString problem;
+};
+using BackgroundCheckDone = std::function<void(const BackgroundCheckResult&)>;
 
 // The client of the checking service: identity, login session, check runs,
 // feedback and the service's web pages. One object per process (getRevisor());
@@ -83,6 +101,18 @@ public:
     int getMaxPageCount() const;
     DialogProgress* progressDialog() const { return m_progress; }
 
+    // --- Checks in the background (while the user types) ---
+    // Checks text without any window, message or login dialog, through the
+    // same login, options and dictionary as checkText. Needs a stored login:
+    // the service's checker address is learnt with the stored token when this
+    // session has not logged in yet. Returns an id above 0 and calls done
+    // once, later, on the GUI thread; 0 (and done is never called) when
+    // nothing may be sent: nobody is logged in, or the service refused the
+    // login since the last login of the user's own. Independent of check runs.
+    quint64 checkInBackground(const QString& text, BackgroundCheckDone done);
+    // Stops a check in the background: its done is not called.
+    void cancelBackgroundCheck(quint64 id);
+
     // --- Feedback and web pages ---
     // Asks the user to confirm a false-alarm report and sends it.
     bool reportError(const QString& errorText, const QString& sentence);
@@ -121,6 +151,12 @@ private:
     void publishFindings();
     QString networkErrorText(QNetworkReply* reply, bool userCancelled) const;
 
+    struct BackgroundJob;
+    void backgroundLogin(const std::shared_ptr<BackgroundJob>& job);
+    void backgroundNextPiece(const std::shared_ptr<BackgroundJob>& job);
+    void finishBackground(const std::shared_ptr<BackgroundJob>& job, BackgroundCheckResult::Status status,
+                          const QString& problem = QString());
+
     QByteArray encodeBody(const QString& url, const QList<QPair<QString, QString>>& items) const;
     QList<QPair<QString, QString>> commonItems() const;
     void prepareRequest(QNetworkRequest& request) const;
@@ -148,6 +184,13 @@ private:
     int m_nextPiece = 0;
     bool m_busy = false;
     bool m_userCancelled = false;
+
+    QNetworkAccessManager* m_backgroundManager = nullptr;
+    std::map<quint64, std::shared_ptr<BackgroundJob>> m_backgroundJobs;
+    quint64 m_nextBackgroundId = 1;
+    // The service refused the stored login in the background: nothing more is
+    // sent there until the user logs in through a check of their own.
+    bool m_backgroundLoginRefused = false;
 };
 
 // The process-wide service client, created on first call and never destroyed.

@@ -20,6 +20,7 @@ namespace {
 const char kKeyX[] = "DialogClientX";
 const char kKeyY[] = "DialogClientY";
 const char kKeyExpand[] = "DialogClientExpand";
+const char kKeyCheckAsYouType[] = "check_as_you_type";
 
 // Position and fold state are restored once per process, on the first show.
 bool s_firstShow = true;
@@ -74,6 +75,9 @@ DialogClient::DialogClient(QWidget* parent)
     if (next->sizeHint().width() > next->width())
         next->setFixedWidth(next->sizeHint().width());
 
+    if (CConfig* config = getConfig())
+        ui->cbxCheckAsYouType->setChecked(config->getValueBool(QLatin1String(kKeyCheckAsYouType), true));
+
     ui->labelMsg->setText(tr(kNoEditor));
 }
 
@@ -92,6 +96,17 @@ void DialogClient::setClientHelper(ClientHelper* bridge, bool startDetection)
         if (hWnd == m_hWnd || hWnd == m_hWndChecking)
             m_editorMessage = message;
     });
+    connect(m_helper, &ClientHelper::findingsChanged, this, [this](HWND hWnd) {
+        if (hWnd == m_hWnd)
+            updateErrors();
+    });
+    connect(m_helper, &ClientHelper::typingStatus, this, [this](HWND hWnd, const QString& message) {
+        if (hWnd != m_hWnd)
+            return;
+        m_typingStatus = message;
+        updateErrors();
+    });
+    m_helper->enableCheckAsYouType(ui->cbxCheckAsYouType->isChecked());
     m_helper->beginDetectEditor();
 }
 
@@ -102,6 +117,8 @@ void DialogClient::resetFirstShowForTests()
 
 void DialogClient::editorDetected(QString editorName, HWND hWndNew)
 {
+    if (hWndNew != m_hWnd)
+        m_typingStatus.clear();
     m_hWnd = hWndNew;
     m_editorName = editorName;
     updateErrors();
@@ -224,6 +241,17 @@ void DialogClient::on_cbxShowErrorTip_clicked(bool checked)
 {
     if (m_helper)
         m_helper->enableErrorTip(checked);
+}
+
+void DialogClient::on_cbxCheckAsYouType_clicked(bool checked)
+{
+    if (CConfig* config = getConfig())
+        config->setValueBool(QLatin1String(kKeyCheckAsYouType), checked);
+    if (m_helper)
+        m_helper->enableCheckAsYouType(checked);
+    if (!checked)
+        m_typingStatus.clear();
+    updateErrors();
 }
 
 void DialogClient::on_btnUser_clicked()
@@ -367,7 +395,10 @@ void DialogClient::updateErrors()
         if (!datas.empty())
             line += tr(" <span style='color:red;'>( %1 Errors ) </span>").arg(datas.size());
     }
+    if (!m_typingStatus.isEmpty())
+        line += QStringLiteral(" ") + m_typingStatus.toHtmlEscaped();
     ui->labelMsg->setText(line);
+    ui->labelMsg->setToolTip(m_typingStatus);
 }
 
 void DialogClient::updateUser()

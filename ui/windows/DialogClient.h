@@ -48,6 +48,7 @@ private slots:
     void on_cmbType_currentIndexChanged(int index);
     void on_cbxCheckSkip_clicked(bool checked);
     void on_cbxShowErrorTip_clicked(bool checked);
+    void on_cbxCheckAsYouType_clicked(bool checked);
     void on_btnUser_clicked();
     void on_btnLogin_clicked();
     void on_btnContact_clicked();
@@ -79,5 +80,6 @@ private:
     HWND m_hWnd = nullptr;         // the editor window announced last
     HWND m_hWndChecking = nullptr; // the editor window whose run is in flight
     QString m_editorMessage;       // what the editor had to say about the marks of the last run
+    QString m_typingStatus;        // why checking as the user types paused in m_hWnd; empty while it runs
     QString m_editorName;
 };
