@@ -125,6 +125,14 @@ void TypingCheck::noteChange()
     m_pause->start();
 }
 
+void TypingCheck::endPause()
+{
+    if (!m_pause->isActive())
+        return;
+    m_pause->stop();
+    onPause();
+}
+
 bool TypingCheck::isTyping() const
 {
     return m_pause->isActive();

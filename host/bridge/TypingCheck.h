@@ -72,6 +72,9 @@ public:
     // The document's text changed. Only restarts the pause: no call into the
     // editor, nothing sent.
     void noteChange();
+    // Ends the pause now, as if it had run out (nothing happens when no change
+    // waits for it).
+    void endPause();
     // Whether the user typed within the pause.
     bool isTyping() const;
     // Queues the paragraph that holds position (in the document as it was at

@@ -40,6 +40,7 @@ private slots:
     void serverErrorMidRunIsShownAndRunGoesOn();
     void tooLongTextIsCut();
     void emptyTextStartsNothing();
+    void backgroundChecksAreSilent();
 
 private:
     static QByteArray finding(const char* text, int start);
@@ -496,6 +497,74 @@ void TestCheckRun::emptyTextStartsNothing()
     QVERIFY(!m_client->isBusy());
     QVERIFY(!m_client->progressDialog()->isVisible());
     QVERIFY(sentPieces().isEmpty());
+    QVERIFY(m_watcher->messages().isEmpty());
+}
+
+void TestCheckRun::backgroundChecksAreSilent()
+{
+    // Without a stored login nothing is sent.
+    {
+        getConfig()->setValueString("access_token", "");
+        Revisor loggedOut;
+        QCOMPARE(loggedOut.checkInBackground(QString::fromUtf8("一二三"), [](const BackgroundCheckResult&) {}), 0u);
+        getConfig()->setValueString("access_token", "stored");
+    }
+    std::vector<BackgroundCheckResult> results;
+    auto collect = [&](const BackgroundCheckResult& result) { results.push_back(result); };
+
+    // With a stored login: a login with the token tells where checks go, then
+    // the text goes in pieces with the run's options, and the findings come
+    // back counted into the whole text. No window, no message.
+    setPieceLength(10);
+    m_client->check_xing_jin = 1;
+    m_service->enqueue(FakeService::checkPath(), FakeReply::json(finding("一", 0)));
+    m_service->enqueue(FakeService::checkPath(), FakeReply::json(finding("三", 2)));
+    const QString text = QString::fromUtf8("一二三四五六七八九。一二三四五");
+    QVERIFY(m_client->checkInBackground(text, collect) > 0);
+    QTRY_COMPARE(int(results.size()), 1);
+    QCOMPARE(results[0].status, BackgroundCheckResult::Checked);
+    QCOMPARE(int(results[0].findings.size()), 2);
+    QCOMPARE(results[0].findings[1]->spans.front().first, 12);
+    const QList<RecordedRequest> logins = m_service->requestsTo(FakeService::authPath());
+    QCOMPARE(logins.size(), 1);
+    QVERIFY(logins[0].body.contains("access_token=stored"));
+    QVERIFY(logins[0].body.contains("password=&") || logins[0].body.endsWith("password="));
+    QCOMPARE(sentPieces().size(), 2);
+    QVERIFY(m_service->requestsTo(FakeService::checkPath())[0].body.contains("check_xing_jin=1"));
+    QVERIFY(!m_client->progressDialog()->isVisible());
+    QVERIFY(!m_client->isBusy());
+
+    // A stopped check never answers.
+    m_service->enqueue(FakeService::checkPath(), FakeReply{200, {}, FakeReply::Silent, 0});
+    const quint64 stopped = m_client->checkInBackground(QString::fromUtf8("一二三"), collect);
+    QTRY_COMPARE(sentPieces().size(), 3);
+    m_client->cancelBackgroundCheck(stopped);
+    QTest::qWait(100);
+    QCOMPARE(int(results.size()), 1);
+
+    // Service trouble is told, not shown.
+    m_service->enqueue(FakeService::checkPath(), FakeReply{503, "busy", FakeReply::Normal, 0});
+    QVERIFY(m_client->checkInBackground(QString::fromUtf8("一二三"), collect) > 0);
+    QTRY_COMPARE(int(results.size()), 2);
+    QCOMPARE(results[1].status, BackgroundCheckResult::Failed);
+    QVERIFY(results[1].problem.startsWith("Connect Server Error!"));
+    m_service->enqueue(FakeService::checkPath(), FakeReply::json("not json"));
+    QVERIFY(m_client->checkInBackground(QString::fromUtf8("一二三"), collect) > 0);
+    QTRY_COMPARE(int(results.size()), 3);
+    QCOMPARE(results[2].status, BackgroundCheckResult::Failed);
+
+    // A login the service no longer takes stops checks in the background
+    // until the user logs in again.
+    m_service->enqueue(FakeService::checkPath(),
+                       FakeReply::json(R"({"error_code":"token_error","error_msg":"x","errors":[]})"));
+    QVERIFY(m_client->checkInBackground(QString::fromUtf8("一二三"), collect) > 0);
+    QTRY_COMPARE(int(results.size()), 4);
+    QCOMPARE(results[3].status, BackgroundCheckResult::LoginExpired);
+    QCOMPARE(m_client->checkInBackground(QString::fromUtf8("一二三"), collect), 0u);
+    QVERIFY(m_client->login("user", "password", 3));
+    QVERIFY(m_client->checkInBackground(QString::fromUtf8("一二三"), collect) > 0);
+    QTRY_COMPARE(int(results.size()), 5);
+    QCOMPARE(results[4].status, BackgroundCheckResult::Checked);
     QVERIFY(m_watcher->messages().isEmpty());
 }
 
