@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QSysInfo>
 
@@ -30,6 +31,11 @@ WordClientHelper::WordClientHelper()
     : m_x11(std::make_unique<X11Windows>())
     , m_pipeName(QStringLiteral("quillet-%1").arg(getuid()))
 {
+    // Another name keeps two sessions of one user apart (tests, a second
+    // desktop); only plain names, as the office takes them in its --accept.
+    const QString pipe = qEnvironmentVariable("QUILLET_OFFICE_PIPE");
+    if (QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{1,64}$")).match(pipe).hasMatch())
+        m_pipeName = pipe;
     m_connectTimer.setInterval(kConnectInterval);
     connect(&m_connectTimer, &QTimer::timeout, this, &WordClientHelper::tryConnect);
     connect(&m_accept, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,

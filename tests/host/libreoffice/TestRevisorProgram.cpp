@@ -202,6 +202,9 @@ void TestRevisorProgram::checkThroughTheToolWindow()
     // A documents folder, so that a crash leaves its report (printed below).
     QDir().mkpath(m_dir.filePath("home/Documents"));
     env.insert("XDG_CONFIG_HOME", m_dir.filePath("home/config"));
+    // A pipe of its own: another Revisor of this user (a developer's, a
+    // second test) may be talking to another office meanwhile.
+    env.insert("QUILLET_OFFICE_PIPE", QStringLiteral("quillet-test-%1").arg(QCoreApplication::applicationPid()));
     env.insert("QT_LOGGING_RULES", "quillet.startup.debug=true;quillet.popup.debug=true;quillet.office.debug=true");
     env.remove("QT_QPA_PLATFORM");
     revisor.setProcessEnvironment(env);
@@ -287,6 +290,29 @@ void TestRevisorProgram::checkThroughTheToolWindow()
     // Checking changed nothing of the document.
     QCOMPARE(formatting(), before);
     QVERIFY(!m_document->isModified());
+
+    if (qgetenv("SAL_USE_VCLPLUGIN") != "gen") {
+        // Checking as the user types: a sentence typed at the end of the last
+        // paragraph carries its mark once the user pauses; typing the
+        // correction takes the mark away, and the paragraph's other error
+        // keeps its mark.
+        const QString sentence = QStringLiteral("我们以经准备好了。");
+        const int end = m_document->content()->text().size();
+        m_document->range(end, end)->select();
+        QElapsedTimer last;
+        for (int i = 0; i < sentence.size(); ++i) {
+            m_document->range(end + i, end + i)->setText(sentence.mid(i, 1));
+            last.start();
+            QTest::qWait(60);
+        }
+        const int typed = end + int(sentence.indexOf("以经"));
+        QTRY_VERIFY_WITH_TIMEOUT(marked(typed, typed + 2), 10000);
+        qInfo("typed error marked %lld ms after the last key", last.elapsed());
+        QVERIFY(marked(errors[2].first, errors[2].first + 2));
+        m_document->range(typed, typed + 1)->setText(QStringLiteral("已"));
+        QTRY_VERIFY_WITH_TIMEOUT(!marked(typed, typed + 2), 10000);
+        QVERIFY(marked(errors[2].first, errors[2].first + 2));
+    }
 
     if (qgetenv("SAL_USE_VCLPLUGIN") == "gen") {
         // Revisor is killed while its marks are shown: the office's extension

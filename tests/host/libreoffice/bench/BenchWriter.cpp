@@ -3,6 +3,7 @@
 #include "UnoSupport.h"
 #include "WriterApplication.h"
 #include "WriterDocument.h"
+#include "bridge/TypingCheck.h"
 #include "bridge/WordHelper.h"
 #include "client/Revisor.h"
 
@@ -116,6 +117,73 @@ QString startService(QProcess& service, const QString& data)
     const QRegularExpressionMatch ready = QRegularExpression(QStringLiteral("listening on (http://[0-9.:]+/)"))
                                               .match(QString::fromUtf8(service.readLine()));
     return ready.hasMatch() ? ready.captured(1) : QString();
+}
+
+// Checking as the user types: what a keystroke costs in Quillet, and the time
+// from the last keystroke to the marks.
+void benchTyping(OfficeConnection& connection, WriterApplication& application, WordHelper& helper)
+{
+    helper.clearErrors();
+    helper.setCheckAsYouType(true);
+    const std::shared_ptr<automation::Document> document = application.activeDocument();
+    const std::shared_ptr<automation::Selection> selection = application.selection();
+
+    // A keystroke as the office tells it: the change, then the caret's move.
+    const int keys = 20000;
+    const quint64 messagesBefore = connection.messagesSent();
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < keys; ++i) {
+        helper.handleEvent(automation::EventDocumentChange, {std::static_pointer_cast<automation::Object>(document)});
+        helper.handleEvent(automation::EventWindowSelectionChange,
+                           {std::static_pointer_cast<automation::Object>(selection)});
+    }
+    std::printf("typing, a key:     %.2f us in Quillet's code, %.2f messages to the office (%d keys; the pause %s)\n",
+                timer.nsecsElapsed() / 1e3 / keys, double(connection.messagesSent() - messagesBefore) / keys, keys,
+                helper.typingCheck()->isTyping() ? "runs" : "DID NOT START");
+    // Nothing changed: the pause finds nothing to send.
+    QTest::qWait(helper.typingCheck()->pauseMs() + 200);
+
+    // A sentence typed at the end of the last paragraph, a key every 80 ms.
+    const QString sentence = QStringLiteral("我们以经准备好了。");
+    std::vector<double> toFindings;
+    std::vector<double> toOffice;
+    for (int round = 0; round < 3; ++round) {
+        const int end = document->content()->text().size();
+        document->range(end, end)->select();
+        QElapsedTimer last;
+        for (int i = 0; i < sentence.size(); ++i) {
+            document->range(end + i, end + i)->setText(sentence.mid(i, 1));
+            last.start();
+            QTest::qWait(80);
+        }
+        const int wrong = end + sentence.indexOf(QStringLiteral("以经"));
+        auto markedThere = [&] {
+            for (const std::shared_ptr<CCheckData>& finding : helper.getCheckDatas()) {
+                if (finding->text == "以经")
+                    return document->range(wrong, wrong + 2)->isMarked();
+            }
+            return false;
+        };
+        QDeadlineTimer limit(10000);
+        while (!markedThere() && !limit.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        toFindings.push_back(last.nsecsElapsed() / 1e6);
+        const int reported = reportedMarks(connection);
+        while (reportedMarks(connection) <= reported && !limit.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        toOffice.push_back(last.nsecsElapsed() / 1e6);
+        // The sentence goes again, and its check with it.
+        document->range(end, end + sentence.size())->setText(QString());
+        QTest::qWait(helper.typingCheck()->pauseMs() + 500);
+    }
+    std::sort(toFindings.begin(), toFindings.end());
+    std::sort(toOffice.begin(), toOffice.end());
+    std::printf("typing to marks:   %.0f ms from the last key to the mark set (pause %d ms + check), %.0f ms until "
+                "the office has it (medians of 3; in the paragraph that holds the caret the office draws it after "
+                "its own delay of about 2 s)\n",
+                toFindings[1], helper.typingCheck()->pauseMs(), toOffice[1]);
+    helper.setCheckAsYouType(false);
 }
 
 } // namespace
@@ -338,6 +406,10 @@ int main(int argc, char* argv[])
                         "%.1f ms, service %.1f ms, marking %.1f ms)\n",
                         check.ms, int(findings.size()), readMs, serviceMs, markMs);
         }
+        if (getRevisor()->login(QStringLiteral("bench"), QStringLiteral("bench+password"), 0))
+            benchTyping(connection, *application, *helper);
+        else
+            std::printf("typing:            the login failed\n");
     }
 
     helper.reset();
