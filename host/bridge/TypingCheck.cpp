@@ -106,6 +106,7 @@ void TypingCheck::setEnabled(bool enabled)
     m_enabled = enabled;
     m_retry->stop();
     m_queue.clear();
+    m_owed.clear();
     if (m_inFlight) {
         m_checker->cancel(m_inFlightId);
         m_inFlight.reset();
@@ -123,6 +124,16 @@ void TypingCheck::setEnabled(bool enabled)
 void TypingCheck::noteChange()
 {
     m_pause->start();
+}
+
+void TypingCheck::dropPending()
+{
+    m_queue.clear();
+    m_owed.clear();
+    if (m_inFlight) {
+        m_checker->cancel(m_inFlightId);
+        m_inFlight.reset();
+    }
 }
 
 void TypingCheck::endPause()
@@ -213,6 +224,15 @@ void TypingCheck::onPause()
         if (!unchanged)
             enqueue(document, offset, text);
     }
+    // Paragraphs whose check was given up because they changed again are
+    // checked now, even where they came back to the text they had at the
+    // last pause (and so compare unchanged).
+    std::vector<std::shared_ptr<Range>> owed;
+    owed.swap(m_owed);
+    for (const std::shared_ptr<Range>& range : owed) {
+        if (range)
+            checkParagraphAt(range->start());
+    }
     // The logic adds paragraphs whose marks the edits broke (typed over and
     // typed back within the pause).
     emit paused();
@@ -270,8 +290,10 @@ void TypingCheck::sendNext()
         Item item = std::move(m_queue.front());
         m_queue.pop_front();
         // Edited again since: the pause after that edit queues it anew.
-        if (!holdsText(item))
+        if (!holdsText(item)) {
+            m_owed.push_back(std::move(item.range));
             continue;
+        }
         m_inFlight = std::make_unique<Item>(std::move(item));
         const quint64 sequence = ++m_sequence;
         const quint64 id = m_checker->start(m_inFlight->text, [this, sequence](const ParagraphChecker::Outcome& outcome) {
@@ -299,6 +321,8 @@ void TypingCheck::onOutcome(const ParagraphChecker::Outcome& outcome)
         // A reply for text that has changed since is of no use.
         if (holdsText(item))
             emit checked(item.range, item.text, outcome.findings);
+        else
+            m_owed.push_back(std::move(item.range));
         sendNext();
         return;
     case ParagraphChecker::Status::LoginExpired:

@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QTimer;
 
@@ -72,6 +73,9 @@ public:
     // The document's text changed. Only restarts the pause: no call into the
     // editor, nothing sent.
     void noteChange();
+    // Forgets the checks waiting and stops the one in flight (the user took
+    // every mark off): only later edits are checked.
+    void dropPending();
     // Ends the pause now, as if it had run out (nothing happens when no change
     // waits for it).
     void endPause();
@@ -123,6 +127,9 @@ private:
     QStringList m_paragraphs; // the document's paragraphs at the last pause
     int m_base = 0;           // where the first of them starts
     std::deque<Item> m_queue;
+    // Paragraphs whose check was dropped because they changed again: the
+    // next pause checks them.
+    std::vector<std::shared_ptr<automation::Range>> m_owed;
     std::unique_ptr<Item> m_inFlight;
     quint64 m_inFlightId = 0;
     quint64 m_sequence = 0; // counts checks started: only the latest one's answer counts

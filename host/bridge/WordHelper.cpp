@@ -376,6 +376,8 @@ CHECK_DATAS WordHelper::getCheckDatas() const
 
 void WordHelper::clearErrors()
 {
+    if (m_typing)
+        m_typing->dropPending();
     clearMarks(false);
 }
 

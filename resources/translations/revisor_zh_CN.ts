@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>TypingCheck</name>
+    <message>
+        <source>Checking as you type paused: the service asks for a new login. Check a page from the tool window to log in again.</source>
+        <translation>边写边查已暂停：服务要求重新登录。请在工具窗口中检查一次当前页以重新登录。</translation>
+    </message>
+    <message>
+        <source>Checking as you type paused: %1 It resumes by itself.</source>
+        <translation>边写边查已暂停：%1 稍后会自动恢复。</translation>
+    </message>
+</context>
+<context>
     <name>WordHelper</name>
     <message>
         <source>Mark proofreading errors</source>

@@ -174,6 +174,14 @@
         <translation>显示错误提示窗口</translation>
     </message>
     <message>
+        <source>Check as you type</source>
+        <translation>边写边查</translation>
+    </message>
+    <message>
+        <source>Checks each paragraph you edit shortly after you stop typing</source>
+        <translation>停止输入片刻后，检查您编辑过的段落</translation>
+    </message>
+    <message>
         <source>Stays on top</source>
         <translation>窗口最前显示</translation>
     </message>
