@@ -296,10 +296,11 @@ void TypingCheck::sendNext()
         }
         m_inFlight = std::make_unique<Item>(std::move(item));
         const quint64 sequence = ++m_sequence;
-        const quint64 id = m_checker->start(m_inFlight->text, [this, sequence](const ParagraphChecker::Outcome& outcome) {
-            if (m_inFlight && sequence == m_sequence)
-                onOutcome(outcome);
-        });
+        const quint64 id =
+            m_checker->start(m_inFlight->text, [this, sequence](const ParagraphChecker::Outcome& outcome) {
+                if (m_inFlight && sequence == m_sequence)
+                    onOutcome(outcome);
+            });
         if (id == 0) {
             // Nobody is logged in: nothing is sent, and nothing asks for a login.
             m_inFlight.reset();

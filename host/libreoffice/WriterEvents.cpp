@@ -32,9 +32,8 @@ using css::uno::UNO_QUERY_THROW;
 
 // The UNO side: called by the office on UNO's threads (or, for changes our
 // own calls cause, nested in those calls on the GUI thread).
-class EventListener
-    : public cppu::WeakImplHelper5<view::XSelectionChangeListener, document::XDocumentEventListener,
-                                   awt::XTopWindowListener, awt::XWindowListener, util::XModifyListener>
+class EventListener : public cppu::WeakImplHelper5<view::XSelectionChangeListener, document::XDocumentEventListener,
+                                                   awt::XTopWindowListener, awt::XWindowListener, util::XModifyListener>
 {
 public:
     EventListener(WriterEvents* events, std::shared_ptr<WriterText> text)

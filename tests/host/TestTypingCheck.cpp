@@ -326,8 +326,8 @@ void TestTypingCheck::randomEditingEndsWithTheEditedParagraphsMarked()
     // stops and every check has come back, each paragraph that stood changed
     // at a pause carries exactly the marks of its errors, the others none,
     // the findings are those marks, and no other paragraph was ever sent.
-    const QStringList original = {"一号段落以经写好。", "二号段落。", "三号段落因该。", "四号。", "五号段落。",
-                                  "六号。"};
+    const QStringList original = {"一号段落以经写好。", "二号段落。", "三号段落因该。", "四号。",
+                                  "五号段落。",         "六号。"};
     const QStringList snippets = {"以经", "因该", "好", "已经", "。", "以", "经"};
     // QUILLET_TEST_SEED repeats a run.
     const quint32 seed = qEnvironmentVariableIsSet("QUILLET_TEST_SEED")
