@@ -100,6 +100,11 @@ void FakeClientHelper::enableErrorTip(bool enable)
     record(QStringLiteral("enableErrorTip"), nullptr, enable ? 1 : 0);
 }
 
+void FakeClientHelper::enableCheckAsYouType(bool enable)
+{
+    record(QStringLiteral("enableCheckAsYouType"), nullptr, enable ? 1 : 0);
+}
+
 bool FakeClientHelper::beginDetectEditor()
 {
     const bool started = ClientHelper::beginDetectEditor();

@@ -52,6 +52,7 @@ public:
     bool nextError(HWND hWnd) override;
     bool prevError(HWND hWnd) override;
     void enableErrorTip(bool enable) override;
+    void enableCheckAsYouType(bool enable) override;
     // Recorded, then left to the base: the real focus watcher runs.
     bool beginDetectEditor() override;
     bool endDetectEditor() override;

@@ -73,6 +73,7 @@ private slots:
     void emptyTextKeepsRunningCheck();
     void nextPagesLabelKeepsStartupCount();
     void closeStoresPositionAndStopsDetection();
+    void checkAsYouTypeSwitchAndLine();
 
 private:
     void logIn(bool vip);
@@ -675,6 +676,44 @@ void TestDialogClient::closeStoresPositionAndStopsDetection()
     QCOMPARE(getConfig()->getValueInt("DialogClientX", -1), 123);
     QCOMPARE(getConfig()->getValueInt("DialogClientY", -1), 45);
     QCOMPARE(m_bridge->callsOf("endDetectEditor").size(), 1);
+}
+
+void TestDialogClient::checkAsYouTypeSwitchAndLine()
+{
+    // On by default, handed to the bridge before detection starts.
+    getConfig()->setValueBool(QStringLiteral("check_as_you_type"), true);
+    newWindow();
+    auto* box = child<QCheckBox>("cbxCheckAsYouType");
+    QVERIFY(box->isChecked());
+    QCOMPARE(m_bridge->callsOf("enableCheckAsYouType").size(), 1);
+    QCOMPARE(m_bridge->callsOf("enableCheckAsYouType").first().number, 1);
+
+    // The line: the document's count as its paragraphs are checked, and why
+    // checking paused, as plain text; another document's news is not shown.
+    m_bridge->announce(kTitleA, kWriterA);
+    auto* line = child<QLabel>("labelMsg");
+    m_bridge->showErrors({std::make_shared<CCheckData>(), std::make_shared<CCheckData>()}, kWriterA);
+    emit m_bridge->findingsChanged(kWriterA);
+    QVERIFY2(line->text().contains("( 2 Errors )"), qPrintable(line->text()));
+    const QString paused = QStringLiteral("Checking as you type paused: <b>offline</b>");
+    emit m_bridge->typingStatus(kWriterA, paused);
+    QVERIFY2(line->text().contains(paused.toHtmlEscaped()), qPrintable(line->text()));
+    QCOMPARE(line->toolTip(), paused);
+    emit m_bridge->typingStatus(handleFromWindowId(0x77), QStringLiteral("other"));
+    QVERIFY(!line->text().contains("other"));
+    emit m_bridge->typingStatus(kWriterA, QString());
+    QVERIFY(!line->text().contains("paused"));
+    QVERIFY(m_watcher->messages().isEmpty());
+
+    // Switched off: the bridge is told, and the choice is kept for the next start.
+    box->click();
+    QCOMPARE(m_bridge->callsOf("enableCheckAsYouType").last().number, 0);
+    QCOMPARE(getConfig()->getValueBool(QStringLiteral("check_as_you_type"), true), false);
+    cleanup();
+    newWindow();
+    QVERIFY(!child<QCheckBox>("cbxCheckAsYouType")->isChecked());
+    QCOMPARE(m_bridge->callsOf("enableCheckAsYouType").last().number, 0);
+    getConfig()->setValueBool(QStringLiteral("check_as_you_type"), true);
 }
 
 QTEST_MAIN(TestDialogClient)
