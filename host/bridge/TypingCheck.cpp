@@ -116,8 +116,7 @@ void TypingCheck::setEnabled(bool enabled)
     setStatus(QString());
     if (!enabled)
         return;
-    int base = 0;
-    m_paragraphs = readParagraphs(&base);
+    m_paragraphs = readParagraphs(&m_base);
     m_known = !m_paragraphs.isEmpty();
 }
 
