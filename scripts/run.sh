@@ -174,4 +174,13 @@ xdotool mousemove --window "$tool" "$next_x" "$next_y" click 1
 sleep 1
 import -window root "$shots/2-popup.png"
 import -window "$tool" "$shots/3-tool-window.png"
-echo "Screenshots of the check: $shots (1-marks.png, 2-popup.png, 3-tool-window.png)"
+
+# Checking as the user types: a new paragraph at the end of the document,
+# typed as a user would; its error is marked after the pause (in the paragraph
+# that holds the caret the office draws new marks after a delay of its own).
+xdotool windowactivate --sync "$writer"
+xdotool key ctrl+End Return
+xdotool type --delay 80 "我们以经准备好了。"
+sleep 5
+import -window root "$shots/4-typing.png"
+echo "Screenshots of the check: $shots (1-marks.png, 2-popup.png, 3-tool-window.png, 4-typing.png)"
