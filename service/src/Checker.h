@@ -118,6 +118,13 @@ public:
         // model prefers it by at least wordRuleModel.
         double wordRule = 6.5;
         double wordRuleModel = 3.0;
+        // A character that turns text that is no word into a specialist word
+        // of the project's own list (see proposeKnownWords) clears its
+        // threshold by knownWord, unless the model finds the text with it
+        // less likely by more than knownWordObjection (the model may not know
+        // the word's characters: an unknown one costs it 18).
+        double knownWord = 2.0;
+        double knownWordObjection = 20.0;
 
         // Sets thresholds from "name=value,name=value" (the member names
         // above); false when an item is malformed or names no threshold (the
@@ -150,6 +157,9 @@ private:
     void proposeCandidates(Run& run, const Options& options, std::vector<Candidate>& out) const;
     void proposePairs(const Run& run, const std::vector<bool>& inWord, const std::vector<bool>& inKnownWord,
                       const std::vector<bool>& skip, std::vector<Candidate>& out) const;
+    void proposeKnownWords(const Run& run, const Options& options, const std::vector<bool>& inWord,
+                           const std::vector<bool>& skip, size_t first, std::vector<bool>& inKnownWord,
+                           std::vector<Candidate>& out) const;
     bool isRareFormOfWord(const char32_t* s, size_t n, uint32_t freq) const;
     void scoreCandidates(const Run& run, std::vector<Candidate>& candidates) const;
     void chooseCorrections(Run& run, std::vector<Candidate>& candidates, std::vector<Raw>& out) const;

@@ -23,6 +23,8 @@ private slots:
     void leavesCorrectTextAlone_data();
     void leavesCorrectTextAlone();
     void specialistWordsAreWords();
+    void correctsTowardsSpecialistWords_data();
+    void correctsTowardsSpecialistWords();
     void reportsDoubtWithItsCandidates();
     void cleanParagraphHasNoFinding();
     void sameFindingsFromManyThreads();
@@ -223,6 +225,55 @@ void TestChecker::specialistWordsAreWords()
     // They take no part in the lexicon's own word scores and tags.
     QCOMPARE(m_lexicon->frequency(U"啰音"), 0u);
     QVERIFY(m_lexicon->tag(U"啰音").empty());
+    // Our own words of three characters or more that the candidate index
+    // lacks can be corrected towards; the other lists' phrases cannot.
+    auto fills = [&](const char32_t* text, size_t open, char32_t c) {
+        size_t count = 0;
+        const char32_t* list = m_lexicon->knownCandidates(text, std::char_traits<char32_t>::length(text), open, &count);
+        return std::find(list, list + count, c) != list + count;
+    };
+    QVERIFY(fills(U"湿罗音", 1, U'啰'));
+    QVERIFY(fills(U"抗辨权", 1, U'辩')); // jieba lists it, too rarely for the candidate index
+    QVERIFY(!fills(U"你的新", 2, U'心'));
+    QVERIFY(!fills(U"啰", 0, U'啰'));
+}
+
+// A slip in a specialist word of the project's own list that the model does
+// not know (or knows too rarely to propose): corrected towards the word, and
+// the word's other characters are left alone. Not without that list's index
+// (the model's verdict alone, its objection made decisive).
+void TestChecker::correctsTowardsSpecialistWords_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("wrong");
+    QTest::addColumn<QString>("suggestion");
+    QTest::newRow("medicine: rales") << QStringLiteral("听诊双肺可闻及湿罗音。") << QStringLiteral("罗")
+                                     << QStringLiteral("啰");
+    QTest::newRow("medicine: gallop rhythm")
+        << QStringLiteral("听诊可闻及奔马率。") << QStringLiteral("率") << QStringLiteral("律");
+    QTest::newRow("law: right of defence")
+        << QStringLiteral("被告行使了抗辨权。") << QStringLiteral("辨") << QStringLiteral("辩");
+}
+
+void TestChecker::correctsTowardsSpecialistWords()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, wrong);
+    QFETCH(QString, suggestion);
+    Checker::Options options;
+    options.shape = true;
+    const std::vector<Finding> findings = Checker(*m_lexicon, *m_model).check(text.toStdString(), options);
+    QCOMPARE(int(findings.size()), 1);
+    const Finding& f = findings.front();
+    QCOMPARE(QString::fromStdString(f.text), wrong);
+    QCOMPARE(f.spans, (std::vector<std::pair<int, int>>{{int(text.indexOf(wrong)), int(text.indexOf(wrong))}}));
+    QVERIFY(!f.suggestions.empty());
+    QCOMPARE(QString::fromStdString(f.suggestions.front().first), suggestion);
+
+    Checker::Thresholds modelOnly;
+    modelOnly.knownWordObjection = -1000;
+    for (const Finding& other : Checker(*m_lexicon, *m_model, modelOnly).check(text.toStdString(), options))
+        QVERIFY(other.suggestions.empty() || QString::fromStdString(other.suggestions.front().first) != suggestion);
 }
 
 // A character the model finds surprising, outside any word, for which no
