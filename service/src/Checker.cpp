@@ -536,8 +536,14 @@ void Checker::proposeKnownWords(const Run& run, const Options& options, const st
     const size_t n = text.size();
     std::u32string target;
     std::vector<bool> marks(n, false);
+    // others[i]: characters of text[0..i) that are in none of those words.
+    std::vector<size_t> others(n + 1, 0);
+    for (size_t i = 0; i < n; ++i)
+        others[i + 1] = others[i] + (m_lexicon.isKnownCandidateChar(text[i]) ? 0 : 1);
     for (size_t length = 3; length <= Lexicon::kMaxKnownCandidateLength && length <= n; ++length) {
         for (size_t s = 0; s + length <= n; ++s) {
+            if (others[s + length] - others[s] > 1)
+                continue;
             Lexicon::Listing listing = Lexicon::NotListed;
             if (m_lexicon.frequency(text.data() + s, length, &listing) > 0 || listing != Lexicon::NotListed ||
                 m_model.wordId(text.data() + s, length) != 0)

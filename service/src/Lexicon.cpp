@@ -349,12 +349,17 @@ void Lexicon::finish()
     }
     // The same for the project's own specialist words the index above lacks.
     std::vector<std::pair<uint64_t, char32_t>> known;
+    m_knownCandidateChars.clear();
     for (const std::u32string& word : m_pendingKnown) {
+        m_knownCandidateChars.insert(m_knownCandidateChars.end(), word.begin(), word.end());
         for (size_t open = 0; open < word.size(); ++open)
             known.emplace_back(sequenceHash(word.data(), word.size(), open), word[open]);
     }
     m_pendingKnown.clear();
     m_pendingKnown.shrink_to_fit();
+    std::sort(m_knownCandidateChars.begin(), m_knownCandidateChars.end());
+    m_knownCandidateChars.erase(std::unique(m_knownCandidateChars.begin(), m_knownCandidateChars.end()),
+                                m_knownCandidateChars.end());
     std::sort(known.begin(), known.end());
     known.erase(std::unique(known.begin(), known.end()), known.end());
     m_knownCandidateList.clear();

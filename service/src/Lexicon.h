@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -105,6 +106,12 @@ public:
     // not in it); nullptr when none.
     const char32_t* knownCandidates(const char32_t* s, size_t n, size_t open, size_t* count) const;
     static constexpr size_t kMaxKnownCandidateLength = 6;
+    // True when c is a character of a word knownCandidates() can make: a
+    // window with two characters not such is no use looking up.
+    bool isKnownCandidateChar(char32_t c) const
+    {
+        return std::binary_search(m_knownCandidateChars.begin(), m_knownCandidateChars.end(), c);
+    }
     // Two-character words at least kMinPairFrequency frequent whose first
     // character shares a reading with a and whose second shares one with b,
     // readings folded as foldSyllable() does (a pair of slips side by side,
@@ -156,6 +163,7 @@ private:
     std::vector<Candidate> m_candidateList;
     Table* m_knownCandidates; // masked word hash -> (offset, count) into m_knownCandidateList
     std::vector<char32_t> m_knownCandidateList;
+    std::vector<char32_t> m_knownCandidateChars; // sorted
     std::vector<std::u32string> m_pendingKnown; // words of the other lists awaiting finish()
     std::vector<std::string> m_tags;
     std::vector<std::string> m_syllables;
