@@ -47,6 +47,8 @@ constexpr uint32_t kVariantFrequency = 50;
 constexpr uint32_t kCommonPiece = 2000;
 // Pairs of slips tried per place (see proposePairs).
 constexpr size_t kMaxPairsPerPlace = 8;
+// A learnt pair seen at least this often is a habit of writers (see threshold()).
+constexpr uint32_t kHabit = 2;
 
 // Characters that are practically never doubled in running text; "的的" or
 // "了了" between two words is a slip of the keyboard.
@@ -397,7 +399,8 @@ void Checker::proposeCandidates(Run& run, const Options& options, std::vector<Ca
         }
         if (const std::vector<Lexicon::Learnt>* learnt = m_lexicon.learnt(written)) {
             for (const Lexicon::Learnt& l : *learnt) {
-                const int type = typeOf(written, l.c, true, 0, m_lexicon.confusion(written, l.c));
+                const int bits = m_lexicon.confusion(written, l.c);
+                const int type = typeOf(written, l.c, true, 0, bits);
                 if (!type)
                     continue;
                 const auto known = std::find(seen.begin(), seen.end(), l.c);
@@ -764,10 +767,13 @@ double Checker::threshold(const Candidate& candidate) const
     double t = baseThreshold(candidate);
     if (candidate.boundaries == 0 || (candidate.boundaries > 1 && !candidate.merges))
         t += m_thresholds.boundaries;
-    if (candidate.inWord && !candidate.learnt)
+    // A pair seen once is evidence enough to try it, not to override a word
+    // as written (啰 for 络 in 湿啰音, 清 for 情 in 神清).
+    const bool habit = candidate.learnt >= kHabit;
+    if (candidate.inWord && !habit)
         t += m_thresholds.inWord;
     else if (candidate.inKnownWord)
-        t += candidate.learnt ? m_thresholds.inKnownWordLearnt : m_thresholds.inKnownWord;
+        t += habit ? m_thresholds.inKnownWordLearnt : m_thresholds.inKnownWord;
     return t;
 }
 

@@ -90,14 +90,14 @@ public:
         // them up, so its verdict needs a wider margin.
         double particle = 5.0;
         // Added when the written character is part of a known word as it
-        // stands (pairs not learnt only): replacing a character of a real word
-        // needs stronger evidence.
+        // stands (pairs not learnt at least twice only): replacing a character
+        // of a real word needs stronger evidence.
         double inWord = 4.0;
         // Added when the written character is part of a rare word as written
         // (a word of the other word lists, or one the lexicon lists as rare: a
         // specialist word) and inWord does not apply.
         double inKnownWord = 4.0;
-        double inKnownWordLearnt = 1.0;
+        double inKnownWordLearnt = 1.0; // instead, for a pair learnt at least twice
         // Two slips side by side corrected as one (see proposePairs).
         double pair = 18.0;
         // Added for a pair not learnt whose correction keeps every word
