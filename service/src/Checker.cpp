@@ -399,6 +399,10 @@ void Checker::proposeCandidates(Run& run, const Options& options, std::vector<Ca
         }
         if (const std::vector<Lexicon::Learnt>* learnt = m_lexicon.learnt(written)) {
             for (const Lexicon::Learnt& l : *learnt) {
+                // A pair seen once overrides no word as written (see
+                // threshold()): inside a frequent word it is not worth scoring.
+                if (l.count < kHabit && inWord[p])
+                    continue;
                 const int bits = m_lexicon.confusion(written, l.c);
                 const int type = typeOf(written, l.c, true, 0, bits);
                 if (!type)
@@ -715,12 +719,23 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
     std::copy(text.begin() + std::ptrdiff_t(lo), text.begin() + std::ptrdiff_t(hi), window);
     window[position - lo] = candidate.replacement;
     candidate.gain = baseline.model.cost() - baseline.model.costWith(position - lo, candidate.replacement);
-    candidate.wordGain = bestScore(window, hi - lo) - baseline.wordScore;
     const double weight = candidate.learnt                   ? m_thresholds.learntWordWeight
                           : !candidate.fromWord              ? m_thresholds.singleWordWeight
                           : candidate.type == ErrorHomophone ? m_thresholds.wordWeight
                           : candidate.type == ErrorShape     ? m_thresholds.shapeWordWeight
                                                              : 0.0;
+    candidate.boundaries = -1;
+    // The lexicon's verdict moves the score by weight * kMaxWordGain at most:
+    // where that leaves a candidate short of its threshold by more than
+    // detect, and the lexicon's own rule (see margin()) cannot apply, it is
+    // not worked out.
+    if (!(candidate.fromWord && !candidate.learnt) && !candidate.toKnownWord &&
+        candidate.gain + weight * kMaxWordGain < threshold(candidate) - m_thresholds.detect) {
+        candidate.wordGain = 0;
+        candidate.score = candidate.gain;
+        return;
+    }
+    candidate.wordGain = bestScore(window, hi - lo) - baseline.wordScore;
     candidate.score = candidate.gain + weight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
     // Just over its threshold, a candidate not learnt is judged by how it
     // changes the model's reading too: a slip mended turns broken pieces into
