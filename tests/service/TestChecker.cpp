@@ -108,6 +108,9 @@ void TestChecker::findsMisspeltWords_data()
     QTest::newRow("a pair writers confuse, read in context")
         << QStringLiteral("我明天在来看你。") << QStringLiteral("在来") << QStringLiteral("再来") << int(ErrorHomophone)
         << 3 << false;
+    QTest::newRow("a pair writers were seen to confuse once")
+        << QStringLiteral("我纲来北京的时候不会说中文。") << QStringLiteral("纲来") << QStringLiteral("刚来")
+        << int(ErrorHomophone) << 1 << false;
     QTest::newRow("similar shape, same phonetic")
         << QStringLiteral("他的建议得到了领导的支特。") << QStringLiteral("支特") << QStringLiteral("支持")
         << int(ErrorShape) << 10 << true;
