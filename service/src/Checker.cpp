@@ -162,7 +162,7 @@ struct Checker::Candidate
     bool inWord = false;       // the written character is part of a frequent word
     bool inKnownWord = false;  // ... or of a word of any word list, however rare (specialist words)
     bool replacesWord = false; // the text it replaces is a word itself, however rare
-    bool toKnownWord = false;  // it makes a specialist word of the other word lists out of no word
+    bool toKnownWord = false;  // it makes a word of the project's own specialist list out of no word
     double gain = 0;           // how much more likely the model finds the text with it (nats)
     double wordGain = 0;       // how much better the text reads as the lexicon's words with it
     double score = 0;          // the two combined, compared with the threshold
