@@ -17,7 +17,8 @@ Output (UTF-8 text, one record a line, fields separated by a tab):
     K  word  [ours]     a word of another word list (friso's lex-main, rime's
                         pinyin_simp, the project's own list of specialist words,
                         marked "ours") that jieba's list lacks: it counts as a
-                        word, without a frequency of its own
+                        word, without a frequency of its own (words marked "ours"
+                        are listed even when jieba has them)
     P  wrong  right  count  meant
                         a character writers put where another was meant, how often
                         that was seen and how often the right one was meant in all
@@ -223,7 +224,9 @@ def main():
             sys.stderr.write("gen_lexicon.py: %s not found, its words left out\n" % path)
             continue
         for word in known_words(path):
-            if len(word) >= 2 and all(is_han(c) for c in word) and word not in jieba_words:
+            # The project's own words are listed even where jieba has them:
+            # the checker corrects towards those too rare for its candidates.
+            if len(word) >= 2 and all(is_han(c) for c in word) and (ours or word not in jieba_words):
                 known[word] = known.get(word, False) or ours
 
     tmp = output + ".tmp"

@@ -47,6 +47,8 @@ constexpr uint32_t kVariantFrequency = 50;
 constexpr uint32_t kCommonPiece = 2000;
 // Pairs of slips tried per place (see proposePairs).
 constexpr size_t kMaxPairsPerPlace = 8;
+// A learnt pair seen at least this often is a habit of writers (see threshold()).
+constexpr uint32_t kHabit = 2;
 
 // Characters that are practically never doubled in running text; "的的" or
 // "了了" between two words is a slip of the keyboard.
@@ -160,6 +162,7 @@ struct Checker::Candidate
     bool inWord = false;       // the written character is part of a frequent word
     bool inKnownWord = false;  // ... or of a word of any word list, however rare (specialist words)
     bool replacesWord = false; // the text it replaces is a word itself, however rare
+    bool toKnownWord = false;  // it makes a word of the project's own specialist list out of no word
     double gain = 0;           // how much more likely the model finds the text with it (nats)
     double wordGain = 0;       // how much better the text reads as the lexicon's words with it
     double score = 0;          // the two combined, compared with the threshold
@@ -219,6 +222,8 @@ bool Checker::Thresholds::override(const std::string& list)
         {"shapeWordWeight", &Thresholds::shapeWordWeight},
         {"wordRule", &Thresholds::wordRule},
         {"wordRuleModel", &Thresholds::wordRuleModel},
+        {"knownWord", &Thresholds::knownWord},
+        {"knownWordObjection", &Thresholds::knownWordObjection},
     };
     bool ok = true;
     const std::string items = list + ",";
@@ -394,7 +399,12 @@ void Checker::proposeCandidates(Run& run, const Options& options, std::vector<Ca
         }
         if (const std::vector<Lexicon::Learnt>* learnt = m_lexicon.learnt(written)) {
             for (const Lexicon::Learnt& l : *learnt) {
-                const int type = typeOf(written, l.c, true, 0, m_lexicon.confusion(written, l.c));
+                // A pair seen once overrides no word as written (see
+                // threshold()): inside a frequent word it is not worth scoring.
+                if (l.count < kHabit && inWord[p])
+                    continue;
+                const int bits = m_lexicon.confusion(written, l.c);
+                const int type = typeOf(written, l.c, true, 0, bits);
                 if (!type)
                     continue;
                 const auto known = std::find(seen.begin(), seen.end(), l.c);
@@ -503,6 +513,7 @@ void Checker::proposeCandidates(Run& run, const Options& options, std::vector<Ca
     }
     if (options.homophone)
         proposePairs(run, inWord, inKnownWord, regional, out);
+    proposeKnownWords(run, options, inWord, regional, first, inKnownWord, out);
     run.doubtful.assign(n, false);
     for (size_t p = 0; p < n; ++p)
         run.doubtful[p] = surprising[p] && !inWord[p] && !inKnownWord[p] && !regional[p];
@@ -516,6 +527,81 @@ void Checker::proposeCandidates(Run& run, const Options& options, std::vector<Ca
                                         (deUse[c.position] == DeAdverbial && c.replacement == U'的');
                              }),
               out.end());
+}
+
+// Specialist words of the project's own list that the candidate index lacks
+// (奔马律, 抗辩权) are corrected towards as well: where the written text
+// is no word anywhere and one character away from such a word of three
+// characters or more, that character is a candidate. The model may not know
+// the word either (its characters may be unknown to it), so its verdict
+// counts only when it objects strongly (Thresholds::knownWordObjection).
+void Checker::proposeKnownWords(const Run& run, const Options& options, const std::vector<bool>& inWord,
+                                const std::vector<bool>& skip, size_t first, std::vector<bool>& inKnownWord,
+                                std::vector<Candidate>& out) const
+{
+    const std::u32string& text = run.text;
+    const size_t n = text.size();
+    std::u32string target;
+    std::vector<bool> marks(n, false);
+    // others[i]: characters of text[0..i) that are in none of those words.
+    std::vector<size_t> others(n + 1, 0);
+    for (size_t i = 0; i < n; ++i)
+        others[i + 1] = others[i] + (m_lexicon.isKnownCandidateChar(text[i]) ? 0 : 1);
+    for (size_t length = 3; length <= Lexicon::kMaxKnownCandidateLength && length <= n; ++length) {
+        for (size_t s = 0; s + length <= n; ++s) {
+            if (others[s + length] - others[s] > 1)
+                continue;
+            Lexicon::Listing listing = Lexicon::NotListed;
+            if (m_lexicon.frequency(text.data() + s, length, &listing) > 0 || listing != Lexicon::NotListed ||
+                m_model.wordId(text.data() + s, length) != 0)
+                continue;
+            for (size_t open = 0; open < length; ++open) {
+                const size_t p = s + open;
+                const char32_t written = text[p];
+                if (inWord[p] || inKnownWord[p] || skip[p] || m_lexicon.isOtherForm(written))
+                    continue;
+                size_t count = 0;
+                const char32_t* list = m_lexicon.knownCandidates(text.data() + s, length, open, &count);
+                for (size_t k = 0; k < count; ++k) {
+                    const char32_t meant = list[k];
+                    const int bits = m_lexicon.confusion(written, meant);
+                    const int type = options.homophone && (bits & ConfusionHomophone)   ? int(ErrorHomophone)
+                                     : options.homophone && (bits & ConfusionNearSound) ? int(ErrorNearSound)
+                                     : options.shape && (bits & ConfusionShape)         ? int(ErrorShape)
+                                                                                        : 0;
+                    if (!type)
+                        continue;
+                    target.assign(text, s, length);
+                    target[open] = meant;
+                    // A rare spelling of a common word, or two common words
+                    // side by side, is no specialist word to correct towards.
+                    if (isRareFormOfWord(target.data(), target.size(), 0))
+                        continue;
+                    // The word's other characters are part of it as written.
+                    for (size_t at = s; at < s + length; ++at)
+                        marks[at] = marks[at] || at != p;
+                    const auto known =
+                        std::find_if(out.begin() + std::ptrdiff_t(first), out.end(), [&](const Candidate& c) {
+                            return c.position == p && !c.second && c.replacement == meant;
+                        });
+                    if (known != out.end()) {
+                        known->toKnownWord = true;
+                        continue;
+                    }
+                    Candidate c;
+                    c.position = p;
+                    c.written = written;
+                    c.replacement = meant;
+                    c.type = type;
+                    c.fromWord = true;
+                    c.toKnownWord = true;
+                    out.push_back(c);
+                }
+            }
+        }
+    }
+    for (size_t p = 0; p < n; ++p)
+        inKnownWord[p] = inKnownWord[p] || marks[p];
 }
 
 // True when the rare word s[0..n) (of frequency freq, 0 when only other
@@ -633,12 +719,23 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
     std::copy(text.begin() + std::ptrdiff_t(lo), text.begin() + std::ptrdiff_t(hi), window);
     window[position - lo] = candidate.replacement;
     candidate.gain = baseline.model.cost() - baseline.model.costWith(position - lo, candidate.replacement);
-    candidate.wordGain = bestScore(window, hi - lo) - baseline.wordScore;
     const double weight = candidate.learnt                   ? m_thresholds.learntWordWeight
                           : !candidate.fromWord              ? m_thresholds.singleWordWeight
                           : candidate.type == ErrorHomophone ? m_thresholds.wordWeight
                           : candidate.type == ErrorShape     ? m_thresholds.shapeWordWeight
                                                              : 0.0;
+    candidate.boundaries = -1;
+    // The lexicon's verdict moves the score by weight * kMaxWordGain at most:
+    // where that leaves a candidate short of its threshold by more than
+    // detect, and the lexicon's own rule (see margin()) cannot apply, it is
+    // not worked out.
+    if (!(candidate.fromWord && !candidate.learnt) && !candidate.toKnownWord &&
+        candidate.gain + weight * kMaxWordGain < threshold(candidate) - m_thresholds.detect) {
+        candidate.wordGain = 0;
+        candidate.score = candidate.gain;
+        return;
+    }
+    candidate.wordGain = bestScore(window, hi - lo) - baseline.wordScore;
     candidate.score = candidate.gain + weight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
     // Just over its threshold, a candidate not learnt is judged by how it
     // changes the model's reading too: a slip mended turns broken pieces into
@@ -671,6 +768,8 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
 double Checker::margin(const Candidate& candidate) const
 {
     const double byModel = candidate.score - threshold(candidate);
+    if (candidate.toKnownWord && candidate.gain >= -m_thresholds.knownWordObjection)
+        return std::max(byModel, m_thresholds.knownWord);
     if (byModel <= 0 && candidate.fromWord && !candidate.second && !candidate.replacesWord && !candidate.inWord &&
         !candidate.inKnownWord && !candidate.learnt && candidate.type != ErrorShape &&
         candidate.wordGain >= m_thresholds.wordRule && candidate.gain >= m_thresholds.wordRuleModel)
@@ -683,10 +782,13 @@ double Checker::threshold(const Candidate& candidate) const
     double t = baseThreshold(candidate);
     if (candidate.boundaries == 0 || (candidate.boundaries > 1 && !candidate.merges))
         t += m_thresholds.boundaries;
-    if (candidate.inWord && !candidate.learnt)
+    // A pair seen once is evidence enough to try it, not to override a word
+    // as written (啰 for 络 in 湿啰音, 清 for 情 in 神清).
+    const bool habit = candidate.learnt >= kHabit;
+    if (candidate.inWord && !habit)
         t += m_thresholds.inWord;
     else if (candidate.inKnownWord)
-        t += candidate.learnt ? m_thresholds.inKnownWordLearnt : m_thresholds.inKnownWord;
+        t += habit ? m_thresholds.inKnownWordLearnt : m_thresholds.inKnownWord;
     return t;
 }
 
@@ -973,6 +1075,8 @@ std::vector<Finding> Checker::check(const std::string& text, const Options& opti
     if (!decodeUtf8(text, decoded))
         return {};
     const std::u32string& chars = decoded.chars;
+    if (m_debug)
+        std::fprintf(stderr, "text\t%s\n", text.c_str());
 
     std::vector<Raw> raw;
     for (size_t i = 0; i < chars.size();) {

@@ -90,14 +90,14 @@ public:
         // them up, so its verdict needs a wider margin.
         double particle = 5.0;
         // Added when the written character is part of a known word as it
-        // stands (pairs not learnt only): replacing a character of a real word
-        // needs stronger evidence.
+        // stands (pairs not learnt at least twice only): replacing a character
+        // of a real word needs stronger evidence.
         double inWord = 4.0;
         // Added when the written character is part of a rare word as written
         // (a word of the other word lists, or one the lexicon lists as rare: a
         // specialist word) and inWord does not apply.
         double inKnownWord = 4.0;
-        double inKnownWordLearnt = 1.0;
+        double inKnownWordLearnt = 1.0; // instead, for a pair learnt at least twice
         // Two slips side by side corrected as one (see proposePairs).
         double pair = 18.0;
         // Added for a pair not learnt whose correction keeps every word
@@ -118,6 +118,13 @@ public:
         // model prefers it by at least wordRuleModel.
         double wordRule = 6.5;
         double wordRuleModel = 3.0;
+        // A character that turns text that is no word into a specialist word
+        // of the project's own list (see proposeKnownWords) clears its
+        // threshold by knownWord, unless the model finds the text with it
+        // less likely by more than knownWordObjection (the model may not know
+        // the word's characters: an unknown one costs it 18).
+        double knownWord = 2.0;
+        double knownWordObjection = 20.0;
 
         // Sets thresholds from "name=value,name=value" (the member names
         // above); false when an item is malformed or names no threshold (the
@@ -150,6 +157,9 @@ private:
     void proposeCandidates(Run& run, const Options& options, std::vector<Candidate>& out) const;
     void proposePairs(const Run& run, const std::vector<bool>& inWord, const std::vector<bool>& inKnownWord,
                       const std::vector<bool>& skip, std::vector<Candidate>& out) const;
+    void proposeKnownWords(const Run& run, const Options& options, const std::vector<bool>& inWord,
+                           const std::vector<bool>& skip, size_t first, std::vector<bool>& inKnownWord,
+                           std::vector<Candidate>& out) const;
     bool isRareFormOfWord(const char32_t* s, size_t n, uint32_t freq) const;
     void scoreCandidates(const Run& run, std::vector<Candidate>& candidates) const;
     void chooseCorrections(Run& run, std::vector<Candidate>& candidates, std::vector<Raw>& out) const;

@@ -151,6 +151,7 @@ std::string foldSyllable(const std::string& syllable)
 Lexicon::Lexicon()
     : m_words(new Table)
     , m_candidates(new Table)
+    , m_knownCandidates(new Table)
 {
 }
 
@@ -158,6 +159,7 @@ Lexicon::~Lexicon()
 {
     delete m_words;
     delete m_candidates;
+    delete m_knownCandidates;
 }
 
 uint16_t Lexicon::syllableId(const std::string& s)
@@ -243,7 +245,16 @@ void Lexicon::addKnownWord(const std::u32string& word, Listing listing)
     // Kept in the word table with frequency 0 and the listing in place of a
     // tag (a word of the lexicon's own takes precedence), so that one look-up
     // answers both questions.
-    if (word.size() < 2 || frequency(word) > 0 || listing == NotListed)
+    if (word.size() < 2 || listing == NotListed)
+        return;
+    // The other lists take in phrases too (你的心, 也不知道): only the
+    // project's own specialist words are corrected towards, those too rare
+    // for the candidate index among them (抗辩权).
+    const uint32_t freq = frequency(word);
+    if (listing == ListedByUs && freq < kMinCandidateFrequency && word.size() >= 3 &&
+        word.size() <= kMaxKnownCandidateLength)
+        m_pendingKnown.push_back(word);
+    if (freq > 0)
         return;
     m_words->insert(sequenceHash(word.data(), word.size()), 0, listing);
     ++m_knownCount;
@@ -336,6 +347,31 @@ void Lexicon::finish()
         m_candidates->insert(entries[i].key, uint32_t(m_candidateList.size() - (j - i)), uint32_t(j - i));
         i = j;
     }
+    // The same for the project's own specialist words the index above lacks.
+    std::vector<std::pair<uint64_t, char32_t>> known;
+    m_knownCandidateChars.clear();
+    for (const std::u32string& word : m_pendingKnown) {
+        m_knownCandidateChars.insert(m_knownCandidateChars.end(), word.begin(), word.end());
+        for (size_t open = 0; open < word.size(); ++open)
+            known.emplace_back(sequenceHash(word.data(), word.size(), open), word[open]);
+    }
+    m_pendingKnown.clear();
+    m_pendingKnown.shrink_to_fit();
+    std::sort(m_knownCandidateChars.begin(), m_knownCandidateChars.end());
+    m_knownCandidateChars.erase(std::unique(m_knownCandidateChars.begin(), m_knownCandidateChars.end()),
+                                m_knownCandidateChars.end());
+    std::sort(known.begin(), known.end());
+    known.erase(std::unique(known.begin(), known.end()), known.end());
+    m_knownCandidateList.clear();
+    m_knownCandidateList.reserve(known.size());
+    m_knownCandidates->clear();
+    m_knownCandidates->reserve(known.size() / 2 + 16);
+    for (size_t i = 0, j; i < known.size(); i = j) {
+        for (j = i; j < known.size() && known[j].first == known[i].first; ++j)
+            m_knownCandidateList.push_back(known[j].second);
+        m_knownCandidates->insert(known[i].first, uint32_t(m_knownCandidateList.size() - (j - i)), uint32_t(j - i));
+    }
+
     if (m_total == 0)
         m_total = 1;
     m_logTotal = std::log(double(m_total));
@@ -534,6 +570,18 @@ const Lexicon::Candidate* Lexicon::candidates(const char32_t* s, size_t n, size_
         return nullptr;
     *count = slot->b;
     return m_candidateList.data() + slot->a;
+}
+
+const char32_t* Lexicon::knownCandidates(const char32_t* s, size_t n, size_t open, size_t* count) const
+{
+    *count = 0;
+    if (n < 3 || n > kMaxKnownCandidateLength || open >= n)
+        return nullptr;
+    const Table::Slot* slot = m_knownCandidates->find(sequenceHash(s, n, open));
+    if (!slot)
+        return nullptr;
+    *count = slot->b;
+    return m_knownCandidateList.data() + slot->a;
 }
 
 const Lexicon::CharInfo* Lexicon::charInfo(char32_t c) const

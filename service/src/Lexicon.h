@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -99,6 +100,18 @@ public:
     // position open, which holds a different character.
     const Candidate* candidates(const char32_t* s, size_t n, size_t open, size_t* count) const;
 
+    // Characters that fill position open of s[0..n) to make a word of 3 to
+    // kMaxKnownCandidateLength characters of the project's own list of
+    // specialist words that candidates() lacks (too rare in the lexicon, or
+    // not in it); nullptr when none.
+    const char32_t* knownCandidates(const char32_t* s, size_t n, size_t open, size_t* count) const;
+    static constexpr size_t kMaxKnownCandidateLength = 6;
+    // True when c is a character of a word knownCandidates() can make: a
+    // window with two characters not such is no use looking up.
+    bool isKnownCandidateChar(char32_t c) const
+    {
+        return std::binary_search(m_knownCandidateChars.begin(), m_knownCandidateChars.end(), c);
+    }
     // Two-character words at least kMinPairFrequency frequent whose first
     // character shares a reading with a and whose second shares one with b,
     // readings folded as foldSyllable() does (a pair of slips side by side,
@@ -148,6 +161,10 @@ private:
     Table* m_candidates; // masked word hash -> (offset, count) into m_candidateList
     std::unordered_map<uint32_t, std::vector<PairWord>> m_pairWords; // folded ids (first << 16 | second)
     std::vector<Candidate> m_candidateList;
+    Table* m_knownCandidates; // masked word hash -> (offset, count) into m_knownCandidateList
+    std::vector<char32_t> m_knownCandidateList;
+    std::vector<char32_t> m_knownCandidateChars; // sorted
+    std::vector<std::u32string> m_pendingKnown; // words of the other lists awaiting finish()
     std::vector<std::string> m_tags;
     std::vector<std::string> m_syllables;
     std::unordered_map<std::string, uint16_t> m_syllableIds;
