@@ -454,12 +454,8 @@ bool Revisor::fillList(const QString& text, QStringList& pieces) const
     return pieces.size() > before;
 }
 
-bool Revisor::checkNext()
+QList<QPair<QString, QString>> Revisor::checkItems(const QString& piece) const
 {
-    if (m_pieces.isEmpty() || m_nextPiece >= m_pieces.size() || !checkerUrlAllowed(getWebUrl(URL_CHECK)))
-        return false;
-    const QString piece = m_pieces.at(m_nextPiece++);
-
     QList<QPair<QString, QString>> items = commonItems();
     items.append({{QStringLiteral("text"), piece},
                   {QStringLiteral("access_token"), fromUtf8(m_serverInfo.accessToken)},
@@ -471,6 +467,16 @@ bool Revisor::checkNext()
                   {QStringLiteral("check_tong_yin"), QString::number(check_tong_yin)},
                   {QStringLiteral("check_skip"), QString::number(check_skip)},
                   {QStringLiteral("check_pinyin_confuse"), QString::number(check_pinyin_confuse)}});
+    return items;
+}
+
+bool Revisor::checkNext()
+{
+    if (m_pieces.isEmpty() || m_nextPiece >= m_pieces.size() || !checkerUrlAllowed(getWebUrl(URL_CHECK)))
+        return false;
+    const QString piece = m_pieces.at(m_nextPiece++);
+
+    const QList<QPair<QString, QString>> items = checkItems(piece);
 
     QNetworkRequest request{QUrl(getWebUrl(URL_CHECK))};
     prepareRequest(request);
@@ -691,17 +697,7 @@ void Revisor::backgroundNextPiece(const std::shared_ptr<BackgroundJob>& job)
         job->offset += job->pieces.at(i).size();
     const QString piece = job->pieces.at(job->next++);
 
-    QList<QPair<QString, QString>> items = commonItems();
-    items.append({{QStringLiteral("text"), piece},
-                  {QStringLiteral("access_token"), fromUtf8(m_serverInfo.accessToken)},
-                  {QStringLiteral("main_lang"), QStringLiteral("zh-CN")},
-                  {QStringLiteral("other_lang"), QStringLiteral("en-US")},
-                  {QStringLiteral("min_error_level"), QStringLiteral("3")},
-                  {QStringLiteral("check_xing_jin"), QString::number(check_xing_jin)},
-                  {QStringLiteral("check_min_gan_ci"), QString::number(check_min_gan_ci)},
-                  {QStringLiteral("check_tong_yin"), QString::number(check_tong_yin)},
-                  {QStringLiteral("check_skip"), QString::number(check_skip)},
-                  {QStringLiteral("check_pinyin_confuse"), QString::number(check_pinyin_confuse)}});
+    const QList<QPair<QString, QString>> items = checkItems(piece);
     QNetworkRequest request{QUrl(checker)};
     prepareRequest(request);
     QNetworkReply* reply = m_backgroundManager->post(request, encodeBody(QString(), items));

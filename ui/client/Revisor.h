@@ -159,6 +159,8 @@ private:
 
     QByteArray encodeBody(const QString& url, const QList<QPair<QString, QString>>& items) const;
     QList<QPair<QString, QString>> commonItems() const;
+    // The items of a check request for piece, with the session's options.
+    QList<QPair<QString, QString>> checkItems(const QString& piece) const;
     void prepareRequest(QNetworkRequest& request) const;
     // Whether check requests may go to url: http(s) with a host, and https
     // whenever the base URL is https.
