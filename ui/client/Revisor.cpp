@@ -621,6 +621,29 @@ void Revisor::cancelBackgroundCheck(quint64 id)
         job->reply->abort();
 }
 
+void Revisor::postInBackground(const std::shared_ptr<BackgroundJob>& job, const QNetworkRequest& request,
+                               const QByteArray& body, std::function<void(const QByteArray&)> handle)
+{
+    QNetworkReply* reply = m_backgroundManager->post(request, body);
+    limitReplySize(reply);
+    job->reply = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, job, reply, handle = std::move(handle)] {
+        reply->deleteLater();
+        if (m_backgroundJobs.count(job->id) == 0)
+            return; // stopped
+        job->reply = nullptr;
+        if (isOversized(reply)) {
+            finishBackground(job, BackgroundCheckResult::Failed, tr("JSON Data Error!"));
+            return;
+        }
+        if (reply->error() != QNetworkReply::NoError) {
+            finishBackground(job, BackgroundCheckResult::Failed, networkErrorText(reply, false));
+            return;
+        }
+        handle(reply->readAll());
+    });
+}
+
 void Revisor::backgroundLogin(const std::shared_ptr<BackgroundJob>& job)
 {
     // The login that a check run makes, with the stored token: it tells where
@@ -633,21 +656,10 @@ void Revisor::backgroundLogin(const std::shared_ptr<BackgroundJob>& job)
                   {QStringLiteral("text_length"), QString::number(job->text.size())},
                   {QStringLiteral("user_name"), cutParam(fromUtf8(m_serverInfo.userName))},
                   {QStringLiteral("password"), cutParam(m_password)}});
-    QNetworkReply* reply = m_backgroundManager->post(request, encodeBody(url, items));
-    limitReplySize(reply);
-    job->reply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, job, reply] {
-        reply->deleteLater();
-        if (m_backgroundJobs.count(job->id) == 0)
-            return;
-        job->reply = nullptr;
-        if (reply->error() != QNetworkReply::NoError || isOversized(reply)) {
-            finishBackground(job, BackgroundCheckResult::Failed, networkErrorText(reply, false));
-            return;
-        }
+    postInBackground(job, request, encodeBody(url, items), [this, job](const QByteArray& body) {
         CServerInfo info = m_serverInfo;
         info.ClearError();
-        if (!JSONToServer(bodyText(reply->readAll()), info)) {
+        if (!JSONToServer(bodyText(body), info)) {
             finishBackground(job, BackgroundCheckResult::Failed, tr("Parse JSON Data Error!"));
             return;
         }
@@ -700,22 +712,10 @@ void Revisor::backgroundNextPiece(const std::shared_ptr<BackgroundJob>& job)
     const QList<QPair<QString, QString>> items = checkItems(piece);
     QNetworkRequest request{QUrl(checker)};
     prepareRequest(request);
-    QNetworkReply* reply = m_backgroundManager->post(request, encodeBody(QString(), items));
-    limitReplySize(reply);
-    job->reply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, job, reply] {
-        reply->deleteLater();
-        if (m_backgroundJobs.count(job->id) == 0)
-            return;
-        job->reply = nullptr;
-        if (reply->error() != QNetworkReply::NoError || isOversized(reply)) {
-            finishBackground(job, BackgroundCheckResult::Failed,
-                             isOversized(reply) ? tr("JSON Data Error!") : networkErrorText(reply, false));
-            return;
-        }
+    postInBackground(job, request, encodeBody(QString(), items), [this, job](const QByteArray& body) {
         std::string code, message;
         CHECK_DATAS found;
-        if (!JSONToCheckData(bodyText(reply->readAll()), found, code, message)) {
+        if (!JSONToCheckData(bodyText(body), found, code, message)) {
             finishBackground(job, BackgroundCheckResult::Failed, tr("JSON Data Error!"));
             return;
         }

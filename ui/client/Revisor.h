@@ -152,6 +152,9 @@ private:
     QString networkErrorText(QNetworkReply* reply, bool userCancelled) const;
 
     struct BackgroundJob;
+    // Posts a request of job; handle gets the body of a reply that arrived whole.
+    void postInBackground(const std::shared_ptr<BackgroundJob>& job, const QNetworkRequest& request,
+                          const QByteArray& body, std::function<void(const QByteArray&)> handle);
     void backgroundLogin(const std::shared_ptr<BackgroundJob>& job);
     void backgroundNextPiece(const std::shared_ptr<BackgroundJob>& job);
     void finishBackground(const std::shared_ptr<BackgroundJob>& job, BackgroundCheckResult::Status status,
