@@ -164,7 +164,7 @@ private:
     Table* m_knownCandidates; // masked word hash -> (offset, count) into m_knownCandidateList
     std::vector<char32_t> m_knownCandidateList;
     std::vector<char32_t> m_knownCandidateChars; // sorted
-    std::vector<std::u32string> m_pendingKnown; // words of the other lists awaiting finish()
+    std::vector<std::u32string> m_pendingKnown;  // words of the other lists awaiting finish()
     std::vector<std::string> m_tags;
     std::vector<std::string> m_syllables;
     std::unordered_map<std::string, uint16_t> m_syllableIds;
