@@ -54,6 +54,11 @@ private:
     // drop a connection made just after it opened the pipe, and the bridge
     // tries again on the next activation); false after a few tries.
     static bool activateUntilAttached(WordClientHelper& bridge, HWND editor);
+    // Ends the bridge the first tests share, before a test connects a bridge of
+    // its own: a second connection of this process to the same office is
+    // handed the first one's proxies, and, left without any of its own, ends
+    // itself again and again.
+    void releaseSharedBridge() { m_bridge.reset(); }
 
     VirtualDisplay m_display;
     xcb_connection_t* m_x = nullptr;
@@ -356,6 +361,7 @@ void TestWordClientHelper::squattedPipeGetsNoByte()
     QFETCH(bool, otherUser);
     if (otherUser && !PipeSquatter::canActAsOtherUser())
         QSKIP("needs root to create a socket as another user");
+    releaseSharedBridge();
     auto frame = m_office->newDocument({QStringLiteral("占用的管道。")});
     QVERIFY(frame.is());
     const quintptr window = writerWindow(frame);
@@ -407,6 +413,7 @@ void TestWordClientHelper::stoppedOfficeIsGivenUp()
     // The office listens but does not answer (stopped): the bridge waits for
     // it a bounded time, then gives up until the window is activated again,
     // when the office (running again) is attached.
+    releaseSharedBridge();
     auto frame = m_office->newDocument({QStringLiteral("停住的办公软件。")});
     QVERIFY(frame.is());
     const quintptr window = writerWindow(frame);
