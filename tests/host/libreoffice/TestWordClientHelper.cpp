@@ -248,7 +248,9 @@ void TestWordClientHelper::marksThroughTheBridge()
     QVERIFY(!m_bridge->hasData(editor));
     QVERIFY(!document->range(at, at + 3)->isMarked());
     QVERIFY(!document->isModified());
-    QTRY_COMPARE_WITH_TIMEOUT(markPixels(m_window), unmarked, 10000);
+    // The wave is gone (the office's own red may differ by a few pixels
+    // between two looks).
+    QTRY_VERIFY_WITH_TIMEOUT(markPixels(m_window) <= unmarked + 10, 10000);
 }
 
 void TestWordClientHelper::nextOfficeAfterTheFirstGoes()
