@@ -13,11 +13,10 @@
 #include <cppuhelper/implbase1.hxx>
 #include <rtl/bootstrap.hxx>
 
-#include <QCoreApplication>
 #include <QMetaObject>
-#include <QThread>
 #include <QPointer>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -148,33 +147,6 @@ private:
     std::mutex m_mutex;
     QPointer<OfficeConnection> m_owner;
 };
-
-namespace office {
-
-std::atomic<int>& GuiCallScope::inProgress()
-{
-    static std::atomic<int> calls{0};
-    return calls;
-}
-
-GuiCallScope::GuiCallScope()
-{
-    // Whether this thread is the GUI thread, found out once per thread (and
-    // not before the application exists).
-    static thread_local int gui = -1;
-    if (gui < 0) {
-        const QCoreApplication* application = QCoreApplication::instance();
-        if (!application)
-            return;
-        gui = QThread::currentThread() == application->thread() ? 1 : 0;
-    }
-    if (gui == 1) {
-        ++inProgress();
-        m_counted = true;
-    }
-}
-
-} // namespace office
 
 bool OfficeConnection::bootstrap()
 {

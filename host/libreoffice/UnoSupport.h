@@ -10,33 +10,11 @@
 #include <QLoggingCategory>
 #include <QString>
 
-#include <atomic>
 #include <exception>
 
 Q_DECLARE_LOGGING_CATEGORY(lcOffice)
 
 namespace office {
-
-// Counts the GUI thread's calls into the office in progress, so that a save
-// waiting for the GUI thread can tell that it is stuck in one (the office
-// does not answer it while the save waits). Other threads are not counted.
-class GuiCallScope
-{
-public:
-    GuiCallScope();
-    ~GuiCallScope()
-    {
-        if (m_counted)
-            --inProgress();
-    }
-    GuiCallScope(const GuiCallScope&) = delete;
-    GuiCallScope& operator=(const GuiCallScope&) = delete;
-
-    static std::atomic<int>& inProgress();
-
-private:
-    bool m_counted = false;
-};
 
 inline rtl::OUString toOUString(const QString& text)
 {
@@ -54,7 +32,6 @@ inline QString toQString(const rtl::OUString& text)
 template <typename Result, typename Call>
 Result guarded(const char* what, Result fallback, Call&& call)
 {
-    const GuiCallScope scope;
     try {
         return call();
     } catch (const css::uno::Exception& e) {

@@ -40,7 +40,7 @@ WordClientHelper::WordClientHelper()
     connect(&m_connectTimer, &QTimer::timeout, this, &WordClientHelper::tryConnect);
     connect(&m_accept, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
             [this] { m_connectTimer.start(); });
-    connect(&m_accept, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+    connect(&m_accept, &QProcess::errorOccurred, this, [](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             qCInfo(lcOffice) << "could not ask the office to open its pipe";
     });

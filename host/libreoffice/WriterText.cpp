@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 using namespace css;

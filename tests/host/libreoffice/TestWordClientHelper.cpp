@@ -54,6 +54,11 @@ private:
     // drop a connection made just after it opened the pipe, and the bridge
     // tries again on the next activation); false after a few tries.
     static bool activateUntilAttached(WordClientHelper& bridge, HWND editor);
+    // Ends the bridge the first tests share, before a test connects a bridge of
+    // its own: a second connection of this process to the same office is
+    // handed the first one's proxies, and, left without any of its own, ends
+    // itself again and again.
+    void releaseSharedBridge() { m_bridge.reset(); }
 
     VirtualDisplay m_display;
     xcb_connection_t* m_x = nullptr;
@@ -243,7 +248,9 @@ void TestWordClientHelper::marksThroughTheBridge()
     QVERIFY(!m_bridge->hasData(editor));
     QVERIFY(!document->range(at, at + 3)->isMarked());
     QVERIFY(!document->isModified());
-    QTRY_COMPARE_WITH_TIMEOUT(markPixels(m_window), unmarked, 10000);
+    // The wave is gone (the office's own red may differ by a few pixels
+    // between two looks).
+    QTRY_VERIFY_WITH_TIMEOUT(markPixels(m_window) <= unmarked + 10, 10000);
 }
 
 void TestWordClientHelper::nextOfficeAfterTheFirstGoes()
@@ -356,6 +363,7 @@ void TestWordClientHelper::squattedPipeGetsNoByte()
     QFETCH(bool, otherUser);
     if (otherUser && !PipeSquatter::canActAsOtherUser())
         QSKIP("needs root to create a socket as another user");
+    releaseSharedBridge();
     auto frame = m_office->newDocument({QStringLiteral("占用的管道。")});
     QVERIFY(frame.is());
     const quintptr window = writerWindow(frame);
@@ -407,6 +415,7 @@ void TestWordClientHelper::stoppedOfficeIsGivenUp()
     // The office listens but does not answer (stopped): the bridge waits for
     // it a bounded time, then gives up until the window is activated again,
     // when the office (running again) is attached.
+    releaseSharedBridge();
     auto frame = m_office->newDocument({QStringLiteral("停住的办公软件。")});
     QVERIFY(frame.is());
     const quintptr window = writerWindow(frame);
