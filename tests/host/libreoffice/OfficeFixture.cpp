@@ -203,8 +203,11 @@ QList<qint64> OfficeFixture::officePids() const
 
 Reference<frame::XModel> OfficeFixture::model(const Reference<frame::XFrame>& frame)
 {
-    return office::guarded<Reference<frame::XModel>>("reading the model", {},
-                                                     [&] { return frame->getController()->getModel(); });
+    // A frame whose document was closed has no controller.
+    return office::guarded<Reference<frame::XModel>>("reading the model", {}, [&]() -> Reference<frame::XModel> {
+        const Reference<frame::XController> controller = frame->getController();
+        return controller.is() ? controller->getModel() : Reference<frame::XModel>();
+    });
 }
 
 Reference<frame::XFrame> OfficeFixture::newDocument(const QStringList& paragraphs, const QStringList& cells,
