@@ -71,7 +71,7 @@ if [ -z "${DISPLAY:-}" ]; then
     for tool in Xvfb openbox xdotool import soffice; do
         command -v "$tool" >/dev/null || { echo "No display, and $tool is missing: run scripts/setup-debian.sh." >&2; exit 1; }
     done
-    exec 5< <(Xvfb -displayfd 1 -screen 0 1600x1000x24 -nolisten tcp 2>/dev/null)
+    exec 5< <(Xvfb -displayfd 1 -screen 0 1600x1000x24 -nolisten tcp -r 2>/dev/null)
     pids+=($!)
     read -r -t 20 number <&5 || { echo "Xvfb did not start." >&2; exit 1; }
     export DISPLAY=":$number"

@@ -25,7 +25,9 @@ bool VirtualDisplay::start(const QString& size, QString* reason)
         return false;
     }
     // Xvfb picks a free display and writes its number to the given descriptor.
-    m_xvfb.start(xvfb, {"-displayfd", "1", "-screen", "0", size + "x24", "-nolisten", "tcp"});
+    // No auto-repeat: on a loaded machine a key held a little long (a tool
+    // pressing Alt+F4) would repeat into whichever window comes next.
+    m_xvfb.start(xvfb, {"-displayfd", "1", "-screen", "0", size + "x24", "-nolisten", "tcp", "-r"});
     if (!m_xvfb.waitForStarted(5000)) {
         *reason = QStringLiteral("Xvfb did not start");
         return false;

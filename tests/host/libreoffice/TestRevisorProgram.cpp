@@ -342,12 +342,12 @@ void TestRevisorProgram::checkThroughTheToolWindow()
             QTest::qWait(60);
         }
         const int typed = end + int(sentence.indexOf("以经"));
-        QTRY_VERIFY_WITH_TIMEOUT(marked(typed, typed + 2), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(marked(typed, typed + 2) == true, 10000);
         qInfo("typed error marked %lld ms after the last key", last.elapsed());
-        QVERIFY(marked(errors[2].first, errors[2].first + 2));
+        QVERIFY(marked(errors[2].first, errors[2].first + 2) == true);
         m_document->range(typed, typed + 1)->setText(QStringLiteral("已"));
-        QTRY_VERIFY_WITH_TIMEOUT(!marked(typed, typed + 2), 10000);
-        QVERIFY(marked(errors[2].first, errors[2].first + 2));
+        QTRY_VERIFY_WITH_TIMEOUT(marked(typed, typed + 2) == false, 10000);
+        QVERIFY(marked(errors[2].first, errors[2].first + 2) == true);
     }
 
     if (qgetenv("SAL_USE_VCLPLUGIN") == "gen") {
