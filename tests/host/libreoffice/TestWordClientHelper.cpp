@@ -59,6 +59,19 @@ private:
     // handed the first one's proxies, and, left without any of its own, ends
     // itself again and again.
     void releaseSharedBridge() { m_bridge.reset(); }
+    // A new document's Writer window, for a bridge of the test's own: the
+    // shared bridge and the fixture's connection let go of the office first
+    // (two bridges of one process to one office do not live together). Null
+    // when the document could not be made.
+    HWND editorForOwnBridge(const QString& text)
+    {
+        releaseSharedBridge();
+        auto frame = m_office->newDocument({text});
+        const quintptr window = frame.is() ? writerWindow(frame) : 0;
+        frame.clear();
+        m_office->disconnect();
+        return window ? handleFromWindowId(window) : nullptr;
+    }
 
     VirtualDisplay m_display;
     xcb_connection_t* m_x = nullptr;
@@ -363,14 +376,8 @@ void TestWordClientHelper::squattedPipeGetsNoByte()
     QFETCH(bool, otherUser);
     if (otherUser && !PipeSquatter::canActAsOtherUser())
         QSKIP("needs root to create a socket as another user");
-    releaseSharedBridge();
-    auto frame = m_office->newDocument({QStringLiteral("占用的管道。")});
-    QVERIFY(frame.is());
-    const quintptr window = writerWindow(frame);
-    frame.clear();
-    m_office->disconnect();
-    QVERIFY(window);
-    const HWND editor = handleFromWindowId(window);
+    const HWND editor = editorForOwnBridge(QStringLiteral("占用的管道。"));
+    QVERIFY(editor);
 
     const QString pipe = freshPipeName();
     PipeSquatter squatter;
@@ -415,14 +422,8 @@ void TestWordClientHelper::stoppedOfficeIsGivenUp()
     // The office listens but does not answer (stopped): the bridge waits for
     // it a bounded time, then gives up until the window is activated again,
     // when the office (running again) is attached.
-    releaseSharedBridge();
-    auto frame = m_office->newDocument({QStringLiteral("停住的办公软件。")});
-    QVERIFY(frame.is());
-    const quintptr window = writerWindow(frame);
-    frame.clear();
-    m_office->disconnect();
-    QVERIFY(window);
-    const HWND editor = handleFromWindowId(window);
+    const HWND editor = editorForOwnBridge(QStringLiteral("停住的办公软件。"));
+    QVERIFY(editor);
     const QString pipe = freshPipeName();
     {
         WordClientHelper first;
