@@ -234,10 +234,11 @@ std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeN
     return connection;
 }
 
-std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeName, int timeoutMs, bool* timedOut)
+std::shared_ptr<OfficeConnection> OfficeConnection::connect(const QString& pipeName, int timeoutMs, bool* timedOut,
+                                                            const std::shared_ptr<ConnectAbort>& givenAbort)
 {
     *timedOut = false;
-    const auto abort = std::make_shared<ConnectAbort>();
+    const auto abort = givenAbort ? givenAbort : std::make_shared<ConnectAbort>();
     std::mutex mutex;
     std::condition_variable done;
     bool finished = false;

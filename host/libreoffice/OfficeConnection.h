@@ -55,7 +55,8 @@ public:
     // The same, giving up (and setting *timedOut) when the office has not
     // answered within timeoutMs: a stopped or hung office, or a peer that only
     // listens, holds the calling thread no longer than that.
-    static std::shared_ptr<OfficeConnection> connect(const QString& pipeName, int timeoutMs, bool* timedOut);
+    static std::shared_ptr<OfficeConnection> connect(const QString& pipeName, int timeoutMs, bool* timedOut,
+                                                     const std::shared_ptr<ConnectAbort>& abort = nullptr);
     ~OfficeConnection() override;
 
     bool isAlive() const;

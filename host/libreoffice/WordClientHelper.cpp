@@ -16,6 +16,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 
 const QString kWriterClass = QStringLiteral("libreoffice-writer");
@@ -37,7 +39,7 @@ WordClientHelper::WordClientHelper()
     if (QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{1,64}$")).match(pipe).hasMatch())
         m_pipeName = pipe;
     m_connectTimer.setInterval(kConnectInterval);
-    connect(&m_connectTimer, &QTimer::timeout, this, &WordClientHelper::tryConnect);
+    connect(&m_connectTimer, &QTimer::timeout, this, &WordClientHelper::connectTick);
     connect(&m_accept, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
             [this] { m_connectTimer.start(); });
     connect(&m_accept, &QProcess::errorOccurred, this, [](QProcess::ProcessError error) {
@@ -49,6 +51,11 @@ WordClientHelper::WordClientHelper()
 WordClientHelper::~WordClientHelper()
 {
     m_connectTimer.stop();
+    // A try under way ends at once: its socket is shut down.
+    if (m_connectAbort)
+        m_connectAbort->abort();
+    if (m_connectThread.joinable())
+        m_connectThread.join();
     dropAllWrappers();
     if (m_accept.state() != QProcess::NotRunning) {
         m_accept.kill();
@@ -112,11 +119,16 @@ bool WordClientHelper::attach(const std::shared_ptr<WordHelper>& helper, HWND hW
 
 void WordClientHelper::reachOffice(quintptr window)
 {
-    if (isConnected() || m_connectTimer.isActive() || m_accept.state() != QProcess::NotRunning)
+    if (isConnected() || m_connectAbort || m_connectTimer.isActive() || m_accept.state() != QProcess::NotRunning)
         return;
-    // The office may listen already (an earlier run asked it).
-    tryConnect();
-    if (isConnected())
+    // The office may listen already (an earlier run asked it); if not, it is
+    // asked once this try has failed.
+    startConnect(window);
+}
+
+void WordClientHelper::askOfficeToListen(quintptr window)
+{
+    if (isConnected() || m_connectTimer.isActive() || m_accept.state() != QProcess::NotRunning)
         return;
     // Any X client may put any host and pid in its window's properties: only
     // an office of this user on this machine is asked to open the pipe, with
@@ -134,8 +146,6 @@ void WordClientHelper::reachOffice(quintptr window)
     QStringList arguments{QStringLiteral("--accept=pipe,name=%1;urp;").arg(m_pipeName)};
     if (!office->profileOption.isEmpty())
         arguments << office->profileOption;
-    if (m_accept.state() != QProcess::NotRunning)
-        return;
     // The pipe is tried once the call has ended: while it runs, the process it
     // starts may itself listen for a moment before it hands the request to the
     // running office and quits.
@@ -145,35 +155,76 @@ void WordClientHelper::reachOffice(quintptr window)
     m_connectTries = 0;
 }
 
-void WordClientHelper::tryConnect()
+void WordClientHelper::connectTick()
 {
     if (isConnected()) {
         m_connectTimer.stop();
         return;
     }
+    if (m_connectAbort)
+        return;
+    if (++m_connectTries > kConnectTries) {
+        m_connectTimer.stop();
+        qCInfo(lcOffice) << "the office did not open pipe" << m_pipeName;
+        return;
+    }
+    startConnect();
+}
+
+void WordClientHelper::startConnect(quintptr askWindow)
+{
+    if (isConnected() || m_connectAbort)
+        return;
+    if (m_connectThread.joinable())
+        m_connectThread.join();
     // Only a socket of this user's office is connected to, and an office that
-    // does not answer holds this thread for kHandshakeTimeout at most.
-    bool timedOut = false;
-    m_connection = OfficeConnection::connect(m_pipeName, kHandshakeTimeout, &timedOut);
-    if (!m_connection) {
+    // does not answer is given up after kHandshakeTimeout; meanwhile this
+    // thread goes on. The connection is handed to this thread before it is
+    // announced, so that its signal comes here.
+    m_connectAbort = std::make_shared<ConnectAbort>();
+    m_connectThread = std::thread([this, abort = m_connectAbort, pipe = m_pipeName, home = thread(), askWindow] {
+        bool timedOut = false;
+        std::shared_ptr<OfficeConnection> connection =
+            OfficeConnection::connect(pipe, kHandshakeTimeout, &timedOut, abort);
+        if (connection)
+            connection->moveToThread(home);
+        QMetaObject::invokeMethod(
+            this, [this, connection, timedOut, askWindow] { connectFinished(connection, timedOut, askWindow); },
+            Qt::QueuedConnection);
+    });
+}
+
+void WordClientHelper::connectFinished(const std::shared_ptr<OfficeConnection>& connection, bool timedOut,
+                                       quintptr askWindow)
+{
+    m_connectAbort.reset();
+    if (m_connectThread.joinable())
+        m_connectThread.join();
+    const std::vector<HWND> reattach = std::exchange(m_reattach, {});
+    if (!connection || !connection->isAlive()) {
         // A peer that does not answer is not asked again until a Writer
         // window is next activated.
-        if (timedOut && m_connectTimer.isActive()) {
-            m_connectTimer.stop();
+        if (timedOut) {
             qCInfo(lcOffice) << "the office on pipe" << m_pipeName << "did not answer";
-        }
-        if (m_connectTimer.isActive() && ++m_connectTries >= kConnectTries) {
             m_connectTimer.stop();
-            qCInfo(lcOffice) << "the office did not open pipe" << m_pipeName;
         }
+        if (askWindow)
+            askOfficeToListen(askWindow);
         return;
     }
     m_connectTimer.stop();
+    m_connection = connection;
     connect(m_connection.get(), &OfficeConnection::disconnected, this, &WordClientHelper::officeGone);
     qCInfo(lcOffice) << "connected to the office on pipe" << m_pipeName;
     for (auto& [hWnd, helper] : wrappers()) {
         if (!helper->isAttached())
             attach(helper, hWnd);
+    }
+    // A visible office may drop a connection made just after it opened the
+    // pipe, and stay: then the windows it had are attached again at once.
+    for (HWND hWnd : reattach) {
+        if (writerWindow(windowIdFromHandle(hWnd)))
+            attach(wrapperFor(hWnd), hWnd);
     }
     emit officeConnected();
 }
@@ -192,17 +243,10 @@ void WordClientHelper::officeGone()
         }
         for (HWND hWnd : dropped)
             dropWrapper(hWnd);
-        // A visible office may drop a connection made just after it opened
-        // the pipe, and stay: then its windows are attached again at once.
-        // An office that has gone no longer answers.
-        tryConnect();
-        if (!isConnected())
-            return;
-        for (HWND hWnd : dropped) {
-            if (!writerWindow(windowIdFromHandle(hWnd)))
-                continue;
-            attach(wrapperFor(hWnd), hWnd);
-        }
+        // An office that has gone no longer answers; one that only dropped
+        // the connection gets its windows back.
+        m_reattach = dropped;
+        startConnect();
     });
 }
 

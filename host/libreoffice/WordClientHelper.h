@@ -10,8 +10,10 @@
 
 #include <map>
 #include <memory>
+#include <thread>
 #include <vector>
 
+class ConnectAbort;
 class OfficeConnection;
 class WordHelper;
 class X11Windows;
@@ -28,7 +30,10 @@ class X11Windows;
 // window has been seen, the running office (the one that owns the window, with
 // its own profile) is asked to open a pipe of this user (soffice --accept=…;
 // an office already running starts no second one) and the bridge connects to
-// it. No office is ever started by the bridge. While no office answers, the
+// it. No office is ever started by the bridge. The connection is made and the
+// office's answer awaited on a thread of its own, so that an office that is
+// slow, stopped or not an office at all never holds the user's windows. While
+// no office answers, the
 // bridge keeps running and attaches when a Writer window is next activated;
 // when the office goes away, its wrappers are dropped and the next office is
 // reached the same way.
@@ -57,7 +62,13 @@ private:
     quintptr writerWindow(quintptr window);
     bool attach(const std::shared_ptr<WordHelper>& helper, HWND hWnd);
     void reachOffice(quintptr window);
-    void tryConnect();
+    // Tries the pipe on the connecting thread unless a try is under way; when
+    // askWindow is set and no office answers, that window's office is asked
+    // to open the pipe.
+    void startConnect(quintptr askWindow = 0);
+    void connectFinished(const std::shared_ptr<OfficeConnection>& connection, bool timedOut, quintptr askWindow);
+    void askOfficeToListen(quintptr window);
+    void connectTick();
     void officeGone();
 
     std::unique_ptr<X11Windows> m_x11;
@@ -66,4 +77,7 @@ private:
     QProcess m_accept;     // soffice --accept=… sent to the running office
     QTimer m_connectTimer; // tries the pipe until the office opens it
     int m_connectTries = 0;
+    std::thread m_connectThread;                  // the try under way, if any
+    std::shared_ptr<ConnectAbort> m_connectAbort; // set while a try is under way
+    std::vector<HWND> m_reattach;                 // windows of an office that went, for the next connection
 };

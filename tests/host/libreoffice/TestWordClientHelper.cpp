@@ -24,6 +24,30 @@
 #include <cstring>
 #include <cstdlib>
 
+namespace {
+
+// The longest time the event loop went without turning while it lived.
+class LoopWatch
+{
+public:
+    LoopWatch()
+    {
+        m_sinceTick.start();
+        m_ticker.setInterval(20);
+        QObject::connect(&m_ticker, &QTimer::timeout,
+                         [this] { m_longestGap = std::max(m_longestGap, m_sinceTick.restart()); });
+        m_ticker.start();
+    }
+    qint64 longestGap() const { return m_longestGap; }
+
+private:
+    QElapsedTimer m_sinceTick;
+    QTimer m_ticker;
+    qint64 m_longestGap = 0;
+};
+
+} // namespace
+
 class TestWordClientHelper : public QObject
 {
     Q_OBJECT
@@ -387,16 +411,10 @@ void TestWordClientHelper::squattedPipeGetsNoByte()
     bridge.setPipeName(pipe);
 
     // The event loop keeps turning while the bridge tries the pipe.
-    QElapsedTimer sinceTick;
-    sinceTick.start();
-    qint64 longestGap = 0;
-    QTimer ticker;
-    ticker.setInterval(20);
-    connect(&ticker, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
-    ticker.start();
+    LoopWatch loop;
     bridge.focusChanged(editor);
     QTest::qWait(8000);
-    QVERIFY2(longestGap < 2000, qPrintable(QString::number(longestGap)));
+    QVERIFY2(loop.longestGap() < 1000, qPrintable(QString::number(loop.longestGap())));
     QVERIFY(!bridge.isConnected());
     QVERIFY(bridge.wrapper(editor) && !bridge.wrapper(editor)->isAttached());
     QVERIFY(bridge.getAllPageText(editor).isEmpty());
@@ -438,15 +456,15 @@ void TestWordClientHelper::stoppedOfficeIsGivenUp()
         ::kill(pid_t(pid), SIGSTOP);
     WordClientHelper bridge;
     bridge.setPipeName(pipe);
-    QElapsedTimer timer;
-    timer.start();
+    // The handshake waits on a thread of its own: the event loop keeps
+    // turning while the stopped office is tried, and given up.
+    LoopWatch loop;
     bridge.focusChanged(editor);
-    const qint64 blocked = timer.elapsed();
-    QTest::qWait(500);
+    QTest::qWait(4000);
     const bool connectedWhileStopped = bridge.isConnected();
     for (qint64 pid : pids)
         ::kill(pid_t(pid), SIGCONT);
-    QVERIFY2(blocked < 6000, qPrintable(QString::number(blocked)));
+    QVERIFY2(loop.longestGap() < 1000, qPrintable(QString::number(loop.longestGap())));
     QVERIFY(!connectedWhileStopped);
 
     QVERIFY(activateUntilAttached(bridge, editor));
