@@ -681,7 +681,7 @@ struct Checker::Baseline
     size_t position = std::u32string::npos;
     LanguageModel::Variants model; // the text around it, as the model scores it
     double wordScore = 0;
-    std::vector<size_t> ends; // where the model's words end in it, counted when first needed
+    std::vector<size_t> ends;  // where the model's words end in it, counted when first needed
     double wordModelCost = -1; // the word model's cost of the text around it, -1 until needed
 };
 
@@ -717,7 +717,6 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
         candidate.wordGain = bestScore(window.data(), window.size()) - wordsBefore;
         candidate.score =
             candidate.gain + m_thresholds.wordWeight * std::clamp(candidate.wordGain, -kMaxWordGain, kMaxWordGain);
-        scoreByWords(text, candidate, baseline);
         return;
     }
     if (baseline.position != position) {
@@ -893,7 +892,8 @@ void Checker::scoreCandidates(const Run& run, std::vector<Candidate>& candidates
             continue;
         score(run.fixed, c, baseline);
         if (m_debug)
-            std::fprintf(stderr, "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\t%.2f\t%.2f\t%d\t%d\t%.2f\t%d\t%.2f\n",
+            std::fprintf(stderr,
+                         "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\t%.2f\t%.2f\t%d\t%d\t%.2f\t%d\t%.2f\n",
                          encodeUtf8(run.text).c_str(), run.start + c.position, encodeUtf8(run.text[c.position]).c_str(),
                          (encodeUtf8(c.replacement) + (c.second ? encodeUtf8(c.second) : std::string())).c_str(),
                          c.gain, c.wordGain, c.type, c.learnt, int(c.fromWord), threshold(c), c.score, margin(c),

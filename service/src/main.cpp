@@ -117,7 +117,7 @@ Arguments parseArguments(int argc, char** argv, int first)
 {
     Arguments args;
     static const char* const withValue[] = {"--listen", "--data",  "--lexicon",    "--public-url", "--threads",
-                                            "--types",  "--model", "--hash-slots", "--database", "--word-model"};
+                                            "--types",  "--model", "--hash-slots", "--database",   "--word-model"};
     for (int i = first; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -553,7 +553,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if (command == "--version") {
-        std::cout << "quillet-service " << kVersion << "\n" << LanguageModel::kAttribution << "\n"
+        std::cout << "quillet-service " << kVersion << "\n"
+                  << LanguageModel::kAttribution << "\n"
                   << WordModel::kAttribution << (WordModel::supported() ? "" : " (not built in)") << "\n";
         return 0;
     }

@@ -280,7 +280,8 @@ void TestChecker::correctsTowardsSpecialistWords()
     QFETCH(QString, suggestion);
     Checker::Options options;
     options.shape = true;
-    const std::vector<Finding> findings = Checker(*m_lexicon, *m_model, m_words.get()).check(text.toStdString(), options);
+    const std::vector<Finding> findings =
+        Checker(*m_lexicon, *m_model, m_words.get()).check(text.toStdString(), options);
     QCOMPARE(int(findings.size()), 1);
     const Finding& f = findings.front();
     QCOMPARE(QString::fromStdString(f.text), wrong);
@@ -290,7 +291,8 @@ void TestChecker::correctsTowardsSpecialistWords()
 
     Checker::Thresholds modelOnly;
     modelOnly.knownWordObjection = -1000;
-    for (const Finding& other : Checker(*m_lexicon, *m_model, modelOnly, m_words.get()).check(text.toStdString(), options))
+    for (const Finding& other :
+         Checker(*m_lexicon, *m_model, modelOnly, m_words.get()).check(text.toStdString(), options))
         QVERIFY(other.suggestions.empty() || QString::fromStdString(other.suggestions.front().first) != suggestion);
 }
 
@@ -360,7 +362,9 @@ void TestChecker::reportsDoubtWithItsCandidates()
     sure.detect = -1000;
     QVERIFY(Checker(*m_lexicon, *m_model, sure, m_words.get()).check(text, {}).empty());
     for (const char* clean : {"我们已经完成了任务。", "今天天气很好，我们去公园散步，然后回家吃饭。"})
-        QVERIFY(Checker(*m_lexicon, *m_model, doubting, m_words.get()).check(QString::fromUtf8(clean).toStdString(), {}).empty());
+        QVERIFY(Checker(*m_lexicon, *m_model, doubting, m_words.get())
+                    .check(QString::fromUtf8(clean).toStdString(), {})
+                    .empty());
 }
 
 void TestChecker::cleanParagraphHasNoFinding()

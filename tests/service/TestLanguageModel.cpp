@@ -162,8 +162,8 @@ void TestLanguageModel::serviceKeepsAnsweringWhenTheModelIsTruncated()
     QStringList files = {"lm_sc.t3g", "pydict_sc.bin"};
     for (const QString& name : files)
         QVERIFY(QFile::copy(QStringLiteral("%1/%2").arg(LanguageModel::kDefaultFolder, name), model.filePath(name)));
-    QStringList arguments = {"check", "--data", data.path(), "--model", model.path(),
-                             "--lexicon", QStringLiteral(QUILLET_LEXICON_PATH)};
+    QStringList arguments = {
+        "check", "--data", data.path(), "--model", model.path(), "--lexicon", QStringLiteral(QUILLET_LEXICON_PATH)};
     if (WordModel::supported() && QFile::exists(WordModel::kDefaultPath)) {
         QVERIFY(QFile::copy(WordModel::kDefaultPath, model.filePath("zh_CN.lm")));
         files << "zh_CN.lm";
@@ -251,7 +251,8 @@ void TestLanguageModel::damagedWordModelIsAClearError()
     QVERIFY(source.open(QIODevice::ReadOnly));
     const QByteArray whole = source.readAll();
     const QByteArray other = QByteArray("\\data\\\nngram 1=1\n\n\\1-grams:\n-1.0\t<unk>\n\n\\end\\\n");
-    for (const QByteArray& content : {QByteArray(), QByteArray(5000, 'x'), other, whole.left(1000), whole.left(4000000)}) {
+    for (const QByteArray& content :
+         {QByteArray(), QByteArray(5000, 'x'), other, whole.left(1000), whole.left(4000000)}) {
         QFile target(dir.filePath("zh_CN.lm"));
         QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Truncate));
         QCOMPARE(target.write(content), qint64(content.size()));
