@@ -233,6 +233,7 @@ bool Checker::Thresholds::override(const std::string& list)
         {"wordModelWeight", &Thresholds::wordModelWeight},
         {"wordModelClamp", &Thresholds::wordModelClamp},
         {"wordModelOffset", &Thresholds::wordModelOffset},
+        {"wordModelVeto", &Thresholds::wordModelVeto},
     };
     bool ok = true;
     const std::string items = list + ",";
@@ -839,9 +840,15 @@ double Checker::margin(const Candidate& candidate) const
 {
     double byModel = candidate.score - threshold(candidate);
     // The word model's opinion orders the corrections the first model
-    // accepts, and turns none of them down.
-    if (byModel > 0 && candidate.wordModelRank != 0)
-        byModel = std::max(kMinMargin, byModel + candidate.wordModelRank);
+    // accepts, and turns down one that it finds less likely than the text as
+    // written by more than wordModelVeto.
+    if (byModel > 0 && candidate.wordModelRank != 0) {
+        byModel += candidate.wordModelRank;
+        if (candidate.wordModelGain >= -m_thresholds.wordModelVeto)
+            byModel = std::max(kMinMargin, byModel);
+        else
+            byModel = std::min(-kMinMargin, byModel);
+    }
     if (candidate.toKnownWord && candidate.gain >= -m_thresholds.knownWordObjection)
         return std::max(byModel, m_thresholds.knownWord);
     if (byModel <= 0 && candidate.fromWord && !candidate.second && !candidate.replacesWord && !candidate.inWord &&

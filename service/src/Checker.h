@@ -130,10 +130,13 @@ public:
         // likely it finds the text with the correction (nats, clamped to
         // wordModelClamp either way), less wordModelOffset, times
         // wordModelWeight, is added to the score of a pair writers are known
-        // to confuse, and to the rank of another accepted correction.
+        // to confuse, and to the rank of another accepted correction; such a
+        // correction that it finds less likely than the text as written by
+        // more than wordModelVeto is turned down.
         double wordModelWeight = 0.7;
         double wordModelOffset = 2.0;
         double wordModelClamp = 6.0;
+        double wordModelVeto = 1.0;
 
         // Sets thresholds from "name=value,name=value" (the member names
         // above); false when an item is malformed or names no threshold (the

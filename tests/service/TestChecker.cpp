@@ -298,14 +298,16 @@ void TestChecker::correctsTowardsSpecialistWords()
 
 // Where Debian's word model is installed, it is asked for a second opinion:
 // it lifts a pair writers are known to confuse over its threshold (受到 for
-// 收到, 无会 for 舞会, 张大 for 长大) and, of two corrections the first model
-// accepts, puts the one it finds likelier first (坐, not 做, in 座公共汽车).
-// Without it, none of these is proposed.
+// 收到, 无会 for 舞会, 张大 for 长大); of two corrections the first model
+// accepts, it puts the one it finds likelier first (坐, not 做, in
+// 座公共汽车); and it turns down a correction it finds less likely than the
+// text as written (rows without a suggestion: correct text the first model
+// alone changes). Without it, none of this happens.
 void TestChecker::wordModelGivesASecondOpinion_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("wrong");
-    QTest::addColumn<QString>("suggestion");
+    QTest::addColumn<QString>("suggestion"); // empty: no finding with the word model
     QTest::newRow("受到 for 收到") << QStringLiteral("我昨天受到了你寄来的信。") << QStringLiteral("受到")
                                    << QStringLiteral("收到");
     QTest::newRow("无会 for 舞会") << QStringLiteral("周末学校要举办一个无会。") << QStringLiteral("无会")
@@ -314,6 +316,10 @@ void TestChecker::wordModelGivesASecondOpinion_data()
                                    << QStringLiteral("长大");
     QTest::newRow("座 for 坐, not 做") << QStringLiteral("我们每天座公共汽车去学校。") << QStringLiteral("座")
                                        << QStringLiteral("坐");
+    QTest::newRow("育有 stays") << QStringLiteral("她育有两个女儿，都已经上大学了。") << QStringLiteral("育")
+                                << QString();
+    QTest::newRow("戴上 stays") << QStringLiteral("空气很差，大家都得戴上口罩。") << QStringLiteral("戴上")
+                                << QString();
 }
 
 void TestChecker::wordModelGivesASecondOpinion()
@@ -323,20 +329,32 @@ void TestChecker::wordModelGivesASecondOpinion()
     QFETCH(QString, text);
     QFETCH(QString, wrong);
     QFETCH(QString, suggestion);
-    const std::vector<Finding> findings = Checker(*m_lexicon, *m_model, m_words.get()).check(text.toStdString(), {});
+    Checker::Options options;
+    options.shape = true;
+    const std::vector<Finding> findings =
+        Checker(*m_lexicon, *m_model, m_words.get()).check(text.toStdString(), options);
+    const WordModel none; // an unloaded word model is no word model
+    for (const Checker& alone : {Checker(*m_lexicon, *m_model), Checker(*m_lexicon, *m_model, &none)}) {
+        const std::vector<Finding> without = alone.check(text.toStdString(), options);
+        if (suggestion.isEmpty()) {
+            QCOMPARE(int(without.size()), 1);
+            QCOMPARE(QString::fromStdString(without.front().text), wrong);
+        }
+        for (const Finding& other : without) {
+            QVERIFY(suggestion.isEmpty() || other.suggestions.empty() ||
+                    QString::fromStdString(other.suggestions.front().first) != suggestion);
+        }
+    }
+    if (suggestion.isEmpty()) {
+        QVERIFY(findings.empty());
+        return;
+    }
     QCOMPARE(int(findings.size()), 1);
     const Finding& f = findings.front();
     QCOMPARE(QString::fromStdString(f.text), wrong);
     QCOMPARE(f.spans.front().first, int(text.indexOf(wrong)));
     QVERIFY(!f.suggestions.empty());
     QCOMPARE(QString::fromStdString(f.suggestions.front().first), suggestion);
-
-    for (const Finding& other : Checker(*m_lexicon, *m_model).check(text.toStdString(), {}))
-        QVERIFY(other.suggestions.empty() || QString::fromStdString(other.suggestions.front().first) != suggestion);
-    // An unloaded word model is no word model.
-    const WordModel none;
-    for (const Finding& other : Checker(*m_lexicon, *m_model, &none).check(text.toStdString(), {}))
-        QVERIFY(other.suggestions.empty() || QString::fromStdString(other.suggestions.front().first) != suggestion);
 }
 
 // A character the model finds surprising, outside any word, for which no
