@@ -783,11 +783,12 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
 // candidates it proposes about as many wrong corrections as right ones (names,
 // a word for another word), so there it only ranks corrections the first
 // model accepts (see margin()). Nor inside a word of the word lists: the word
-// model does not know specialist words (二便 in 二便调).
+// model does not know specialist words (二便 in 二便调). Nor for 的, 地 and
+// 得: it reads 的 for 地 as often as writers do (非常地困惑).
 bool Checker::liftsByWords(const Candidate& candidate) const
 {
     return m_words && m_thresholds.wordModelWeight != 0 && candidate.learnt >= kHabit && !candidate.second &&
-           !candidate.inKnownWord;
+           !candidate.inKnownWord && !isParticlePair(candidate);
 }
 
 // How much the word model's opinion can raise a candidate's score at most.
@@ -873,12 +874,17 @@ double Checker::threshold(const Candidate& candidate) const
     return t;
 }
 
+bool Checker::isParticlePair(const Candidate& candidate)
+{
+    return !candidate.second && kParticles.find(candidate.written) != std::u32string::npos &&
+           kParticles.find(candidate.replacement) != std::u32string::npos;
+}
+
 double Checker::baseThreshold(const Candidate& candidate) const
 {
     if (candidate.second)
         return m_thresholds.pair;
-    if (kParticles.find(candidate.written) != std::u32string::npos &&
-        kParticles.find(candidate.replacement) != std::u32string::npos)
+    if (isParticlePair(candidate))
         return m_thresholds.particle;
     if (candidate.learnt)
         return m_thresholds.learnt + m_thresholds.channelWeight * candidate.channel -

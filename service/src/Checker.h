@@ -188,6 +188,7 @@ private:
     void score(const std::u32string& text, Candidate& candidate, Baseline& baseline) const;
     void scoreByWords(const std::u32string& text, Candidate& candidate, Baseline& baseline) const;
     bool liftsByWords(const Candidate& candidate) const;
+    static bool isParticlePair(const Candidate& candidate);
     double wordModelReach(const Candidate& candidate) const;
     double bestScore(const char32_t* s, size_t n) const;
     double threshold(const Candidate& candidate) const;

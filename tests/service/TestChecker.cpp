@@ -218,6 +218,10 @@ void TestChecker::leavesCorrectTextAlone_data()
     QTest::newRow("modal 得 before a verb") << QStringLiteral("公车上没有座位，所以他得站着回家。");
     QTest::newRow("modal 得 before an adverb") << QStringLiteral("学校得再考量学生的看法。");
     QTest::newRow("得 of a degree complement") << QStringLiteral("他对新环境适应得较好。");
+    // 地 after an adverb: the word model, which reads 的 there as often,
+    // has no say on 的, 地 and 得.
+    QTest::newRow("地 after an adverb") << QStringLiteral("为此我感到非常地困惑。");
+    QTest::newRow("地 before an adjective") << QStringLiteral("道理其实非常地简单。");
 }
 
 void TestChecker::leavesCorrectTextAlone()
