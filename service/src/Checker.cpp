@@ -51,6 +51,10 @@ constexpr size_t kMaxPairsPerPlace = 8;
 constexpr double kMinMargin = 0.01;
 // A learnt pair seen at least this often is a habit of writers (see threshold()).
 constexpr uint32_t kHabit = 2;
+// A learnt pair the word model may lift over its threshold: seen this often.
+// With pairs seen twice it changed a clean sentence of the tuning file (的系
+// read as 的心) for no gain held out.
+constexpr uint32_t kWordModelHabit = 3;
 
 // Characters that are practically never doubled in running text; "的的" or
 // "了了" between two words is a slip of the keyboard.
@@ -778,16 +782,16 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
 }
 
 // Whether the word model's opinion may lift a candidate over its threshold
-// (or keep it under): a pair writers were seen to confuse at least kHabit
-// times. Measured on the tuning data, its opinion sorts those well; on other
-// candidates it proposes about as many wrong corrections as right ones (names,
-// a word for another word), so there it only ranks corrections the first
-// model accepts (see margin()). Nor inside a word of the word lists: the word
+// (or keep it under): a pair writers were seen to confuse at least
+// kWordModelHabit times. Measured on the tuning data, its opinion sorts those
+// well; on other candidates it proposes about as many wrong corrections as
+// right ones (names, a word for another word), so there it only ranks
+// corrections the first model accepts (see margin()). Nor inside a word of the word lists: the word
 // model does not know specialist words (二便 in 二便调). Nor for 的, 地 and
 // 得: it reads 的 for 地 as often as writers do (非常地困惑).
 bool Checker::liftsByWords(const Candidate& candidate) const
 {
-    return m_words && m_thresholds.wordModelWeight != 0 && candidate.learnt >= kHabit && !candidate.second &&
+    return m_words && m_thresholds.wordModelWeight != 0 && candidate.learnt >= kWordModelHabit && !candidate.second &&
            !candidate.inKnownWord && !isParticlePair(candidate);
 }
 
