@@ -23,6 +23,8 @@ packages=(
     unicode-data python3-jieba sunpinyin-data libsunpinyin-dev
     # further word lists the checker knows words from (specialist words it must leave alone)
     friso-dict rime-data-pinyin-simp
+    # the checker's second, word-level model (fcitx's libime) and what its headers need
+    libimecore-dev libime-data-language-model libfcitx5utils-dev libboost-dev
     # the word processor: LibreOffice Writer (with the gtk3 plugin most
     # desktops use) and its SDK for the UNO headers and libraries
     libreoffice-writer libreoffice-gtk3 libreoffice-dev

@@ -7,6 +7,7 @@
 #include "Service.h"
 #include "Store.h"
 #include "Utf.h"
+#include "WordModel.h"
 
 #include <httplib.h>
 
@@ -128,6 +129,12 @@ int main(int argc, char** argv)
     }
     std::printf("language model: %zu words, loaded in %.2f s\n", model.wordCount(),
                 std::chrono::duration<double>(Clock::now() - modelStart).count());
+    WordModel words;
+    const auto wordsStart = Clock::now();
+    if (words.load(WordModel::kDefaultPath, &error))
+        std::printf("word model: loaded in %.2f s\n", std::chrono::duration<double>(Clock::now() - wordsStart).count());
+    else
+        std::printf("word model: none (%s)\n", error.c_str());
     std::printf("resident memory after loading: %.0f MiB\n", residentMiB());
 
     const std::vector<std::string> pieces = makePieces(QUILLET_DEVSET_PATH, 64);
@@ -136,27 +143,34 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    // Throughput of the checker on one thread.
-    Checker checker(lexicon, model);
+    // Throughput of the checker on one thread, with the first model alone and
+    // with the word model's second opinion too (when it is installed).
     Checker::Options options;
     options.shape = true;
-    size_t chars = 0, findings = 0, checks = 0;
-    const auto start = Clock::now();
-    const double cpuStart = threadCpuSeconds();
-    double seconds = 0;
-    while (seconds < 3.0) {
-        for (const std::string& piece : pieces) {
-            findings += checker.check(piece, options).size();
-            chars += toU32(piece).size();
-            ++checks;
+    auto throughput = [&](const Checker& checker, const char* label) {
+        size_t chars = 0, findings = 0, checks = 0;
+        const auto start = Clock::now();
+        const double cpuStart = threadCpuSeconds();
+        double seconds = 0;
+        while (seconds < 3.0) {
+            for (const std::string& piece : pieces) {
+                findings += checker.check(piece, options).size();
+                chars += toU32(piece).size();
+                ++checks;
+            }
+            seconds = std::chrono::duration<double>(Clock::now() - start).count();
         }
-        seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        // CPU time of this thread: the figure for one core, whatever else runs on the machine.
+        const double cpuSeconds = threadCpuSeconds() - cpuStart;
+        std::printf("checker, one core, %s: %.0f characters/s of CPU time (%.0f/s wall clock; %zu pieces, "
+                    "%zu findings, %.1f s)\n",
+                    label, double(chars) / cpuSeconds, double(chars) / seconds, checks, findings, seconds);
+    };
+    throughput(Checker(lexicon, model), "language model on");
+    if (words.loaded()) {
+        throughput(Checker(lexicon, model, &words), "word model on too");
+        std::printf("resident memory after checking: %.0f MiB\n", residentMiB());
     }
-    // CPU time of this thread: the figure for one core, whatever else runs on the machine.
-    const double cpuSeconds = threadCpuSeconds() - cpuStart;
-    std::printf("checker, one core, language model on: %.0f characters/s of CPU time (%.0f/s wall clock; %zu pieces, "
-                "%zu findings, %.1f s)\n",
-                double(chars) / cpuSeconds, double(chars) / seconds, checks, findings, seconds);
 
     // Latency through HTTP: 8 clients with their own keep-alive connections.
     char dirTemplate[] = "/tmp/quillet-bench-XXXXXX";
@@ -174,7 +188,7 @@ int main(int argc, char** argv)
     const std::string token = store.issueToken(store.findUser("bench")->id);
     Service::Settings settings;
     settings.dataDir = dataDir;
-    Service service(store, lexicon, model, settings);
+    Service service(store, lexicon, model, settings, &words);
     const int port = service.bind("127.0.0.1", 0);
     if (port <= 0) {
         std::cerr << "cannot bind\n";

@@ -47,8 +47,14 @@ constexpr uint32_t kVariantFrequency = 50;
 constexpr uint32_t kCommonPiece = 2000;
 // Pairs of slips tried per place (see proposePairs).
 constexpr size_t kMaxPairsPerPlace = 8;
+// The margin of a correction accepted by a rule rather than by its score.
+constexpr double kMinMargin = 0.01;
 // A learnt pair seen at least this often is a habit of writers (see threshold()).
 constexpr uint32_t kHabit = 2;
+// A learnt pair the word model may lift over its threshold: seen this often.
+// With pairs seen twice it changed a clean sentence of the tuning file (的系
+// read as 的心) for no gain held out.
+constexpr uint32_t kWordModelHabit = 3;
 
 // Characters that are practically never doubled in running text; "的的" or
 // "了了" between two words is a slip of the keyboard.
@@ -164,6 +170,8 @@ struct Checker::Candidate
     bool replacesWord = false; // the text it replaces is a word itself, however rare
     bool toKnownWord = false;  // it makes a word of the project's own specialist list out of no word
     double gain = 0;           // how much more likely the model finds the text with it (nats)
+    double wordModelGain = 0;  // ... and the word model (0: not asked)
+    double wordModelRank = 0;  // what the word model's opinion adds to its margin when accepted (see margin())
     double wordGain = 0;       // how much better the text reads as the lexicon's words with it
     double score = 0;          // the two combined, compared with the threshold
     int boundaries = -1;       // word boundaries the model's reading gains or loses with it, -1: not counted
@@ -183,14 +191,16 @@ struct Checker::Raw
     std::vector<std::pair<std::u32string, int>> suggestions;
 };
 
-Checker::Checker(const Lexicon& lexicon, const LanguageModel& model)
-    : Checker(lexicon, model, Thresholds())
+Checker::Checker(const Lexicon& lexicon, const LanguageModel& model, const WordModel* words)
+    : Checker(lexicon, model, Thresholds(), words)
 {
 }
 
-Checker::Checker(const Lexicon& lexicon, const LanguageModel& model, const Thresholds& thresholds)
+Checker::Checker(const Lexicon& lexicon, const LanguageModel& model, const Thresholds& thresholds,
+                 const WordModel* words)
     : m_lexicon(lexicon)
     , m_model(model)
+    , m_words(words && words->loaded() ? words : nullptr)
     , m_thresholds(thresholds)
     , m_debug(std::getenv("QUILLET_CHECKER_DEBUG") != nullptr)
 {
@@ -224,6 +234,10 @@ bool Checker::Thresholds::override(const std::string& list)
         {"wordRuleModel", &Thresholds::wordRuleModel},
         {"knownWord", &Thresholds::knownWord},
         {"knownWordObjection", &Thresholds::knownWordObjection},
+        {"wordModelWeight", &Thresholds::wordModelWeight},
+        {"wordModelClamp", &Thresholds::wordModelClamp},
+        {"wordModelOffset", &Thresholds::wordModelOffset},
+        {"wordModelVeto", &Thresholds::wordModelVeto},
     };
     bool ok = true;
     const std::string items = list + ",";
@@ -672,7 +686,8 @@ struct Checker::Baseline
     size_t position = std::u32string::npos;
     LanguageModel::Variants model; // the text around it, as the model scores it
     double wordScore = 0;
-    std::vector<size_t> ends; // where the model's words end in it, counted when first needed
+    std::vector<size_t> ends;  // where the model's words end in it, counted when first needed
+    double wordModelCost = -1; // the word model's cost of the text around it, -1 until needed
 };
 
 namespace {
@@ -712,6 +727,7 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
     if (baseline.position != position) {
         baseline.position = position;
         baseline.ends.clear();
+        baseline.wordModelCost = -1;
         baseline.model.reset(m_model, text.data() + lo, hi - lo);
         baseline.wordScore = bestScore(text.data() + lo, hi - lo);
     }
@@ -730,9 +746,11 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
     // detect, and the lexicon's own rule (see margin()) cannot apply, it is
     // not worked out.
     if (!(candidate.fromWord && !candidate.learnt) && !candidate.toKnownWord &&
-        candidate.gain + weight * kMaxWordGain < threshold(candidate) - m_thresholds.detect) {
+        candidate.gain + weight * kMaxWordGain + wordModelReach(candidate) <
+            threshold(candidate) - m_thresholds.detect) {
         candidate.wordGain = 0;
         candidate.score = candidate.gain;
+        scoreByWords(text, candidate, baseline);
         return;
     }
     candidate.wordGain = bestScore(window, hi - lo) - baseline.wordScore;
@@ -760,6 +778,64 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
         candidate.boundaries = int(added.size() + removed.size());
         candidate.merges = added.empty();
     }
+    scoreByWords(text, candidate, baseline);
+}
+
+// Whether the word model's opinion may lift a candidate over its threshold
+// (or keep it under): a pair writers were seen to confuse at least
+// kWordModelHabit times. Measured on the tuning data, its opinion sorts those
+// well; on other candidates it proposes about as many wrong corrections as
+// right ones (names, a word for another word), so there it only ranks
+// corrections the first model accepts (see margin()). Nor inside a word of the word lists: the word
+// model does not know specialist words (二便 in 二便调). Nor for 的, 地 and
+// 得: it reads 的 for 地 as often as writers do (非常地困惑).
+bool Checker::liftsByWords(const Candidate& candidate) const
+{
+    return m_words && m_thresholds.wordModelWeight != 0 && candidate.learnt >= kWordModelHabit && !candidate.second &&
+           !candidate.inKnownWord && !isParticlePair(candidate);
+}
+
+// How much the word model's opinion can raise a candidate's score at most.
+double Checker::wordModelReach(const Candidate& candidate) const
+{
+    return liftsByWords(candidate)
+               ? m_thresholds.wordModelWeight * (m_thresholds.wordModelClamp - m_thresholds.wordModelOffset)
+               : 0.0;
+}
+
+// The word model's second opinion on a candidate: how much more likely it
+// finds the text around the candidate with it. It knows far more words than
+// the first model. For a candidate it may lift (see liftsByWords), within
+// reach of detect of its threshold, the opinion goes into its score; for
+// another one the first model accepts, into its rank among the corrections.
+void Checker::scoreByWords(const std::u32string& text, Candidate& candidate, Baseline& baseline) const
+{
+    candidate.wordModelGain = 0;
+    candidate.wordModelRank = 0;
+    if (!m_words || m_thresholds.wordModelWeight == 0 || candidate.second)
+        return;
+    const bool lifts = liftsByWords(candidate);
+    const double over = candidate.score - threshold(candidate);
+    if (lifts ? over + wordModelReach(candidate) <= -m_thresholds.detect : over <= 0)
+        return;
+    const size_t position = candidate.position;
+    const size_t lo = position > kContext ? position - kContext : 0;
+    const size_t hi = std::min(text.size(), position + 1 + kContext);
+    char32_t window[2 * kContext + 1];
+    std::copy(text.begin() + std::ptrdiff_t(lo), text.begin() + std::ptrdiff_t(hi), window);
+    // score() has set baseline up for this place.
+    if (baseline.wordModelCost < 0)
+        baseline.wordModelCost = m_words->cost(window, hi - lo);
+    window[position - lo] = candidate.replacement;
+    candidate.wordModelGain = baseline.wordModelCost - m_words->cost(window, hi - lo);
+    const double bonus =
+        m_thresholds.wordModelWeight *
+        (std::clamp(candidate.wordModelGain, -m_thresholds.wordModelClamp, m_thresholds.wordModelClamp) -
+         m_thresholds.wordModelOffset);
+    if (lifts)
+        candidate.score += bonus;
+    else
+        candidate.wordModelRank = bonus;
 }
 
 // How far a candidate clears its threshold (positive: it is proposed). A
@@ -767,13 +843,23 @@ void Checker::score(const std::u32string& text, Candidate& candidate, Baseline& 
 // wide margin is proposed as long as the model does not object.
 double Checker::margin(const Candidate& candidate) const
 {
-    const double byModel = candidate.score - threshold(candidate);
+    double byModel = candidate.score - threshold(candidate);
+    // The word model's opinion orders the corrections the first model
+    // accepts, and turns down one that it finds less likely than the text as
+    // written by more than wordModelVeto.
+    if (byModel > 0 && candidate.wordModelRank != 0) {
+        byModel += candidate.wordModelRank;
+        if (candidate.wordModelGain >= -m_thresholds.wordModelVeto)
+            byModel = std::max(kMinMargin, byModel);
+        else
+            byModel = std::min(-kMinMargin, byModel);
+    }
     if (candidate.toKnownWord && candidate.gain >= -m_thresholds.knownWordObjection)
         return std::max(byModel, m_thresholds.knownWord);
     if (byModel <= 0 && candidate.fromWord && !candidate.second && !candidate.replacesWord && !candidate.inWord &&
         !candidate.inKnownWord && !candidate.learnt && candidate.type != ErrorShape &&
         candidate.wordGain >= m_thresholds.wordRule && candidate.gain >= m_thresholds.wordRuleModel)
-        return 0.01;
+        return kMinMargin;
     return byModel;
 }
 
@@ -792,12 +878,17 @@ double Checker::threshold(const Candidate& candidate) const
     return t;
 }
 
+bool Checker::isParticlePair(const Candidate& candidate)
+{
+    return !candidate.second && kParticles.find(candidate.written) != std::u32string::npos &&
+           kParticles.find(candidate.replacement) != std::u32string::npos;
+}
+
 double Checker::baseThreshold(const Candidate& candidate) const
 {
     if (candidate.second)
         return m_thresholds.pair;
-    if (kParticles.find(candidate.written) != std::u32string::npos &&
-        kParticles.find(candidate.replacement) != std::u32string::npos)
+    if (isParticlePair(candidate))
         return m_thresholds.particle;
     if (candidate.learnt)
         return m_thresholds.learnt + m_thresholds.channelWeight * candidate.channel -
@@ -818,11 +909,12 @@ void Checker::scoreCandidates(const Run& run, std::vector<Candidate>& candidates
             continue;
         score(run.fixed, c, baseline);
         if (m_debug)
-            std::fprintf(stderr, "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\t%.2f\t%.2f\t%d\t%d\t%.2f\t%d\n",
+            std::fprintf(stderr,
+                         "cand\t%s\t%zu\t%s\t%s\t%.2f\t%.2f\t%d\t%u\t%d\t%.2f\t%.2f\t%.2f\t%d\t%d\t%.2f\t%d\t%.2f\n",
                          encodeUtf8(run.text).c_str(), run.start + c.position, encodeUtf8(run.text[c.position]).c_str(),
                          (encodeUtf8(c.replacement) + (c.second ? encodeUtf8(c.second) : std::string())).c_str(),
                          c.gain, c.wordGain, c.type, c.learnt, int(c.fromWord), threshold(c), c.score, margin(c),
-                         int(c.inWord), int(c.replacesWord), c.channel, c.boundaries);
+                         int(c.inWord), int(c.replacesWord), c.channel, c.boundaries, c.wordModelGain);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "LanguageModel.h"
 #include "Lexicon.h"
+#include "WordModel.h"
 
 #include <memory>
 #include <string>
@@ -125,6 +126,17 @@ public:
         // the word's characters: an unknown one costs it 18).
         double knownWord = 2.0;
         double knownWordObjection = 20.0;
+        // The word model's second opinion (see scoreByWords): how much more
+        // likely it finds the text with the correction (nats, clamped to
+        // wordModelClamp either way), less wordModelOffset, times
+        // wordModelWeight, is added to the score of a pair writers are known
+        // to confuse, and to the rank of another accepted correction; such a
+        // correction that it finds less likely than the text as written by
+        // more than wordModelVeto is turned down.
+        double wordModelWeight = 0.7;
+        double wordModelOffset = 2.0;
+        double wordModelClamp = 6.0;
+        double wordModelVeto = 1.0;
 
         // Sets thresholds from "name=value,name=value" (the member names
         // above); false when an item is malformed or names no threshold (the
@@ -134,9 +146,12 @@ public:
         bool override(const std::string& list);
     };
 
-    // model must be loaded; lexicon and model must outlive the checker.
-    Checker(const Lexicon& lexicon, const LanguageModel& model);
-    Checker(const Lexicon& lexicon, const LanguageModel& model, const Thresholds& thresholds);
+    // model must be loaded; lexicon and model must outlive the checker. words,
+    // when given and loaded, is asked for a second opinion; it must outlive
+    // the checker too.
+    Checker(const Lexicon& lexicon, const LanguageModel& model, const WordModel* words = nullptr);
+    Checker(const Lexicon& lexicon, const LanguageModel& model, const Thresholds& thresholds,
+            const WordModel* words = nullptr);
 
     // Checks text (UTF-8; invalid input gives no findings). userWords are never
     // reported: a finding that overlaps one of them is dropped.
@@ -171,6 +186,10 @@ private:
 
     struct Baseline;
     void score(const std::u32string& text, Candidate& candidate, Baseline& baseline) const;
+    void scoreByWords(const std::u32string& text, Candidate& candidate, Baseline& baseline) const;
+    bool liftsByWords(const Candidate& candidate) const;
+    static bool isParticlePair(const Candidate& candidate);
+    double wordModelReach(const Candidate& candidate) const;
     double bestScore(const char32_t* s, size_t n) const;
     double threshold(const Candidate& candidate) const;
     double margin(const Candidate& candidate) const;
@@ -179,6 +198,7 @@ private:
 
     const Lexicon& m_lexicon;
     const LanguageModel& m_model;
+    const WordModel* m_words = nullptr; // null when not loaded
     Thresholds m_thresholds;
     bool m_debug = false;
 };

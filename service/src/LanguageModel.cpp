@@ -2,20 +2,16 @@
 // and specialise std::char_traits<unsigned int>, which must not leak into the
 // rest of the service.
 #include "LanguageModel.h"
+#include "PrivateCopy.h"
 
 #include <slm.h>
 #include <pytrie.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <limits>
-#include <sys/mman.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
-#include <unistd.h>
-#include <fcntl.h>
 
 namespace quillet {
 
@@ -62,77 +58,6 @@ bool isFile(const std::string& path)
     };
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
-
-// A copy of a file in anonymous memory (a memfd), named by a path the
-// libraries can open. libsunpinyin maps its files: a mapping of the installed
-// file dies with SIGBUS when a package upgrade or an operator truncates or
-// rewrites that file. Reading from the copy, nothing done to the file on disk
-// afterwards reaches the service; the copy is freed once it is closed and no
-// longer mapped.
-class PrivateCopy
-{
-public:
-    PrivateCopy() = default;
-    PrivateCopy(const PrivateCopy&) = delete;
-    PrivateCopy& operator=(const PrivateCopy&) = delete;
-    ~PrivateCopy() { close(); }
-
-    // False when the file cannot be read or the memory not had.
-    bool copy(const std::string& source)
-    {
-        close();
-        const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-        if (in < 0)
-            return false;
-        m_fd = memfd_create("quillet-model", MFD_CLOEXEC);
-        bool ok = m_fd >= 0;
-        // The kernel copies without a round trip through our memory; should
-        // it refuse, the copy is read and written here.
-        bool copied = false;
-        while (ok) {
-            const ssize_t sent = sendfile(m_fd, in, nullptr, 1 << 30);
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent <= 0) {
-                copied = sent == 0;
-                break;
-            }
-        }
-        if (ok && !copied && (lseek(in, 0, SEEK_SET) != 0 || ftruncate(m_fd, 0) != 0 || lseek(m_fd, 0, SEEK_SET) != 0))
-            ok = false;
-        std::vector<char> buffer(copied ? 0 : 1 << 20);
-        while (ok && !copied) {
-            const ssize_t got = ::read(in, buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                ok = got == 0;
-                break;
-            }
-            for (ssize_t done = 0; ok && done < got;) {
-                const ssize_t put = ::write(m_fd, buffer.data() + done, size_t(got - done));
-                if (put < 0 && errno == EINTR)
-                    continue;
-                ok = put > 0;
-                done += put > 0 ? put : 0;
-            }
-        }
-        ::close(in);
-        if (!ok)
-            close();
-        return ok;
-    }
-    std::string path() const { return "/proc/self/fd/" + std::to_string(m_fd); }
-    void close()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // libsunpinyin trusts its files: a truncated one makes it read past the end.
 // These checks hold its readers to what the headers promise.

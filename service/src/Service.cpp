@@ -116,11 +116,12 @@ void Service::ensureSensitiveFile(const std::string& dataDir)
            "# Lines starting with # are ignored. The service rereads this file when it changes.\n";
 }
 
-Service::Service(Store& store, const Lexicon& lexicon, const LanguageModel& model, Settings settings)
+Service::Service(Store& store, const Lexicon& lexicon, const LanguageModel& model, Settings settings,
+                 const WordModel* words)
     : m_store(store)
     , m_lexicon(lexicon)
     , m_model(model)
-    , m_checker(lexicon, model)
+    , m_checker(lexicon, model, words)
     , m_settings(std::move(settings))
     , m_server(std::make_unique<httplib::Server>())
     , m_loginFailuresByName(m_settings.loginFailuresPerMinute, 60)

@@ -47,7 +47,9 @@ public:
         std::function<int64_t()> clock; // seconds; empty: the system clock
     };
 
-    Service(Store& store, const Lexicon& lexicon, const LanguageModel& model, Settings settings);
+    // words: the checker's optional second model (see Checker), or null.
+    Service(Store& store, const Lexicon& lexicon, const LanguageModel& model, Settings settings,
+            const WordModel* words = nullptr);
     ~Service();
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;

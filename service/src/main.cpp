@@ -5,6 +5,7 @@
 #include "Service.h"
 #include "Store.h"
 #include "Utf.h"
+#include "WordModel.h"
 
 #include <nlohmann/json.hpp>
 
@@ -30,7 +31,7 @@ const char kUsage[] = R"(quillet-service: the checking service of the Quillet pr
 Usage:
   quillet-service serve [--listen HOST:PORT] [--data DIR] [--database URL] [--public-url URL]
                         [--threads N] [--hash-slots N] [--no-register] [--trust-proxy]
-                        [--lexicon FILE] [--model DIR]
+                        [--lexicon FILE] [--model DIR] [--word-model FILE|none]
       Runs the service. HOST:PORT defaults to 127.0.0.1:8790 (loopback only;
       give 0.0.0.0:PORT to serve other machines); PORT 0 picks a free port.
       Prints one line "quillet-service: listening on http://HOST:PORT/" when
@@ -78,6 +79,7 @@ Usage:
       them again within 5 s). With the SQLite store they are the file
       sensitive-words.txt in DIR.
   quillet-service check [--data DIR] [--types LIST] [--lexicon FILE] [--model DIR]
+                        [--word-model FILE|none]
       Checks each line of standard input and prints its findings as one JSON
       line (as the check endpoint answers). LIST is a comma-separated subset of
       tong_yin, xing_jin, min_gan_ci, skip (default tong_yin).
@@ -92,7 +94,11 @@ program (quillet-lexicon.txt next to the executable); a lexicon.txt in DIR or
 --lexicon FILE takes its place. The language model is read from the folder
 where Debian's sunpinyin-data installs it (lm_sc.t3g and pydict_sc.bin), or
 from --model DIR; the model data is by the SunPinyin developers, licensed under
-CC BY-SA 3.0 (https://creativecommons.org/licenses/by-sa/3.0/).
+CC BY-SA 3.0 (https://creativecommons.org/licenses/by-sa/3.0/). A second,
+word-level model gives the checker a second opinion when Debian's
+libime-data-language-model is installed (zh_CN.lm by the fcitx developers,
+LGPL-2.1-or-later), or from --word-model FILE; without it (or with
+--word-model none) the checker uses the first model alone.
 Options may come in any order after the subcommand.
 )";
 
@@ -111,7 +117,7 @@ Arguments parseArguments(int argc, char** argv, int first)
 {
     Arguments args;
     static const char* const withValue[] = {"--listen", "--data",  "--lexicon",    "--public-url", "--threads",
-                                            "--types",  "--model", "--hash-slots", "--database"};
+                                            "--types",  "--model", "--hash-slots", "--database",   "--word-model"};
     for (int i = first; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -277,6 +283,27 @@ bool loadModel(LanguageModel& model, const Arguments& args)
     return true;
 }
 
+// The optional word model: from --word-model FILE (an error when it cannot be
+// read), from where Debian installs it, or none (--word-model none, or
+// nothing installed, with a note when verbose).
+bool loadWordModel(WordModel& words, const Arguments& args, bool verbose)
+{
+    const auto it = args.options.find("--word-model");
+    if (it != args.options.end() && it->second == "none")
+        return true;
+    std::string error;
+    if (it != args.options.end()) {
+        if (!words.load(it->second, &error)) {
+            std::cerr << "quillet-service: " << error << "\n";
+            return false;
+        }
+        return true;
+    }
+    if (!words.load(WordModel::kDefaultPath, &error) && verbose)
+        std::cerr << "quillet-service: " << error << "; checking without it\n";
+    return true;
+}
+
 int commandServe(const Arguments& args)
 {
     std::string listen = "127.0.0.1:8790";
@@ -320,6 +347,9 @@ int commandServe(const Arguments& args)
     LanguageModel model;
     if (!loadModel(model, args))
         return 1;
+    WordModel words;
+    if (!loadWordModel(words, args, true))
+        return 1;
     if (!store.database()->shared())
         Service::ensureSensitiveFile(settings.dataDir);
 
@@ -332,7 +362,7 @@ int commandServe(const Arguments& args)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    Service service(store, lexicon, model, settings);
+    Service service(store, lexicon, model, settings, &words);
     const int bound = service.bind(host, int(port));
     if (bound < 0) {
         std::cerr << "quillet-service: cannot listen on " << listen << "\n";
@@ -464,6 +494,9 @@ int commandCheck(const Arguments& args)
     LanguageModel model;
     if (!loadModel(model, args))
         return 1;
+    WordModel words;
+    if (!loadWordModel(words, args, false))
+        return 1;
     Checker::Options options;
     if (args.options.count("--types")) {
         options.homophone = false;
@@ -486,7 +519,7 @@ int commandCheck(const Arguments& args)
     }
     SensitiveList sensitive;
     sensitive.load(dataDir + "/" + Service::kSensitiveFile);
-    Checker checker(lexicon, model);
+    Checker checker(lexicon, model, &words);
     std::string line;
     while (std::getline(std::cin, line)) {
         nlohmann::json errors = nlohmann::json::array();
@@ -520,7 +553,9 @@ int main(int argc, char** argv)
         return 0;
     }
     if (command == "--version") {
-        std::cout << "quillet-service " << kVersion << "\n" << LanguageModel::kAttribution << "\n";
+        std::cout << "quillet-service " << kVersion << "\n"
+                  << LanguageModel::kAttribution << "\n"
+                  << WordModel::kAttribution << (WordModel::supported() ? "" : " (not built in)") << "\n";
         return 0;
     }
     const Arguments args = parseArguments(argc, argv, 1);

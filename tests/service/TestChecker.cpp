@@ -1,5 +1,6 @@
 #include "Checker.h"
 #include "Lexicon.h"
+#include "WordModel.h"
 
 #include <QtTest>
 
@@ -8,7 +9,8 @@
 
 using namespace quillet;
 
-// The checker with the lexicon the build generates from Debian's data.
+// The checker with the lexicon the build generates from Debian's data, and
+// with the word model where Debian's libime-data-language-model is installed.
 class TestChecker : public QObject
 {
     Q_OBJECT
@@ -25,6 +27,8 @@ private slots:
     void specialistWordsAreWords();
     void correctsTowardsSpecialistWords_data();
     void correctsTowardsSpecialistWords();
+    void wordModelGivesASecondOpinion_data();
+    void wordModelGivesASecondOpinion();
     void reportsDoubtWithItsCandidates();
     void cleanParagraphHasNoFinding();
     void sameFindingsFromManyThreads();
@@ -39,6 +43,7 @@ private slots:
 private:
     std::unique_ptr<Lexicon> m_lexicon;
     std::unique_ptr<LanguageModel> m_model;
+    std::unique_ptr<WordModel> m_words; // not loaded when the package is missing
 };
 
 void TestChecker::initTestCase()
@@ -49,6 +54,10 @@ void TestChecker::initTestCase()
     QVERIFY(m_lexicon->wordCount() > 100000);
     m_model = std::make_unique<LanguageModel>();
     QVERIFY2(m_model->load(LanguageModel::kDefaultFolder, &error), error.c_str());
+    // Optional: the tests below then check with the first model alone.
+    m_words = std::make_unique<WordModel>();
+    if (!m_words->load(WordModel::kDefaultPath, &error))
+        qInfo("%s", error.c_str());
 }
 
 // The confusion sets the build derives from Unihan and the learnt table.
@@ -130,7 +139,7 @@ void TestChecker::findsMisspeltWords()
     QFETCH(int, type);
     QFETCH(int, start);
     QFETCH(bool, shape);
-    Checker checker(*m_lexicon, *m_model);
+    Checker checker(*m_lexicon, *m_model, m_words.get());
     Checker::Options options;
     options.shape = shape;
     const std::vector<Finding> findings = checker.check(text.toStdString(), options);
@@ -167,7 +176,7 @@ void TestChecker::correctsTwoSlipsSideBySide()
     QFETCH(QString, text);
     QFETCH(QString, wrong);
     QFETCH(QString, suggestion);
-    const std::vector<Finding> findings = Checker(*m_lexicon, *m_model).check(text.toStdString(), {});
+    const std::vector<Finding> findings = Checker(*m_lexicon, *m_model, m_words.get()).check(text.toStdString(), {});
     QCOMPARE(int(findings.size()), 1);
     QCOMPARE(QString::fromStdString(findings.front().text), wrong);
     QCOMPARE(int(findings.front().spans.size()), 1);
@@ -178,7 +187,7 @@ void TestChecker::correctsTwoSlipsSideBySide()
     Checker::Thresholds alone;
     alone.pair = 1000;
     alone.learnt = 1000; // writers were seen to put 市 for 事 once: not what is tested here
-    for (const Finding& f : Checker(*m_lexicon, *m_model, alone).check(text.toStdString(), {}))
+    for (const Finding& f : Checker(*m_lexicon, *m_model, alone, m_words.get()).check(text.toStdString(), {}))
         QVERIFY(f.suggestions.empty() || QString::fromStdString(f.suggestions.front().first) != suggestion);
 }
 
@@ -209,12 +218,16 @@ void TestChecker::leavesCorrectTextAlone_data()
     QTest::newRow("modal 得 before a verb") << QStringLiteral("公车上没有座位，所以他得站着回家。");
     QTest::newRow("modal 得 before an adverb") << QStringLiteral("学校得再考量学生的看法。");
     QTest::newRow("得 of a degree complement") << QStringLiteral("他对新环境适应得较好。");
+    // 地 after an adverb: the word model, which reads 的 there as often,
+    // has no say on 的, 地 and 得.
+    QTest::newRow("地 after an adverb") << QStringLiteral("为此我感到非常地困惑。");
+    QTest::newRow("地 before an adjective") << QStringLiteral("道理其实非常地简单。");
 }
 
 void TestChecker::leavesCorrectTextAlone()
 {
     QFETCH(QString, text);
-    Checker checker(*m_lexicon, *m_model);
+    Checker checker(*m_lexicon, *m_model, m_words.get());
     Checker::Options options;
     options.shape = true;
     QVERIFY(checker.check(text.toStdString(), options).empty());
@@ -271,7 +284,8 @@ void TestChecker::correctsTowardsSpecialistWords()
     QFETCH(QString, suggestion);
     Checker::Options options;
     options.shape = true;
-    const std::vector<Finding> findings = Checker(*m_lexicon, *m_model).check(text.toStdString(), options);
+    const std::vector<Finding> findings =
+        Checker(*m_lexicon, *m_model, m_words.get()).check(text.toStdString(), options);
     QCOMPARE(int(findings.size()), 1);
     const Finding& f = findings.front();
     QCOMPARE(QString::fromStdString(f.text), wrong);
@@ -281,8 +295,70 @@ void TestChecker::correctsTowardsSpecialistWords()
 
     Checker::Thresholds modelOnly;
     modelOnly.knownWordObjection = -1000;
-    for (const Finding& other : Checker(*m_lexicon, *m_model, modelOnly).check(text.toStdString(), options))
+    for (const Finding& other :
+         Checker(*m_lexicon, *m_model, modelOnly, m_words.get()).check(text.toStdString(), options))
         QVERIFY(other.suggestions.empty() || QString::fromStdString(other.suggestions.front().first) != suggestion);
+}
+
+// Where Debian's word model is installed, it is asked for a second opinion:
+// it lifts a pair writers are known to confuse over its threshold (受到 for
+// 收到, 无会 for 舞会, 张大 for 长大); of two corrections the first model
+// accepts, it puts the one it finds likelier first (坐, not 做, in
+// 座公共汽车); and it turns down a correction it finds less likely than the
+// text as written (rows without a suggestion: correct text the first model
+// alone changes). Without it, none of this happens.
+void TestChecker::wordModelGivesASecondOpinion_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("wrong");
+    QTest::addColumn<QString>("suggestion"); // empty: no finding with the word model
+    QTest::newRow("受到 for 收到") << QStringLiteral("我昨天受到了你寄来的信。") << QStringLiteral("受到")
+                                   << QStringLiteral("收到");
+    QTest::newRow("无会 for 舞会") << QStringLiteral("周末学校要举办一个无会。") << QStringLiteral("无会")
+                                   << QStringLiteral("舞会");
+    QTest::newRow("张大 for 长大") << QStringLiteral("那个孩子已经张大了。") << QStringLiteral("张大")
+                                   << QStringLiteral("长大");
+    QTest::newRow("座 for 坐, not 做") << QStringLiteral("我们每天座公共汽车去学校。") << QStringLiteral("座")
+                                       << QStringLiteral("坐");
+    QTest::newRow("育有 stays") << QStringLiteral("她育有两个女儿，都已经上大学了。") << QStringLiteral("育")
+                                << QString();
+    QTest::newRow("戴上 stays") << QStringLiteral("空气很差，大家都得戴上口罩。") << QStringLiteral("戴上")
+                                << QString();
+}
+
+void TestChecker::wordModelGivesASecondOpinion()
+{
+    if (!m_words->loaded())
+        QSKIP("no word model (libime-data-language-model) installed");
+    QFETCH(QString, text);
+    QFETCH(QString, wrong);
+    QFETCH(QString, suggestion);
+    Checker::Options options;
+    options.shape = true;
+    const std::vector<Finding> findings =
+        Checker(*m_lexicon, *m_model, m_words.get()).check(text.toStdString(), options);
+    const WordModel none; // an unloaded word model is no word model
+    for (const Checker& alone : {Checker(*m_lexicon, *m_model), Checker(*m_lexicon, *m_model, &none)}) {
+        const std::vector<Finding> without = alone.check(text.toStdString(), options);
+        if (suggestion.isEmpty()) {
+            QCOMPARE(int(without.size()), 1);
+            QCOMPARE(QString::fromStdString(without.front().text), wrong);
+        }
+        for (const Finding& other : without) {
+            QVERIFY(suggestion.isEmpty() || other.suggestions.empty() ||
+                    QString::fromStdString(other.suggestions.front().first) != suggestion);
+        }
+    }
+    if (suggestion.isEmpty()) {
+        QVERIFY(findings.empty());
+        return;
+    }
+    QCOMPARE(int(findings.size()), 1);
+    const Finding& f = findings.front();
+    QCOMPARE(QString::fromStdString(f.text), wrong);
+    QCOMPARE(f.spans.front().first, int(text.indexOf(wrong)));
+    QVERIFY(!f.suggestions.empty());
+    QCOMPARE(QString::fromStdString(f.suggestions.front().first), suggestion);
 }
 
 // A character the model finds surprising, outside any word, for which no
@@ -295,7 +371,7 @@ void TestChecker::reportsDoubtWithItsCandidates()
     doubting.detect = 1000;
     doubting.detectGain = 3;
     doubting.learnt = 1000; // 纲 for 刚 was seen once: no sure correction here
-    const std::vector<Finding> findings = Checker(*m_lexicon, *m_model, doubting).check(text, {});
+    const std::vector<Finding> findings = Checker(*m_lexicon, *m_model, doubting, m_words.get()).check(text, {});
     QCOMPARE(int(findings.size()), 1);
     const Finding& f = findings.front();
     QCOMPARE(QString::fromStdString(f.text), QStringLiteral("纲"));
@@ -306,9 +382,11 @@ void TestChecker::reportsDoubtWithItsCandidates()
     // Not when the best candidate is far from winning, nor in correct text.
     Checker::Thresholds sure = doubting;
     sure.detect = -1000;
-    QVERIFY(Checker(*m_lexicon, *m_model, sure).check(text, {}).empty());
+    QVERIFY(Checker(*m_lexicon, *m_model, sure, m_words.get()).check(text, {}).empty());
     for (const char* clean : {"我们已经完成了任务。", "今天天气很好，我们去公园散步，然后回家吃饭。"})
-        QVERIFY(Checker(*m_lexicon, *m_model, doubting).check(QString::fromUtf8(clean).toStdString(), {}).empty());
+        QVERIFY(Checker(*m_lexicon, *m_model, doubting, m_words.get())
+                    .check(QString::fromUtf8(clean).toStdString(), {})
+                    .empty());
 }
 
 void TestChecker::cleanParagraphHasNoFinding()
@@ -321,7 +399,7 @@ void TestChecker::cleanParagraphHasNoFinding()
                                              "患者入院后给予抗感染、补液等对症治疗，三天后体温恢复正常。"
                                              "这家医院的医生和护士都很负责，病人的情况一直很稳定。"
                                              "我们已经完成了今年的全部任务，明天再讨论下一步的安排。");
-    Checker checker(*m_lexicon, *m_model);
+    Checker checker(*m_lexicon, *m_model, m_words.get());
     Checker::Options options;
     options.shape = options.collocation = true;
     const std::vector<Finding> findings = checker.check(paragraph.toStdString(), options);
@@ -345,7 +423,7 @@ void TestChecker::sameFindingsFromManyThreads()
             text += alphabet[size_t(random.bounded(int(alphabet.size())))];
         texts.push_back(QString::fromStdU32String(text).toStdString());
     }
-    Checker checker(*m_lexicon, *m_model);
+    Checker checker(*m_lexicon, *m_model, m_words.get());
     Checker::Options options;
     options.shape = options.collocation = true;
     auto run = [&] {
@@ -394,7 +472,7 @@ void TestChecker::spansCountUtf16Units()
 {
     // U+20000 is outside the BMP: two UTF-16 units before the error.
     const QString text = QString::fromUcs4(U"\U00020000我们以经完成了。");
-    Checker checker(*m_lexicon, *m_model);
+    Checker checker(*m_lexicon, *m_model, m_words.get());
     const std::vector<Finding> findings = checker.check(text.toStdString(), Checker::Options());
     QCOMPARE(int(findings.size()), 1);
     QCOMPARE(findings.front().spans.front(), std::make_pair(4, 5));
@@ -405,7 +483,7 @@ void TestChecker::sameErrorTwiceIsTwoFindings()
 {
     // Spans are the parts of one wrong text: each occurrence is its own
     // finding, where it stands.
-    Checker checker(*m_lexicon, *m_model);
+    Checker checker(*m_lexicon, *m_model, m_words.get());
     const std::vector<Finding> findings =
         checker.check(QStringLiteral("我们以经到了。他们以经走了。").toStdString(), Checker::Options());
     QCOMPARE(int(findings.size()), 2);
@@ -415,7 +493,7 @@ void TestChecker::sameErrorTwiceIsTwoFindings()
 
 void TestChecker::optionsSelectKinds()
 {
-    Checker checker(*m_lexicon, *m_model);
+    Checker checker(*m_lexicon, *m_model, m_words.get());
     SensitiveList sensitive;
     sensitive.add(U"坏词");
     const std::string text = QStringLiteral("我们以经看到坏词。").toStdString();
@@ -439,7 +517,7 @@ void TestChecker::sensitiveWords()
     file.close();
     SensitiveList sensitive;
     QVERIFY(sensitive.load(file.fileName().toStdString()));
-    Checker checker(*m_lexicon, *m_model);
+    Checker checker(*m_lexicon, *m_model, m_words.get());
     Checker::Options options;
     options.homophone = false;
     options.sensitive = true;
@@ -455,7 +533,7 @@ void TestChecker::sensitiveWords()
 
 void TestChecker::userWordsAreNotReported()
 {
-    Checker checker(*m_lexicon, *m_model);
+    Checker checker(*m_lexicon, *m_model, m_words.get());
     const std::string text = QStringLiteral("我们以经完成了。").toStdString();
     QCOMPARE(int(checker.check(text, Checker::Options(), nullptr, {U"以经"}).size()), 0);
     // A longer user word around the finding protects it too.
@@ -476,7 +554,7 @@ void TestChecker::badInput_data()
 void TestChecker::badInput()
 {
     QFETCH(QByteArray, text);
-    Checker checker(*m_lexicon, *m_model);
+    Checker checker(*m_lexicon, *m_model, m_words.get());
     Checker::Options options;
     options.shape = options.collocation = true;
     const std::vector<Finding> findings = checker.check(text.toStdString(), options);

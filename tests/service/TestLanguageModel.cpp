@@ -1,4 +1,5 @@
 #include "LanguageModel.h"
+#include "WordModel.h"
 
 #include <QtTest>
 
@@ -7,8 +8,9 @@
 
 using namespace quillet;
 
-// The language model as Debian's sunpinyin-data installs it, and what the
-// service does when it is missing.
+// The language model as Debian's sunpinyin-data installs it, the word model
+// as libime-data-language-model installs it, and what the service does when
+// they are missing or damaged.
 class TestLanguageModel : public QObject
 {
     Q_OBJECT
@@ -20,6 +22,9 @@ private slots:
     void missingModelIsAClearError();
     void serviceRefusesToStartWithoutModel();
     void serviceKeepsAnsweringWhenTheModelIsTruncated();
+    void wordModelPrefersTheRightWords_data();
+    void wordModelPrefersTheRightWords();
+    void damagedWordModelIsAClearError();
 
 private:
     LanguageModel m_model;
@@ -152,12 +157,20 @@ void TestLanguageModel::serviceKeepsAnsweringWhenTheModelIsTruncated()
     // The service checks with a model of its own folder; a package upgrade
     // rewrites the files under it (here: truncated to nothing, then half
     // written). Every line is still answered, and as before.
+    // The word model, where installed, is read from a copy of its own too.
     QTemporaryDir model, data;
-    for (const char* name : {"lm_sc.t3g", "pydict_sc.bin"})
+    QStringList files = {"lm_sc.t3g", "pydict_sc.bin"};
+    for (const QString& name : files)
         QVERIFY(QFile::copy(QStringLiteral("%1/%2").arg(LanguageModel::kDefaultFolder, name), model.filePath(name)));
+    QStringList arguments = {
+        "check", "--data", data.path(), "--model", model.path(), "--lexicon", QStringLiteral(QUILLET_LEXICON_PATH)};
+    if (WordModel::supported() && QFile::exists(WordModel::kDefaultPath)) {
+        QVERIFY(QFile::copy(WordModel::kDefaultPath, model.filePath("zh_CN.lm")));
+        files << "zh_CN.lm";
+        arguments << "--word-model" << model.filePath("zh_CN.lm");
+    }
     QProcess service;
-    service.start(QStringLiteral(QUILLET_SERVICE_BINARY), {"check", "--data", data.path(), "--model", model.path(),
-                                                           "--lexicon", QStringLiteral(QUILLET_LEXICON_PATH)});
+    service.start(QStringLiteral(QUILLET_SERVICE_BINARY), arguments);
     QVERIFY(service.waitForStarted(30000));
     const QByteArray sentence = QStringLiteral("我们以经完成了今年的全部任务，你因该早点休息。\n").toUtf8();
     auto answer = [&]() -> QByteArray {
@@ -170,12 +183,12 @@ void TestLanguageModel::serviceKeepsAnsweringWhenTheModelIsTruncated()
     };
     const QByteArray before = answer();
     QVERIFY2(before.contains("\"已经\"") && before.contains("\"应该\""), before.constData());
-    for (const char* name : {"lm_sc.t3g", "pydict_sc.bin"}) {
+    for (const QString& name : files) {
         QFile file(model.filePath(name));
         QVERIFY(file.resize(0));
     }
     QCOMPARE(answer(), before);
-    for (const char* name : {"lm_sc.t3g", "pydict_sc.bin"}) {
+    for (const QString& name : files) {
         QFile file(model.filePath(name));
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         QVERIFY(file.write(QByteArray(4096, '\x7f')) == 4096);
@@ -185,6 +198,72 @@ void TestLanguageModel::serviceKeepsAnsweringWhenTheModelIsTruncated()
     QVERIFY(service.waitForFinished(30000));
     QCOMPARE(service.exitStatus(), QProcess::NormalExit);
     QCOMPARE(service.exitCode(), 0);
+}
+
+void TestLanguageModel::wordModelPrefersTheRightWords_data()
+{
+    QTest::addColumn<QString>("right");
+    QTest::addColumn<QString>("wrong");
+    QTest::newRow("这导") << QStringLiteral("我知道了") << QStringLiteral("我这导了");
+    QTest::newRow("他门") << QStringLiteral("他们说得对") << QStringLiteral("他门说得对");
+    QTest::newRow("收到") << QStringLiteral("我昨天收到了你的信") << QStringLiteral("我昨天受到了你的信");
+    QTest::newRow("unknown character") << QStringLiteral("我们已经完成了") << QStringLiteral("我们已经完成㐀");
+}
+
+void TestLanguageModel::wordModelPrefersTheRightWords()
+{
+    WordModel words;
+    std::string error;
+    if (!words.load(WordModel::kDefaultPath, &error))
+        QSKIP(error.c_str());
+    QFETCH(QString, right);
+    QFETCH(QString, wrong);
+    const std::u32string r = right.toStdU32String();
+    const std::u32string w = wrong.toStdU32String();
+    const double rightCost = words.cost(r.data(), r.size());
+    const double wrongCost = words.cost(w.data(), w.size());
+    QVERIFY2(rightCost > 0 && rightCost + 2.0 < wrongCost,
+             qPrintable(QStringLiteral("%1 vs %2").arg(rightCost).arg(wrongCost)));
+    // The same on a second call, and nothing for no text.
+    QCOMPARE(words.cost(r.data(), r.size()), rightCost);
+    QCOMPARE(words.cost(r.data(), 0), 0.0);
+}
+
+void TestLanguageModel::damagedWordModelIsAClearError()
+{
+    QTemporaryDir dir;
+    WordModel words;
+    std::string error;
+    QVERIFY(!words.load(dir.filePath("zh_CN.lm").toStdString(), &error));
+    QVERIFY(!words.loaded());
+    QCOMPARE(words.cost(U"我们", 2), 0.0);
+    if (!WordModel::supported()) {
+        QVERIFY2(error.find("without libime") != std::string::npos, error.c_str());
+        QSKIP("built without libime");
+    }
+    QVERIFY2(error.find("libime-data-language-model") != std::string::npos, error.c_str());
+    QVERIFY2(error.find(dir.path().toStdString()) != std::string::npos, error.c_str());
+    if (!QFile::exists(WordModel::kDefaultPath))
+        QSKIP("no word model (libime-data-language-model) installed");
+    // Another file, and the model cut short (a damaged install), are refused
+    // with the package to reinstall.
+    QFile source(WordModel::kDefaultPath);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray whole = source.readAll();
+    const QByteArray other = QByteArray("\\data\\\nngram 1=1\n\n\\1-grams:\n-1.0\t<unk>\n\n\\end\\\n");
+    for (const QByteArray& content :
+         {QByteArray(), QByteArray(5000, 'x'), other, whole.left(1000), whole.left(4000000)}) {
+        QFile target(dir.filePath("zh_CN.lm"));
+        QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(target.write(content), qint64(content.size()));
+        target.close();
+        QVERIFY(!words.load(target.fileName().toStdString(), &error));
+        QVERIFY(!words.loaded());
+        QVERIFY2(error.find("reinstall the Debian package libime-data-language-model") != std::string::npos,
+                 error.c_str());
+    }
+    QVERIFY(words.load(WordModel::kDefaultPath, &error));
+    QVERIFY(words.cost(U"我们", 2) > 0);
 }
 
 QTEST_APPLESS_MAIN(TestLanguageModel)
