@@ -44,7 +44,9 @@ void TestServiceIntegration::initTestCase()
     m_service.start(QStringLiteral(QUILLET_SERVICE_BINARY),
                     {"serve", "--listen", "127.0.0.1:0", "--data", m_dir.path()});
     QVERIFY(m_service.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(m_service.canReadLine(), 20000);
+    // Loading the models takes about 1 s, under the sanitizers and beside
+    // other tests on a busy machine up to half a minute.
+    QTRY_VERIFY_WITH_TIMEOUT(m_service.canReadLine(), 60000);
     const QString ready = QString::fromUtf8(m_service.readLine()).trimmed();
     const QRegularExpressionMatch match =
         QRegularExpression(QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+/)$")).match(ready);

@@ -157,7 +157,7 @@ void TestRevisorProgram::initTestCase()
     QCOMPARE(add.exitCode(), 0);
     m_service.start(QStringLiteral(QUILLET_SERVICE_BINARY), {"serve", "--listen", "127.0.0.1:0", "--data", data});
     QVERIFY(m_service.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(m_service.canReadLine(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_service.canReadLine(), 60000);
     const QRegularExpressionMatch ready = QRegularExpression(QStringLiteral("listening on (http://[0-9.:]+/)"))
                                               .match(QString::fromUtf8(m_service.readLine()));
     QVERIFY(ready.hasMatch());
