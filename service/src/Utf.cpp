@@ -56,9 +56,8 @@ bool isValidUtf8(const std::string& text)
     return decodeUtf8(text, decoded);
 }
 
-std::string encodeUtf8(char32_t c)
+void appendUtf8(std::string& out, char32_t c)
 {
-    std::string out;
     if (c < 0x80) {
         out += char(c);
     } else if (c < 0x800) {
@@ -74,6 +73,12 @@ std::string encodeUtf8(char32_t c)
         out += char(0x80 | ((c >> 6) & 0x3F));
         out += char(0x80 | (c & 0x3F));
     }
+}
+
+std::string encodeUtf8(char32_t c)
+{
+    std::string out;
+    appendUtf8(out, c);
     return out;
 }
 
@@ -96,8 +101,8 @@ std::u32string toU32(const std::string& utf8)
 
 bool isHan(char32_t c)
 {
-    return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x20000 && c <= 0x3134F)
-        || (c >= 0xF900 && c <= 0xFAFF);
+    return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x20000 && c <= 0x3134F) ||
+           (c >= 0xF900 && c <= 0xFAFF);
 }
 
 } // namespace quillet

@@ -23,6 +23,8 @@ struct DecodedText
 bool decodeUtf8(const std::string& text, DecodedText& out);
 bool isValidUtf8(const std::string& text);
 
+// Appends c to out as UTF-8 (no allocation when out has room).
+void appendUtf8(std::string& out, char32_t c);
 std::string encodeUtf8(char32_t c);
 std::string encodeUtf8(const std::u32string& text);
 std::u32string toU32(const std::string& utf8); // invalid input gives an empty string

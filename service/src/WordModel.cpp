@@ -1,5 +1,6 @@
 #include "WordModel.h"
 #include "PrivateCopy.h"
+#include "Utf.h"
 
 #ifdef QUILLET_HAVE_LIBIME
 #include <libime/core/languagemodel.h>
@@ -46,25 +47,6 @@ struct Scratch
     std::vector<Hyp> hyps;       // kBeam per position
     std::vector<size_t> counts;  // hypotheses held per position
 };
-
-void appendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
 
 // Keeps the kBeam best of the hypotheses at one position; of two with the
 // same model state only the better one.
