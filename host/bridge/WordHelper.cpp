@@ -1048,10 +1048,17 @@ void WordHelper::replaceParagraphFindings(const std::shared_ptr<Range>& paragrap
     }
     m_record = record;
 
-    // Marks are shown on one page: the page checked last, or this one.
+    // Marks are shown on one page: the page checked last, or this one. The
+    // user may be typing on: a paragraph's page is not asked for, as a word
+    // processor that knows pages only in its view (Writer) finds it by moving
+    // the caret there and back, and a key pressed meanwhile would land there.
+    // The paragraph that holds the caret is on the caret's page; another one
+    // (a paste over several paragraphs) is marked where it is.
     if (m_markedPage < 0)
         m_markedPage = currentPageNumber();
-    const std::optional<int> page = paragraph->information(ActiveEndPageNumber);
+    std::optional<int> page;
+    if (const std::shared_ptr<Range> caret = selectionRange(); caret && caret->inRange(paragraph))
+        page = currentPageNumber();
     if (!page || *page == m_markedPage) {
         MarkPass pass;
         for (const auto& [finding, position] : added) {
