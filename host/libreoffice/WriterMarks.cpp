@@ -116,6 +116,54 @@ automation::MarkDisplay WriterMarks::display()
     return automation::MarkDisplay::Shown;
 }
 
+WriterMarks::Page WriterMarks::pageAt(const Reference<frame::XController>& controller,
+                                      const Reference<text::XTextRange>& at)
+{
+    return askPage(controller, "At", Any(at));
+}
+
+WriterMarks::Page WriterMarks::pageNumber(const Reference<frame::XController>& controller, int n)
+{
+    return askPage(controller, "Page", Any(sal_Int32(n)));
+}
+
+WriterMarks::Page WriterMarks::askPage(const Reference<frame::XController>& controller, const char* name,
+                                       const Any& value)
+{
+    Page page;
+    const Reference<frame::XSynchronousDispatch> extension = layer();
+    if (!extension.is() || !controller.is() || m_pagesUnsupported)
+        return page;
+    const beans::PropertyValue values[] = {property("Controller", Any(controller)), property(name, value)};
+    Any answer;
+    if (!office::guarded<bool>("reading a page in the office", false, [&] {
+            answer = extension->dispatchWithReturnValue(command("vnd.quillet.marks:page"),
+                                                        Sequence<beans::PropertyValue>(values, 2));
+            return true;
+        }))
+        return Page{true, 0, {}, {}};
+    Sequence<beans::PropertyValue> properties;
+    if (!(answer >>= properties)) {
+        // An extension older than this program does not know the question.
+        m_pagesUnsupported = true;
+        qCInfo(lcOffice) << "the office's Quillet extension is older than this program: pages are read from here";
+        return page;
+    }
+    page.supported = true;
+    for (const beans::PropertyValue& property : properties) {
+        sal_Int32 number = 0;
+        if (property.Name == "Page" && (property.Value >>= number))
+            page.page = number;
+        else if (property.Name == "First")
+            property.Value >>= page.first;
+        else if (property.Name == "Last")
+            property.Value >>= page.last;
+    }
+    if (!page.first.is() || !page.last.is())
+        page.page = 0;
+    return page;
+}
+
 void WriterMarks::follow()
 {
     const QString now = m_text.text();

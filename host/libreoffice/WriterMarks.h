@@ -2,6 +2,7 @@
 
 #include "automation/Automation.h"
 
+#include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XSynchronousDispatch.hpp>
 #include <com/sun/star/text/XTextCursor.hpp>
 #include <com/sun/star/uno/XInterface.hpp>
@@ -48,6 +49,24 @@ public:
     // and the office's automatic checking is on.
     automation::MarkDisplay display();
 
+    // A page as the office extension reads it: the page that shows a position,
+    // or page number n, with text ranges at its first and last position. The
+    // extension moves the view cursor there and back on the office's own
+    // thread in one go, so that a key pressed meanwhile still lands at the
+    // caret. supported is false when the extension is missing or older (the
+    // caller reads the page itself); page is 0 when the office could not read it.
+    struct Page
+    {
+        bool supported = false;
+        int page = 0;
+        css::uno::Reference<css::text::XTextRange> first;
+        css::uno::Reference<css::text::XTextRange> last;
+    };
+    Page pageAt(const css::uno::Reference<css::frame::XController>& controller,
+                const css::uno::Reference<css::text::XTextRange>& at);
+    // Page n (-1: the last page; a page past the end gives the last).
+    Page pageNumber(const css::uno::Reference<css::frame::XController>& controller, int n);
+
     // Removes marks that an older Quillet wrote as formatting (a wave
     // underline in the mark's colour) in one replace, as one undo step that
     // leaves the modified flag as it was. Nothing happens when there are none.
@@ -73,6 +92,8 @@ private:
     void schedulePublish(bool recheck = true);
     void publish();
     css::uno::Reference<css::frame::XSynchronousDispatch> layer();
+    Page askPage(const css::uno::Reference<css::frame::XController>& controller, const char* name,
+                 const css::uno::Any& value);
 
     WriterText& m_text;
     std::vector<Stretch> m_stretches;
@@ -81,6 +102,7 @@ private:
     bool m_recheck = false;
     bool m_publishPosted = false;
     bool m_layerLooked = false;
+    bool m_pagesUnsupported = false; // the extension does not read pages
     css::uno::Reference<css::frame::XSynchronousDispatch> m_layer;
     css::uno::Reference<css::uno::XInterface> m_owner;
     std::unique_ptr<QObject> m_context;

@@ -362,6 +362,13 @@ std::shared_ptr<automation::Range> WriterRange::goTo(int what, int which, std::o
     if (!m_document->isAlive() || (what != automation::GoToPage && what != automation::GoToLine))
         return nullptr;
     Reference<text::XTextRange> target;
+    if (what == automation::GoToPage) {
+        WriterText::ViewMove move(*m_document, true);
+        const WriterMarks::Page page = m_document->marks().pageNumber(
+            m_document->controller(), which == automation::GoToLast ? -1 : std::max(1, count.value_or(1)));
+        if (page.supported)
+            return page.page > 0 ? fromPositions(m_document, page.first, page.first) : nullptr;
+    }
     {
         WriterText::ViewMove move(*m_document);
         if (!move.cursor().is())

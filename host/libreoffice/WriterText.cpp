@@ -596,6 +596,31 @@ std::optional<int> WriterText::pageAt(int offset)
     const Position position = positionAt(offset);
     if (!position.cursor.is())
         return std::nullopt;
+    // Keeps the page's bounds for the next questions.
+    auto keep = [&](int page, const Reference<text::XTextRange>& first,
+                    const Reference<text::XTextRange>& last) -> std::optional<int> {
+        const int firstOffset = offsetOf(first->getText(), first);
+        const int lastOffset = offsetOf(last->getText(), last);
+        if (firstOffset >= 0 && lastOffset >= firstOffset)
+            m_pages.push_back({firstOffset, lastOffset, page});
+        bool edge = false;
+        const std::optional<int> decided = known(edge);
+        return decided ? decided : std::optional<int>(page);
+    };
+    {
+        ViewMove move(*this, true);
+        const Reference<text::XTextRange> at = office::guarded<Reference<text::XTextRange>>(
+            "reading a position", {}, [&] { return position.cursor->getStart(); });
+        if (!at.is())
+            return std::nullopt;
+        const WriterMarks::Page asked = m_marks->pageAt(controller(), at);
+        if (asked.supported) {
+            if (asked.page <= 0)
+                return std::nullopt;
+            return office::guarded<std::optional<int>>("reading a page's bounds", std::nullopt,
+                                                       [&] { return keep(asked.page, asked.first, asked.last); });
+        }
+    }
     ViewMove move(*this);
     if (!move.cursor().is())
         return std::nullopt;
@@ -606,25 +631,19 @@ std::optional<int> WriterText::pageAt(int offset)
         const int page = pages->getPage();
         if (page <= 0)
             return std::nullopt;
-        // Keep the page's bounds for the next questions.
         pages->jumpToStartOfPage();
         const Reference<text::XTextRange> first = cursor->getStart();
-        const int firstOffset = offsetOf(first->getText(), first);
         pages->jumpToEndOfPage();
-        const Reference<text::XTextRange> last = cursor->getStart();
-        const int lastOffset = offsetOf(last->getText(), last);
-        if (firstOffset >= 0 && lastOffset >= firstOffset)
-            m_pages.push_back({firstOffset, lastOffset, page});
-        bool edge = false;
-        const std::optional<int> decided = known(edge);
-        return decided ? decided : std::optional<int>(page);
+        return keep(page, first, cursor->getStart());
     });
 }
 
-WriterText::ViewMove::ViewMove(WriterText& text)
+WriterText::ViewMove::ViewMove(WriterText& text, bool byOffice)
     : m_text(text)
 {
     ++m_text.m_viewMoves;
+    if (byOffice)
+        return;
     m_cursor = text.viewCursor();
     if (!m_cursor.is())
         return;

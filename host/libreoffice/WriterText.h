@@ -127,11 +127,13 @@ public:
 
     // Moves of the view cursor that the user must not see: the controllers
     // are locked, the selection is put back afterwards, and selection events
-    // raised meanwhile on this thread are dropped.
+    // raised meanwhile on this thread are dropped. byOffice: the office
+    // extension moves the cursor and puts it back itself (see
+    // WriterMarks::pageAt); only the selection events are dropped.
     class ViewMove
     {
     public:
-        explicit ViewMove(WriterText& text);
+        explicit ViewMove(WriterText& text, bool byOffice = false);
         ~ViewMove();
         const css::uno::Reference<css::text::XTextViewCursor>& cursor() const { return m_cursor; }
 

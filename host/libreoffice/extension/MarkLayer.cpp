@@ -23,11 +23,26 @@
 //                               has the office proofread again, which draws
 //                               them (Recheck false: the office checks the
 //                               paragraph the user edited by itself).
+//   vnd.quillet.marks:page    Controller (a Writer document's controller), and
+//                             At (an XTextRange) or Page (a page number; -1 for
+//                             the last page, a page past the end gives the last)
+//                             → Page (the page that shows At, or that was gone
+//                               to; 0 when it could not be read), First and Last
+//                               (text ranges at that page's first and last
+//                               position).
 // A range is drawn while its text is the text it stands for (or begins with
 // it: text typed right after a mark is not marked). When the connection of an
 // owner goes away, its marks go too, so a crash of Revisor leaves nothing drawn.
+//
+// Writer knows pages only in its view: reading one means moving the view
+// cursor there and back. Done call by call from another process, a key
+// pressed meanwhile is inserted where the cursor stands then, on another page.
+// Here the whole move runs on the office's own thread between two of its
+// events, where no key press can come in between.
 
+#include <com/sun/star/awt/AsyncCallback.hpp>
 #include <com/sun/star/awt/FontUnderline.hpp>
+#include <com/sun/star/awt/XCallback.hpp>
 #include <com/sun/star/beans/NamedValue.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -35,6 +50,8 @@
 #include <com/sun/star/bridge/XBridgeFactory2.hpp>
 #include <com/sun/star/configuration/theDefaultProvider.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XSynchronousDispatch.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
@@ -46,13 +63,17 @@
 #include <com/sun/star/linguistic2/XLinguServiceEventBroadcaster.hpp>
 #include <com/sun/star/linguistic2/XProofreader.hpp>
 #include <com/sun/star/text/TextMarkupType.hpp>
+#include <com/sun/star/text/XPageCursor.hpp>
 #include <com/sun/star/text/XParagraphCursor.hpp>
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/text/XTextCursor.hpp>
 #include <com/sun/star/text/XTextRange.hpp>
+#include <com/sun/star/text/XTextViewCursor.hpp>
+#include <com/sun/star/text/XTextViewCursorSupplier.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <com/sun/star/util/URL.hpp>
 #include <cppuhelper/factory.hxx>
+#include <cppuhelper/implbase1.hxx>
 #include <cppuhelper/implbase6.hxx>
 #include <cppuhelper/implementationentry.hxx>
 #include <cppuhelper/supportsservice.hxx>
@@ -62,6 +83,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -91,7 +114,9 @@ beans::PropertyValue property(const char* name, const Any& value)
 
 constexpr char kImplementationName[] = "org.quillet.MarkLayer";
 constexpr char kServiceName[] = "com.sun.star.linguistic2.Proofreader";
-constexpr char kVersion[] = "1";
+constexpr char kVersion[] = "2";
+// How long a caller waits for the office's thread to read a page.
+constexpr std::chrono::seconds kPageWait(3);
 // The mark's look: a bold wave in red 240, green 1, blue 0.
 constexpr sal_Int32 kLineColor = 0xF00100;
 
@@ -161,6 +186,96 @@ bool configFlag(const Reference<uno::XComponentContext>& context, const OUString
         return true;
     }
 }
+
+// One page read on the office's own thread (see the top of this file). The
+// caller waits for the answer; a question not answered in time is abandoned
+// and then does nothing when its turn comes.
+class PageQuestion : public cppu::WeakImplHelper1<awt::XCallback>
+{
+public:
+    PageQuestion(Reference<frame::XController> controller, Reference<text::XTextRange> at, sal_Int32 page)
+        : m_controller(std::move(controller))
+        , m_at(std::move(at))
+        , m_page(page)
+    {
+    }
+
+    // On the office's thread.
+    void SAL_CALL notify(const Any&) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_abandoned)
+                return;
+        }
+        sal_Int32 page = 0;
+        Reference<text::XTextRange> first, last;
+        try {
+            read(page, first, last);
+        } catch (const uno::Exception&) {
+            page = 0;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_answer = sequence(std::vector<beans::PropertyValue>{
+            property("Page", Any(page)), property("First", Any(first)), property("Last", Any(last))});
+        m_done = true;
+        m_answered.notify_all();
+    }
+
+    // The answer, or Page 0 when the office's thread did not come to it in time.
+    Sequence<beans::PropertyValue> wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_answered.wait_for(lock, kPageWait, [&] { return m_done; })) {
+            m_abandoned = true;
+            return sequence(std::vector<beans::PropertyValue>{property("Page", Any(sal_Int32(0)))});
+        }
+        return m_answer;
+    }
+
+private:
+    void read(sal_Int32& page, Reference<text::XTextRange>& first, Reference<text::XTextRange>& last)
+    {
+        const Reference<text::XTextViewCursor> cursor =
+            Reference<text::XTextViewCursorSupplier>(m_controller, UNO_QUERY_THROW)->getViewCursor();
+        Reference<text::XPageCursor> pages(cursor, UNO_QUERY_THROW);
+        const Reference<frame::XModel> model = m_controller->getModel();
+        const Reference<text::XTextRange> start = cursor->getStart();
+        const Reference<text::XTextRange> end = cursor->getEnd();
+        // The view neither scrolls to the page nor is drawn meanwhile.
+        if (model.is())
+            model->lockControllers();
+        try {
+            if (m_at.is())
+                cursor->gotoRange(m_at, false);
+            else if (m_page < 1 || !pages->jumpToPage(sal_Int16(std::min<sal_Int32>(m_page, SAL_MAX_INT16))))
+                pages->jumpToLastPage();
+            page = pages->getPage();
+            pages->jumpToStartOfPage();
+            first = cursor->getStart();
+            pages->jumpToEndOfPage();
+            last = cursor->getStart();
+        } catch (const uno::Exception&) {
+            page = 0;
+        }
+        try {
+            cursor->gotoRange(start, false);
+            cursor->gotoRange(end, true);
+        } catch (const uno::Exception&) {
+        }
+        if (model.is())
+            model->unlockControllers();
+    }
+
+    const Reference<frame::XController> m_controller;
+    const Reference<text::XTextRange> m_at;
+    const sal_Int32 m_page;
+    std::mutex m_mutex;
+    std::condition_variable m_answered;
+    bool m_done = false;
+    bool m_abandoned = false;
+    Sequence<beans::PropertyValue> m_answer;
+};
 
 class MarkLayer : public cppu::WeakImplHelper6<linguistic2::XProofreader, linguistic2::XLinguServiceEventBroadcaster,
                                                frame::XSynchronousDispatch, lang::XServiceInfo,
@@ -279,6 +394,8 @@ public:
         }
         if (url.Complete == "vnd.quillet.marks:set")
             return Any(setMarks(arguments));
+        if (url.Complete == "vnd.quillet.marks:page")
+            return Any(readPage(arguments));
         return {};
     }
 
@@ -292,6 +409,30 @@ public:
     void SAL_CALL disposing(const lang::EventObject&) override { dropDeadOwners(); }
 
 private:
+    Sequence<beans::PropertyValue> readPage(const Sequence<beans::PropertyValue>& arguments)
+    {
+        Reference<frame::XController> controller;
+        Reference<text::XTextRange> at;
+        sal_Int32 page = -1;
+        for (const beans::PropertyValue& argument : arguments) {
+            if (argument.Name == "Controller")
+                argument.Value >>= controller;
+            else if (argument.Name == "At")
+                argument.Value >>= at;
+            else if (argument.Name == "Page")
+                argument.Value >>= page;
+        }
+        const rtl::Reference<PageQuestion> question(new PageQuestion(controller, at, page));
+        try {
+            if (!controller.is())
+                throw uno::RuntimeException("no controller");
+            awt::AsyncCallback::create(m_context)->addCallback(Reference<awt::XCallback>(question.get()), Any());
+        } catch (const uno::Exception&) {
+            return sequence(std::vector<beans::PropertyValue>{property("Page", Any(sal_Int32(0)))});
+        }
+        return question->wait();
+    }
+
     bool setMarks(const Sequence<beans::PropertyValue>& arguments)
     {
         MarkSet set;

@@ -35,6 +35,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <atomic>
 #include <thread>
 
 using namespace css;
@@ -82,6 +83,7 @@ private slots:
     void textAndOffsets();
     void rangesFollowEdits();
     void pagesAndInformation();
+    void typingWhilePagesAreRead();
     void stepsAndContainment();
     void sentences();
     void paragraphs();
@@ -380,6 +382,55 @@ void TestWriterBackend::pagesAndInformation()
     QVERIFY(line1);
     QCOMPARE(line1->start(), 0);
     m_application->unadvise(cookie);
+}
+
+void TestWriterBackend::typingWhilePagesAreRead()
+{
+    // Writer knows pages only by moving its view cursor there and back. A key
+    // pressed meanwhile must still land at the caret: another thread types at
+    // the view cursor, as the keyboard does, while this one reads pages away
+    // from the caret.
+    auto content = m_document->content();
+    const QString before = content->text();
+    const int caret = content->goTo(GoToPage, GoToAbsolute, 2)->start() + 10;
+    const int late = content->goTo(GoToPage, GoToLast)->start() + 5;
+    m_document->range(caret, caret)->select();
+    const Reference<text::XTextViewCursor> view =
+        Reference<text::XTextViewCursorSupplier>(OfficeFixture::model(m_frame)->getCurrentController(), UNO_QUERY_THROW)
+            ->getViewCursor();
+    constexpr int kReads = 40;
+    std::atomic<int> reads{0};
+    std::atomic<int> typed{0};
+    std::atomic<bool> failed{false};
+    std::thread typist([&] {
+        try {
+            while (reads < kReads) {
+                view->getText()->insertString(Reference<text::XTextRange>(view, UNO_QUERY), "X", false);
+                ++typed;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        } catch (const uno::Exception&) {
+            failed = true;
+        }
+    });
+    bool pagesRead = true;
+    for (; reads < kReads && !failed; ++reads) {
+        pagesRead = pagesRead && content->goTo(GoToPage, GoToAbsolute, reads % 2 ? 1 : 3);
+        // A page not asked for since the last key.
+        m_document->range(late + reads % 7, late + reads % 7)->information(ActiveEndPageNumber);
+    }
+    reads = kReads;
+    typist.join();
+    QVERIFY(!failed);
+    QVERIFY(pagesRead);
+    QVERIFY(typed > 0);
+    QTest::qWait(100); // the office's reports of the edits have come in
+    const QString keys(typed, 'X');
+    const QString now = content->text();
+    QCOMPARE(now.count('X'), keys.size());
+    QCOMPARE(now.indexOf(keys), caret);
+    QCOMPARE(now, before.left(caret) + keys + before.mid(caret));
+    QCOMPARE(m_application->selection()->range()->start(), caret + keys.size());
 }
 
 void TestWriterBackend::stepsAndContainment()
